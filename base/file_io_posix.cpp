@@ -1,0 +1,114 @@
+#include "base/file_io.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tessera {
+namespace {
+
+std::string sysError(const char* call, const std::string& path) {
+    return path + ": " + call + ": " + std::strerror(errno);
+}
+
+class Fd {
+  public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    int release() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+  private:
+    int fd_;
+};
+
+Result<std::vector<std::uint8_t>> readFd(int fd, const std::string& path, std::size_t maxBytes) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return ioError(sysError("fstat", path));
+    if (S_ISDIR(st.st_mode)) return ioError(path + ": is a directory");
+    std::vector<std::uint8_t> bytes;
+    if (S_ISREG(st.st_mode)) {
+        if (static_cast<std::uint64_t>(st.st_size) > maxBytes)
+            return badInput(path + ": file is larger than " + std::to_string(maxBytes) + " bytes");
+        bytes.reserve(static_cast<std::size_t>(st.st_size));
+    }
+    // Read to the end rather than trusting st_size: pipes and growing files report no useful size.
+    std::uint8_t chunk[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return ioError(sysError("read", path));
+        }
+        if (n == 0) break;
+        if (bytes.size() + static_cast<std::size_t>(n) > maxBytes)
+            return badInput(path + ": file is larger than " + std::to_string(maxBytes) + " bytes");
+        bytes.insert(bytes.end(), chunk, chunk + n);
+    }
+    return bytes;
+}
+
+} // namespace
+
+Result<std::vector<std::uint8_t>> readWholeFile(const std::string& path, std::size_t maxBytes) {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) return ioError(sysError("open", path));
+    return readFd(fd.get(), path, maxBytes);
+}
+
+Result<std::vector<std::uint8_t>> readWholeFileExclusive(const std::string& path, std::size_t maxBytes) {
+    return readWholeFile(path, maxBytes);
+}
+
+Status writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes) {
+    // O_EXCL with a fresh name, and mode 0666 so that the umask gives the permissions a plain create would.
+    std::string tmp;
+    int raw = -1;
+    for (int attempt = 0; attempt < 100 && raw < 0; ++attempt) {
+        tmp = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+        raw = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (raw < 0 && errno != EEXIST) return ioError(sysError("open", tmp));
+    }
+    if (raw < 0) return ioError(path + ": no free temporary file name beside it");
+    Fd fd(raw);
+    auto fail = [&](const char* call) {
+        Status s = ioError(sysError(call, path));
+        ::close(fd.release());
+        ::unlink(tmp.c_str());
+        return s;
+    };
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return fail("write");
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (::fsync(fd.get()) != 0 && errno != EINVAL) return fail("fsync");
+    if (::close(fd.release()) != 0) {
+        Status s = ioError(sysError("close", path));
+        ::unlink(tmp.c_str());
+        return s;
+    }
+    if (::rename(tmp.c_str(), path.c_str()) != 0) {
+        Status s = ioError(sysError("rename", path));
+        ::unlink(tmp.c_str());
+        return s;
+    }
+    return {};
+}
+
+} // namespace tessera

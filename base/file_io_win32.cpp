@@ -1,0 +1,109 @@
+#include "base/file_io.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace tessera {
+namespace {
+
+// "CreateFileA: (0x00000020) The process cannot access the file ..."
+std::string winError(const char* call, const std::string& path) {
+    DWORD code = GetLastError();
+    char text[512] = "";
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                             sizeof text, nullptr);
+    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ')) text[--n] = '\0';
+    char head[32];
+    std::snprintf(head, sizeof head, "(0x%08lX) ", static_cast<unsigned long>(code));
+    return path + ": " + call + ": " + head + text;
+}
+
+class Handle {
+  public:
+    explicit Handle(HANDLE h) : h_(h) {}
+    ~Handle() { close(); }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    HANDLE get() const { return h_; }
+    bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
+    bool close() {
+        if (!valid()) return true;
+        BOOL ok = CloseHandle(h_);
+        h_ = INVALID_HANDLE_VALUE;
+        return ok != 0;
+    }
+
+  private:
+    HANDLE h_;
+};
+
+Result<std::vector<std::uint8_t>> readHandle(Handle& h, const std::string& path, std::size_t maxBytes) {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(h.get(), &size)) return ioError(winError("GetFileSizeEx", path));
+    if (static_cast<unsigned long long>(size.QuadPart) > maxBytes)
+        return badInput(path + ": file is larger than " + std::to_string(maxBytes) + " bytes");
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size.QuadPart));
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
+        DWORD got = 0;
+        if (!ReadFile(h.get(), bytes.data() + done, want, &got, nullptr)) return ioError(winError("ReadFile", path));
+        if (got == 0) return ioError(path + ": file ended before its size");
+        done += got;
+    }
+    return bytes;
+}
+
+Result<std::vector<std::uint8_t>> readShared(const std::string& path, DWORD share, std::size_t maxBytes) {
+    Handle h(CreateFileA(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h.valid()) return ioError(winError("CreateFileA", path));
+    return readHandle(h, path, maxBytes);
+}
+
+} // namespace
+
+Result<std::vector<std::uint8_t>> readWholeFile(const std::string& path, std::size_t maxBytes) {
+    return readShared(path, FILE_SHARE_READ, maxBytes);
+}
+
+Result<std::vector<std::uint8_t>> readWholeFileExclusive(const std::string& path, std::size_t maxBytes) {
+    return readShared(path, 0, maxBytes);
+}
+
+Status writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes) {
+    std::string tmp;
+    HANDLE raw = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 100 && raw == INVALID_HANDLE_VALUE; ++attempt) {
+        tmp = path + ".tmp-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt);
+        raw = CreateFileA(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (raw == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
+            return ioError(winError("CreateFileA", tmp));
+    }
+    Handle h(raw);
+    if (!h.valid()) return ioError(path + ": no free temporary file name beside it");
+    auto fail = [&](const char* call) {
+        Status s = ioError(winError(call, path));
+        h.close();
+        DeleteFileA(tmp.c_str());
+        return s;
+    };
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
+        DWORD put = 0;
+        if (!WriteFile(h.get(), bytes.data() + done, want, &put, nullptr) || put == 0) return fail("WriteFile");
+        done += put;
+    }
+    if (!FlushFileBuffers(h.get())) return fail("FlushFileBuffers");
+    if (!h.close()) return fail("CloseHandle");
+    if (!MoveFileExA(tmp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        Status s = ioError(winError("MoveFileExA", path));
+        DeleteFileA(tmp.c_str());
+        return s;
+    }
+    return {};
+}
+
+} // namespace tessera

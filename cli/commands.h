@@ -1,0 +1,11 @@
+#pragma once
+// Each subcommand adds itself to the app; its callback runs it and leaves the exit status in the context.
+
+#include "cli/common.h"
+
+namespace tessera::cli {
+
+void setupSave(CLI::App& app, Context& ctx);
+void setupInfo(CLI::App& app, Context& ctx);
+
+} // namespace tessera::cli

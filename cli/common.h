@@ -1,0 +1,32 @@
+#pragma once
+// Pieces shared by the nvlogo subcommands.
+
+#include "base/result.h"
+#include "cli/nvlogo.h"
+
+#include <CLI/CLI.hpp>
+
+#include <iosfwd>
+
+namespace tessera::cli {
+
+struct Context {
+    std::ostream& out;
+    std::ostream& err;
+    int exitCode = kExitOk;
+};
+
+// The exit statuses, for the help text of the tool and of each command.
+inline constexpr const char* kExitStatusHelp =
+    "Exit status: 0 success; 1 the printer cannot be reached, or a transfer or file write failed;\n"
+    "2 bad input (usage, values out of range, logos that cannot be read or encoded).";
+
+// Prints "nvlogo: message" on one line and gives the exit status for the error's kind.
+int report(Context& ctx, const Error& error);
+
+// -H/--halftone threshold|error-diffusion|indexed-order, stored as the HalftoneMode number.
+CLI::Option* addHalftoneOption(CLI::App& app, int& mode);
+// -b/--brightness 0..10.
+CLI::Option* addBrightnessOption(CLI::App& app, int& level);
+
+} // namespace tessera::cli

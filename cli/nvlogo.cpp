@@ -1,0 +1,36 @@
+#include "cli/nvlogo.h"
+
+#include "cli/commands.h"
+#include "cli/common.h"
+
+#include <ostream>
+
+namespace tessera {
+
+int runNvlogo(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+    cli::Context ctx{out, err};
+    CLI::App app{"nvlogo: store logos in a receipt printer's NV bit-image memory, print and erase them"};
+    app.name("nvlogo");
+    app.set_version_flag("--version", "nvlogo " TESSERA_VERSION);
+    app.require_subcommand(1);
+    app.footer(cli::kExitStatusHelp);
+    cli::setupSave(app, ctx);
+    cli::setupInfo(app, ctx);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e, out, err);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e, out, err);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e, out, err);
+    } catch (const CLI::ParseError& e) {
+        // CLI11 has its own exit numbers; every usage error is bad input here, and one line is enough.
+        err << "nvlogo: " << e.what() << " (see nvlogo --help)\n";
+        return kExitBadInput;
+    }
+    return ctx.exitCode;
+}
+
+} // namespace tessera

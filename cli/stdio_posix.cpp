@@ -1,0 +1,7 @@
+#include "cli/stdio.h"
+
+namespace tessera {
+
+void setBinaryStdout() {}
+
+} // namespace tessera

@@ -1,0 +1,11 @@
+#include "cli/stdio.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <stdio.h>
+
+namespace tessera {
+
+void setBinaryStdout() { _setmode(_fileno(stdout), _O_BINARY); }
+
+} // namespace tessera

@@ -1,0 +1,75 @@
+#pragma once
+// Turns one logo into the data of one NV bit image: the printer's column format (each byte 8 dots of one
+// column, bit 7 the top dot; columns left to right, each from the top band down) and its size in units of
+// 8 dots.
+//
+// The encoder has its own grey formula and visits the rows from the bottom of the image upward, the order
+// the BMP file stores them, so the printed logo can differ from the preview. Its rules:
+//   - 1 bit per pixel: packed as it stands, a dot where the bit is 0, or where it is 1 when colour-table
+//     entry 0 is pure white ("white first"). Mode and level do not apply.
+//   - deeper files, taken as the 24-bit picture of their decoded colours: when the bottom-left pixel is pure
+//     white, a pixel prints where (B + G + R) div 3 < 128, whatever the mode and level; otherwise the grey
+//     value with the level's brightness offset is half-toned by the mode.
+// A single thread uses an encoder at a time; the result stays valid until the next call on the same object.
+
+#include "base/result.h"
+#include "image/bmp_decoder.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tessera {
+
+enum HalftoneMode : int {
+    Threshold = 0,
+    ErrorDiffusion = 1,
+    IndexedOrder = 2,
+};
+
+inline constexpr int kBrightnessLevels = 11; // 0 "Light" .. 10 "Dark", 5 neutral
+
+// The largest image that FS q can carry: x ≤ 1023 columns of 8 dots and y ≤ 288 bands of 8 dots.
+inline constexpr int kMaxNvWidthUnits = 1023;
+inline constexpr int kMaxNvHeightUnits = 288;
+
+// Grey offset of a brightness level 0..10: +75 .. −50 (15 per step below 5, 10 per step above).
+int brightnessOffset(int level);
+
+// The 8 × 8 ordered-dither matrix, indexed [row mod 8][column mod 8].
+extern const std::uint8_t kDitherMatrix[8][8];
+
+class NvImageEncoder {
+  public:
+    // Reads the BMP file and encodes it. Mode 0 threshold, 2 ordered dither, anything else error diffusion;
+    // level 0..10. A file that cannot be read or decoded, a level out of range or an image too large for
+    // FS q gives an Error (BadInput, or Io when the file cannot be read) and leaves the previous result
+    // untouched except for rasterLength, which is 0.
+    Status encodeLogoFile(const std::string& path, int mode, int level);
+
+    // Encodes an image that is already decoded.
+    Status encodeImage(const BmpImage& image, int mode, int level);
+
+    const std::vector<std::uint8_t>& raster() const { return raster_; }
+    int rasterLength() const { return rasterLength_; }
+    int paddedWidth() const { return paddedWidth_; }   // the width raised to a multiple of 8, in dots
+    int paddedHeight() const { return paddedHeight_; } // the height raised to a multiple of 8, in dots
+
+  private:
+    int greyValue(const BmpImage& image, int x, int y, int offset) const;
+    void fillGrey(const BmpImage& image, int level);
+    void convertThreshold(const BmpImage& image, int level);
+    void convertErrorDiffusion(const BmpImage& image, int level);
+    void convertOrderedDither(const BmpImage& image, int level);
+    void pack(const BmpImage& image, bool halftoned, bool whiteFirst);
+
+    std::vector<std::uint8_t> raster_;
+    int rasterLength_ = 0;
+    int paddedWidth_ = 0;
+    int paddedHeight_ = 0;
+    // One byte per cell of the padded area, stride paddedWidth_, row 0 the bottom row of the image.
+    std::vector<std::uint8_t> greyRaster_; // 0 black .. 255 white
+    std::vector<std::uint8_t> dotRaster_;  // after half-toning: 0 black, 255 white
+};
+
+} // namespace tessera

@@ -1,0 +1,158 @@
+// nvlogo run in process: what each command writes, and the exit status of every kind of failure.
+
+#include "cli/nvlogo.h"
+
+#include "base/file_io.h"
+#include "printer/nv_upload_ctrl.h"
+#include "support/bmp_writer.h"
+#include "support/test_paths.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+namespace tessera {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+struct Outcome {
+    int status;
+    std::string out, err;
+};
+
+Outcome nvlogo(std::vector<std::string> args) {
+    args.insert(args.begin(), "nvlogo");
+    std::vector<const char*> argv;
+    for (auto& a : args) argv.push_back(a.c_str());
+    std::ostringstream out, err;
+    int status = runNvlogo(static_cast<int>(argv.size()), argv.data(), out, err);
+    return {status, out.str(), err.str()};
+}
+
+std::string example(const char* name) { return test::examplesDir() + "/" + name; }
+
+std::string freshDir(const std::string& name) {
+    const std::string dir = test::tempDir() + "/cli-" + name;
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
+
+Bytes slurp(const std::string& path) {
+    auto r = readWholeFile(path, 1 << 30);
+    return r ? *r : Bytes{};
+}
+
+int lines(const std::string& s) { return static_cast<int>(std::count(s.begin(), s.end(), '\n')); }
+
+TEST(NvlogoSave, WritesWhatSaveLogoFileWrites) {
+    const std::vector<std::string> logos = {example("shop-logo.bmp"), example("badge.bmp"), example("line-drawing.bmp")};
+    const std::string dir = freshDir("save");
+    MemorySink unused;
+    CNVUploadCtrl ctrl(unused);
+    const char* modes[] = {"threshold", "error-diffusion", "indexed-order"};
+    for (int mode = 0; mode < 3; ++mode)
+        for (int level : {0, 5, 10})
+            for (int format : {BIN, HEX}) {
+                const std::string out = dir + "/out";
+                std::vector<std::string> args = {"save", "-H", modes[mode], "-b", std::to_string(level),
+                                                 "-f", format == HEX ? "hex" : "bin", "-o", out};
+                args.insert(args.end(), logos.begin(), logos.end());
+                Outcome r = nvlogo(args);
+                ASSERT_EQ(r.status, 0) << r.err;
+                EXPECT_TRUE(r.err.empty());
+                ASSERT_EQ(ctrl.saveLogoFile(dir + "/ref", logos, mode, level, format), 0);
+                EXPECT_EQ(slurp(out), slurp(dir + "/ref")) << modes[mode] << level;
+            }
+    // The name is used as given: no extension is added.
+    EXPECT_TRUE(fs::exists(dir + "/out"));
+    EXPECT_FALSE(fs::exists(dir + "/out.bit"));
+}
+
+TEST(NvlogoSave, DefaultsAndStandardOutput) {
+    const std::string dir = freshDir("stdout");
+    Outcome r = nvlogo({"save", "-o", "-", example("badge.bmp")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    MemorySink unused;
+    CNVUploadCtrl ctrl(unused);
+    ASSERT_EQ(ctrl.saveLogoFile(dir + "/ref.bit", {example("badge.bmp")}, Threshold, 5, BIN), 0);
+    EXPECT_EQ(Bytes(r.out.begin(), r.out.end()), slurp(dir + "/ref.bit"));
+    // Options are case-insensitive words; long forms work too.
+    Outcome hex = nvlogo({"save", "--halftone", "Indexed-Order", "--brightness", "2", "--format", "HEX", "--output", "-",
+                      example("badge.bmp")});
+    ASSERT_EQ(hex.status, 0) << hex.err;
+    EXPECT_EQ(hex.out.substr(0, 15), "1B 40 1C 71 01 ");
+}
+
+TEST(NvlogoSave, BadInputIsStatus2WithOneLineAndNoFile) {
+    const std::string dir = freshDir("bad");
+    const std::string out = dir + "/x.bit";
+    const std::string broken = test::writeTempFile("cli-broken.bmp", {'B', 'M', 9});
+    const std::vector<std::vector<std::string>> cases = {
+        {"save", example("badge.bmp")},                                  // no -o
+        {"save", "-o", out},                                             // no logo
+        {"save", "-H", "dither", "-o", out, example("badge.bmp")},       // unknown mode
+        {"save", "-b", "11", "-o", out, example("badge.bmp")},           // level out of range
+        {"save", "-b", "x", "-o", out, example("badge.bmp")},
+        {"save", "-f", "png", "-o", out, example("badge.bmp")},
+        {"save", "--frobnicate", "-o", out, example("badge.bmp")},
+        {"save", "-o", out, broken},                                     // undecodable
+        {"save", "-o", out, example("badge.bmp"), dir + "/missing.bmp"}, // unreadable
+        {"launch"},
+        {},
+    };
+    for (const auto& args : cases) {
+        Outcome r = nvlogo(args);
+        EXPECT_EQ(r.status, 2) << (args.empty() ? "" : args.back());
+        EXPECT_EQ(lines(r.err), 1) << r.err;
+        EXPECT_EQ(r.err.rfind("nvlogo: ", 0), 0u) << r.err;
+        EXPECT_FALSE(fs::exists(out));
+    }
+    Outcome tooMany = nvlogo([&] {
+        std::vector<std::string> a = {"save", "-o", out};
+        a.insert(a.end(), 256, example("line-drawing.bmp"));
+        return a;
+    }());
+    EXPECT_EQ(tooMany.status, 2);
+    EXPECT_FALSE(fs::exists(out));
+}
+
+TEST(NvlogoSave, UnwritableOutputIsStatus1) {
+    Outcome r = nvlogo({"save", "-o", freshDir("unwritable") + "/no/dir/x.bit", example("badge.bmp")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(lines(r.err), 1) << r.err;
+}
+
+TEST(NvlogoInfo, DescribesEachLogo) {
+    Outcome r = nvlogo({"info", example("shop-logo.bmp"), example("badge.bmp"), example("line-drawing.bmp")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("shop-logo.bmp: 576 x 160 pixels, 24 bits per pixel, NV size 11520 bytes, fits"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("badge.bmp: 96 x 96 pixels, 8 bits per pixel, NV size 1152 bytes, fits"), std::string::npos);
+    EXPECT_NE(r.out.find("line-drawing.bmp: 200 x 120 pixels, 1 bits per pixel, NV size 3000 bytes, fits"),
+              std::string::npos);
+
+    const std::string big = test::writeTempFile("cli-big.bmp", test::writeBmp(test::Picture(8200, 8), {.bitCount = 1}));
+    Outcome b = nvlogo({"info", big, freshDir("info") + "/missing.bmp"});
+    EXPECT_EQ(b.status, 2);
+    EXPECT_NE(b.out.find("too large"), std::string::npos);
+    EXPECT_EQ(lines(b.err), 1);
+}
+
+TEST(Nvlogo, HelpAndVersion) {
+    Outcome v = nvlogo({"--version"});
+    EXPECT_EQ(v.status, 0);
+    EXPECT_NE(v.out.find("nvlogo "), std::string::npos);
+    for (auto args : {std::vector<std::string>{"--help"}, {"save", "--help"}, {"info", "--help"}}) {
+        Outcome h = nvlogo(args);
+        EXPECT_EQ(h.status, 0);
+        EXPECT_NE(h.out.find("Exit status"), std::string::npos) << h.out;
+    }
+}
+
+} // namespace
+} // namespace tessera

@@ -1,0 +1,161 @@
+// The bytes of upload, print and erase, and how the writers behave when a write or a logo fails.
+
+#include "printer/nv_upload_ctrl.h"
+
+#include "support/bmp_writer.h"
+
+#include <gtest/gtest.h>
+
+namespace tessera {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+std::string logoFile(const std::string& name, int w, int h, BmpColor fill = {0, 0, 0}) {
+    test::Picture p(w, h, fill);
+    return test::writeTempFile(name, test::writeBmp24(p));
+}
+
+// Accepts a number of writes, then fails every one; records what it took.
+class FailingSink : public MemorySink {
+  public:
+    explicit FailingSink(int okWrites) : left_(okWrites) {}
+    bool write(std::span<const std::uint8_t> data) override {
+        ++calls;
+        if (left_-- <= 0) return false;
+        return MemorySink::write(data);
+    }
+    int calls = 0;
+
+  private:
+    int left_;
+};
+
+TEST(NvUpload, StreamHasHeaderThenSizeAndRasterPerLogoWithPauses) {
+    const auto a = logoFile("a.bmp", 10, 10), b = logoFile("b.bmp", 576, 100), c = logoFile("c.bmp", 8, 8);
+    MemorySink sink;
+    CNVUploadCtrl ctrl(sink);
+    ASSERT_EQ(ctrl.uploadLogos({a, b, c}, Threshold, 5), 1);
+
+    const Bytes& s = sink.bytes;
+    ASSERT_EQ(s.size(), 5u + (4 + 32) + (4 + 7488) + (4 + 8));
+    EXPECT_EQ(Bytes(s.begin(), s.begin() + 9), (Bytes{0x1B, 0x40, 0x1C, 0x71, 0x03, 0x02, 0x00, 0x02, 0x00}));
+    const std::size_t second = 5 + 4 + 32;
+    EXPECT_EQ(Bytes(s.begin() + second, s.begin() + second + 4), (Bytes{0x48, 0x00, 0x0D, 0x00}));
+    const std::size_t third = second + 4 + 7488;
+    EXPECT_EQ(Bytes(s.begin() + third, s.begin() + third + 4), (Bytes{0x01, 0x00, 0x01, 0x00}));
+    // Black logos: every dot inside the image prints.
+    EXPECT_EQ(s[9], 0xFF);
+    EXPECT_EQ(s[10], 0xC0); // column 0, rows 8..15: rows 8 and 9 are inside
+    // One pause after each size header, before its raster.
+    EXPECT_EQ(sink.pauseOffsets, (std::vector<std::size_t>{9, second + 4, third + 4}));
+}
+
+TEST(NvUpload, WideLogoCarriesTheHighByte) {
+    MemorySink sink;
+    CNVUploadCtrl ctrl(sink);
+    ASSERT_EQ(ctrl.uploadLogos({logoFile("wide.bmp", 2048, 8)}, Threshold, 5), 1);
+    EXPECT_EQ(Bytes(sink.bytes.begin() + 5, sink.bytes.begin() + 9), (Bytes{0x00, 0x01, 0x01, 0x00}));
+    EXPECT_EQ(sink.bytes.size(), 5u + 4 + 2048);
+}
+
+TEST(NvUpload, EmptyListWritesNothingAndSucceeds) {
+    MemorySink sink;
+    CNVUploadCtrl ctrl(sink);
+    EXPECT_EQ(ctrl.uploadLogos({}, Threshold, 5), 1);
+    EXPECT_TRUE(sink.bytes.empty());
+}
+
+TEST(NvUpload, RefusedListsWriteNothing) {
+    const auto good = logoFile("good.bmp", 8, 8);
+    const auto broken = test::writeTempFile("broken.bmp", {'B', 'M', 0, 0});
+    const auto huge = logoFile("huge.bmp", 8, 2312);
+    struct Case {
+        std::vector<std::string> logos;
+        std::string mentions;
+    } cases[] = {
+        {std::vector<std::string>(256, good), "256 logos"},
+        {{good, broken}, "broken.bmp"},
+        {{good, test::tempDir() + "/missing.bmp"}, "missing.bmp"},
+        {{good, huge}, "too large"},
+    };
+    for (const Case& c : cases) {
+        MemorySink sink;
+        CNVUploadCtrl ctrl(sink);
+        EXPECT_EQ(ctrl.uploadLogos(c.logos, Threshold, 5), 0) << c.mentions;
+        EXPECT_TRUE(sink.bytes.empty()) << c.mentions;
+        EXPECT_EQ(ctrl.lastError().kind, ErrorKind::BadInput) << c.mentions;
+        EXPECT_NE(ctrl.lastError().message.find(c.mentions), std::string::npos) << ctrl.lastError().message;
+    }
+    MemorySink sink;
+    CNVUploadCtrl ctrl(sink);
+    EXPECT_EQ(ctrl.uploadLogos(std::vector<std::string>(255, good), Threshold, 5), 1);
+    EXPECT_EQ(sink.bytes[4], 0xFF);
+}
+
+TEST(NvUpload, PathsMayHoldTheListSeparator) {
+    const auto odd = logoFile("odd|name.bmp", 8, 8);
+    MemorySink sink;
+    CNVUploadCtrl ctrl(sink);
+    EXPECT_EQ(ctrl.uploadLogos({odd}, Threshold, 5), 1);
+    EXPECT_EQ(sink.bytes[4], 1);
+}
+
+TEST(NvWriters, StopAtTheFirstFailedWrite) {
+    const auto a = logoFile("fa.bmp", 8, 8), b = logoFile("fb.bmp", 8, 8);
+    for (int ok = 0; ok < 5; ++ok) {
+        FailingSink sink(ok);
+        CNVUploadCtrl ctrl(sink);
+        EXPECT_EQ(ctrl.uploadLogos({a, b}, Threshold, 5), 0);
+        EXPECT_EQ(sink.calls, ok + 1) << "no write after the failed one";
+        EXPECT_EQ(ctrl.lastError().kind, ErrorKind::Io);
+    }
+    FailingSink print(3);
+    CNVUploadCtrl p(print);
+    EXPECT_EQ(p.printNvImages(0, 0, 0), 0);
+    EXPECT_EQ(print.calls, 4);
+    FailingSink erase(1);
+    CNVUploadCtrl e(erase);
+    EXPECT_EQ(e.eraseNvImages(), 0);
+    EXPECT_EQ(erase.calls, 2);
+}
+
+Bytes printed(int first, int last, int quality) {
+    MemorySink sink;
+    CNVUploadCtrl ctrl(sink);
+    EXPECT_EQ(ctrl.printNvImages(first, last, quality), 1);
+    return sink.bytes;
+}
+
+Bytes fsp(std::initializer_list<int> numbers, std::uint8_t m) {
+    Bytes b;
+    for (int n : numbers) b.insert(b.end(), {0x1C, 0x70, static_cast<std::uint8_t>(n), m});
+    b.insert(b.end(), {0x1D, 0x56, 0x42, 0x01});
+    return b;
+}
+
+TEST(NvPrint, RangesAndScaling) {
+    const Bytes all = printed(0, 0, 3);
+    ASSERT_EQ(all.size(), 255u * 4 + 4);
+    for (int n = 1; n <= 255; ++n)
+        EXPECT_EQ(Bytes(all.begin() + (n - 1) * 4, all.begin() + n * 4), (Bytes{0x1C, 0x70, std::uint8_t(n), 0x33}));
+    EXPECT_EQ(printed(2, 4, 0), fsp({2, 3, 4}, 0x30));
+    EXPECT_EQ(printed(5, 2, 0), fsp({}, 0x30));
+    EXPECT_EQ(printed(7, 0, 1), fsp({7}, 0x31));
+    EXPECT_EQ(printed(256, 0, 2), fsp({0}, 0x32));
+    EXPECT_EQ(printed(0, 9, 0), fsp({0}, 0x30));
+    EXPECT_EQ(printed(-5, 0, 0), fsp({0xFB}, 0x30));
+    EXPECT_EQ(printed(-5, 3, 0), fsp({0xFB}, 0x30));
+    EXPECT_EQ(printed(3, 3, 7), fsp({3}, 0x30)); // unknown quality: normal scaling
+    EXPECT_EQ(printed(255, 257, 0), fsp({255, 0, 1}, 0x30));
+}
+
+TEST(NvErase, AlwaysTheSameTenBytes) {
+    MemorySink sink;
+    CNVUploadCtrl ctrl(sink);
+    EXPECT_EQ(ctrl.eraseNvImages(), 1);
+    EXPECT_EQ(sink.bytes, (Bytes{0x1C, 0x65, 0x1C, 0x70, 0xE8, 0x30, 0x1D, 0x56, 0x42, 0x01}));
+}
+
+} // namespace
+} // namespace tessera

@@ -1,0 +1,57 @@
+#pragma once
+// Writes BMP files of every layout the decoder reads, from one picture, so that tests can build a file and
+// its twins (the same colours in another layout) without keeping binary files around.
+
+#include "image/bmp_decoder.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tessera::test {
+
+// A picture to write: top row first, 4 bytes per pixel (blue, green, red, alpha).
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> bgra;
+
+    Picture() = default;
+    Picture(int w, int h, BmpColor fill = {255, 255, 255}, std::uint8_t alpha = 255);
+    void set(int x, int yFromTop, BmpColor c, std::uint8_t alpha = 255);
+    BmpColor at(int x, int yFromTop) const;
+    std::uint8_t alphaAt(int x, int yFromTop) const;
+};
+
+struct BmpLayout {
+    int bitCount = 24;              // 1, 4, 8, 16, 24, 32
+    std::uint32_t compression = 0;  // 0 BI_RGB, 1 BI_RLE8, 2 BI_RLE4, 3 BI_BITFIELDS
+    std::uint32_t headerSize = 40;  // 12, 40, 108, 124
+    bool topDown = false;
+    // ≤ 8 bits: the colour table. Empty: made from the picture's distinct colours in order of first
+    // appearance (top row first), padded with black to paletteSize entries.
+    std::vector<BmpColor> palette;
+    int paletteSize = 0;            // ≤ 8 bits: entries written (0: 2^bitCount); biClrUsed says so when smaller
+    // BI_BITFIELDS (and the V4/V5 mask fields): red, green, blue and alpha masks. All zero: 5-6-5 for 16 bits,
+    // 8-8-8 with alpha 0xFF000000 for 32 bits when withAlpha, without alpha otherwise.
+    std::uint32_t masks[4] = {0, 0, 0, 0};
+    bool withAlpha = false;         // 32-bit bit fields: write the picture's alpha and declare the alpha mask
+};
+
+// The BMP file of the picture in the layout. Colours are quantised to what the layout can hold (5 bits per
+// channel for 16-bit 5-5-5, the masks' widths for bit fields); paletted layouts must be given a picture whose
+// colours all appear in the palette.
+std::vector<std::uint8_t> writeBmp(const Picture& picture, const BmpLayout& layout);
+
+// Shorthands.
+inline std::vector<std::uint8_t> writeBmp24(const Picture& p) { return writeBmp(p, BmpLayout{}); }
+std::vector<std::uint8_t> writeBmp1(const Picture& p, BmpColor entry0, BmpColor entry1);
+
+// The picture that a decoded image shows (top row first, alpha 255), for building a 24-bit twin of any file.
+Picture pictureOf(const BmpImage& image);
+
+// Writes bytes to a file under the test's temporary directory and returns its path.
+std::string writeTempFile(const std::string& name, const std::vector<std::uint8_t>& bytes);
+std::string tempDir();
+
+} // namespace tessera::test
