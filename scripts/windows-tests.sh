@@ -1,0 +1,367 @@
+#!/bin/bash
+# Runs the Windows build under Wine 8 and compares it with the Linux build:
+#   - every .exe of build/windows imports system DLLs only (a static build runs on a bare Windows);
+#   - ctest over build/windows, each test exe run through Wine;
+#   - nvlogo.exe and the Linux nvlogo write byte-identical files for every sample logo, half-toning mode and a
+#     spread of brightness levels, so that a floating-point difference between the two compilers shows up.
+#
+# Usage: scripts/windows-tests.sh [--build]
+#   --build  build build/windows and the Linux nvlogo first; without it each is built only when missing.
+# Environment:
+#   KEEP_WINE_WORKDIR=1   keep the scratch folder (Wine prefix, logs, outputs) and print where it is
+#   CTEST_PARALLEL_LEVEL  passed on to ctest (default: one test at a time)
+#
+# Wine runs on a private Xvfb display with a throw-away prefix, inside a private mount namespace in which
+# /dev/null covers every host serial and parallel device: Wine maps them to COM/LPT ports on its own, and a
+# test must never write to real hardware. A private network namespace keeps Wine on loopback.
+# Needs root (or unprivileged user namespaces), and the packages of scripts/deps.sh.
+set -euo pipefail
+
+SELF=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/$(basename "${BASH_SOURCE[0]}")
+ROOT=$(cd "$(dirname "$SELF")/.." && pwd)
+cd "$ROOT"
+
+WIN_BUILD=$ROOT/build/windows
+WIN_NVLOGO=$WIN_BUILD/cli/nvlogo.exe
+LINUX_NVLOGO=$ROOT/build/linux/cli/nvlogo
+FAILURE_DIR=$WIN_BUILD/xcheck-failures
+WINE_LOADER=/usr/lib/wine/wine64
+OBJDUMP=x86_64-w64-mingw32-objdump
+
+say() { echo "windows-tests: $*"; }
+ms() { echo $(($(date +%s%N) / 1000000)); }
+
+build=false
+for arg in "$@"; do
+    case $arg in
+    --build) build=true ;;
+    -h | --help)
+        sed -n '2,/^set -euo/p' "$SELF" | sed '$d; s/^# \{0,1\}//'
+        exit 0
+        ;;
+    *)
+        echo "usage: $0 [--build]" >&2
+        exit 2
+        ;;
+    esac
+done
+
+# ---------------------------------------------------------------------------------------------------------------
+# Outside the namespaces: check the tools, build what is missing, then run this script again inside them.
+if [ -z "${TESSERA_WINE_SANDBOX:-}" ]; then
+    T_START=$(ms)
+    missing=()
+    for tool in cmake ctest ninja Xvfb "$WINE_LOADER" /usr/lib/wine/wineserver wineboot "$OBJDUMP" \
+        x86_64-w64-mingw32-g++-posix unshare mount timeout cmp stat; do
+        command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        say "missing tools: ${missing[*]} (install the packages of scripts/deps.sh)"
+        echo "windows: 0 passed, 1 failed (tools missing)"
+        exit 1
+    fi
+
+    if $build || [ ! -f "$WIN_BUILD/build.ninja" ]; then
+        say "configuring build/windows"
+        cmake --preset windows </dev/null
+    fi
+    if $build || [ ! -f "$WIN_NVLOGO" ]; then
+        say "building build/windows"
+        cmake --build --preset windows </dev/null
+    fi
+    if $build || [ ! -x "$LINUX_NVLOGO" ]; then
+        say "building the Linux nvlogo"
+        cmake --preset linux </dev/null
+        cmake --build --preset linux --target nvlogo </dev/null
+    fi
+
+    # Mount and network namespaces; as a normal user they need a user namespace of their own.
+    if [ "$(id -u)" -eq 0 ]; then base=(unshare --mount --propagation private); else base=(unshare --map-root-user --mount --propagation private); fi
+    netns=1
+    if ! "${base[@]}" --net true </dev/null >/dev/null 2>&1; then
+        netns=0
+        if ! "${base[@]}" true </dev/null >/dev/null 2>&1; then
+            say "cannot create a private mount namespace (${base[*]} failed); refusing to run Wine where it could"
+            say "open the host's serial ports. Run as root, or allow unprivileged user namespaces."
+            echo "windows: 0 passed, 1 failed (no mount namespace)"
+            exit 1
+        fi
+        say "warning: no private network namespace; Wine keeps the host's network"
+    fi
+    ns=("${base[@]}")
+    [ "$netns" -eq 1 ] && ns+=(--net)
+    TESSERA_WINE_SANDBOX=1 TESSERA_WINE_NETNS=$netns TESSERA_T_START=$T_START exec "${ns[@]}" -- bash "$SELF" "$@" </dev/null
+fi
+
+# ---------------------------------------------------------------------------------------------------------------
+# Inside the namespaces.
+T_START=${TESSERA_T_START:-$(ms)}
+shopt -s nullglob
+
+passed=0
+failed=0
+failures=()
+pass() { passed=$((passed + 1)); }
+fail() {
+    failed=$((failed + 1))
+    failures+=("$1")
+    say "FAIL: $1"
+}
+summary() { echo "windows: $passed passed, $failed failed${1:+ ($1)}"; }
+
+WORK=
+XVFB_PID=
+cleanup() {
+    local rc=$?
+    set +e
+    if [ -n "$WORK" ] && [ -d "$WORK/prefix" ]; then
+        # Stops this prefix's server and every Wine process of it, nothing else.
+        timeout -k 5 30 wineserver -k </dev/null >/dev/null 2>&1
+        timeout -k 5 30 wineserver -w </dev/null >/dev/null 2>&1
+    fi
+    if [ -n "$XVFB_PID" ]; then
+        kill "$XVFB_PID" 2>/dev/null
+        for _ in $(seq 50); do kill -0 "$XVFB_PID" 2>/dev/null || break; sleep 0.1; done
+        kill -9 "$XVFB_PID" 2>/dev/null
+        wait "$XVFB_PID" 2>/dev/null
+    fi
+    if [ -n "$WORK" ]; then
+        if [ "${KEEP_WINE_WORKDIR:-}" = 1 ]; then
+            say "kept $WORK"
+        else
+            rm -rf "$WORK"
+        fi
+    fi
+    exit "$rc"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# Stops the run: nothing after a failed setup step could be trusted.
+die() {
+    local why=$1 log=${2:-}
+    say "$why"
+    if [ -n "$log" ] && [ -s "$log" ]; then
+        say "last lines of $(basename "$log"):"
+        tail -n 30 "$log" | sed 's/^/    /'
+    fi
+    fail "setup: $why"
+    summary "setup failed"
+    exit 1
+}
+
+# Wine's Z: drive is the Unix root.
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
+# 1. Cover the host's serial and parallel devices with /dev/null, and prove it worked.
+null_dev=$(stat -Lc '%t:%T' /dev/null)
+hidden=0
+for dev in /dev/ttyS* /dev/ttyUSB* /dev/ttyACM* /dev/ttyAMA* /dev/rfcomm* /dev/lp[0-9]* /dev/parport*; do
+    [ -e "$dev" ] || continue
+    mount --bind /dev/null "$dev" || die "cannot cover $dev with /dev/null"
+    [ "$(stat -Lc '%t:%T' "$dev")" = "$null_dev" ] || die "$dev is still a real device after the bind mount"
+    hidden=$((hidden + 1))
+done
+if [ "${TESSERA_WINE_NETNS:-0}" = 1 ]; then
+    # Loopback is down in a new network namespace; tests may talk to fakes on 127.0.0.1.
+    if command -v ip >/dev/null 2>&1; then
+        ip link set lo up || say "warning: could not bring loopback up"
+    else
+        say "warning: no 'ip' command (iproute2): loopback stays down"
+    fi
+fi
+
+# 2. A clean environment for Wine. The overrides must be set before the first Wine command, or wineboot
+# offers to download its .NET and browser engines.
+for var in $(compgen -e); do
+    case $var in LC_* | WINE* | DISPLAY | XAUTHORITY | WAYLAND_DISPLAY | DBUS_SESSION_BUS_ADDRESS | XDG_*) unset "$var" ;; esac
+done
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/tessera-wine.XXXXXX")
+mkdir -p "$WORK/home"
+export HOME=$WORK/home WINEPREFIX=$WORK/prefix
+export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml=" LANG=C.UTF-8
+export PATH=/usr/lib/wine:$PATH
+
+# 3. Private X server; -displayfd writes the display number once it is ready.
+: >"$WORK/display"
+Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$WORK/display" 2>"$WORK/xvfb.log" </dev/null &
+XVFB_PID=$!
+for _ in $(seq 200); do
+    [ -s "$WORK/display" ] && break
+    kill -0 "$XVFB_PID" 2>/dev/null || die "Xvfb exited" "$WORK/xvfb.log"
+    sleep 0.05
+done
+[ -s "$WORK/display" ] || die "Xvfb did not start within 10 s" "$WORK/xvfb.log"
+export DISPLAY=:$(tr -d '\n' <"$WORK/display")
+
+# 4. Throw-away prefix, with the fonts fix and the registry settings. The settings take effect when the next
+# server starts, so the first server is waited out.
+T_PREFIX=$(ms)
+timeout -k 5 180 wineboot -i </dev/null >"$WORK/wineboot.log" 2>&1 || die "wineboot -i failed or timed out" "$WORK/wineboot.log"
+timeout -k 5 180 wineserver -w </dev/null >>"$WORK/wineboot.log" 2>&1 || die "the first wineserver did not exit" "$WORK/wineboot.log"
+fonts=(/usr/share/wine/fonts/*)
+if [ ${#fonts[@]} -gt 0 ]; then
+    # Debian's Wine 8.0 looks for its fonts in the wrong folder; without them every face becomes DejaVu Sans.
+    ln -sf "${fonts[@]}" "$WINEPREFIX/drive_c/windows/Fonts/"
+else
+    say "warning: /usr/share/wine/fonts is empty (fonts-wine missing); dialogs will use other fonts"
+fi
+timeout -k 5 60 wine64 regedit /S "$(winpath "$ROOT/scripts/wine-env.reg")" </dev/null >"$WORK/regedit.log" 2>&1 ||
+    die "regedit failed" "$WORK/regedit.log"
+timeout -k 5 60 wineserver -w </dev/null >>"$WORK/regedit.log" 2>&1 || die "wineserver did not exit after regedit" "$WORK/regedit.log"
+grep -q '"ShowCrashDialog"=dword:00000000' "$WINEPREFIX/user.reg" ||
+    die "the registry settings did not reach the prefix: a crash would open a dialog and hang"
+
+# 5. Persistent server with no tie to our pipes (otherwise ctest waits about 2.5 s per test for the pipe to
+# close), and a warm-up run that starts the services and the desktop.
+timeout -k 5 30 wineserver -p </dev/null >/dev/null 2>&1 || die "wineserver -p failed"
+timeout -k 5 60 wine64 cmd /c exit 0 </dev/null >/dev/null 2>&1 || die "the warm-up run under Wine failed"
+T_READY=$(ms)
+say "DISPLAY=$DISPLAY, $hidden host device(s) covered, network namespace: $([ "${TESSERA_WINE_NETNS:-0}" = 1 ] && echo yes || echo no), prefix ready in $(((T_READY - T_PREFIX) / 1000)) s"
+
+# ---------------------------------------------------------------------------------------------------------------
+# a. Imports: a static build needs no DLL beside the exe. Anything outside this list is a DLL that a bare
+# Windows does not have (the mingw runtime, a UCRT forwarder on an old system, a third-party library).
+SYSTEM_DLLS=" advapi32.dll bcrypt.dll comctl32.dll comdlg32.dll crypt32.dll gdi32.dll imm32.dll iphlpapi.dll
+ kernel32.dll msvcrt.dll ntdll.dll ole32.dll oleaut32.dll rpcrt4.dll setupapi.dll shell32.dll shlwapi.dll
+ user32.dll uxtheme.dll version.dll winmm.dll winspool.drv ws2_32.dll "
+SYSTEM_DLLS=${SYSTEM_DLLS//$'\n'/ }
+exes=()
+while IFS= read -r exe; do exes+=("$exe"); done < <(find "$WIN_BUILD" -name '*.exe' -not -path '*/CMakeFiles/*' | sort)
+import_ok=0
+for exe in "${exes[@]}"; do
+    rel=${exe#"$WIN_BUILD"/}
+    dlls=$("$OBJDUMP" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u | tr '\n' ' ')
+    foreign=()
+    for dll in $dlls; do [[ $SYSTEM_DLLS == *" $dll "* ]] || foreign+=("$dll"); done
+    if [ -z "$dlls" ]; then
+        fail "imports of $rel: objdump found no import table"
+    elif [ ${#foreign[@]} -gt 0 ]; then
+        fail "imports of $rel: needs non-system DLLs: ${foreign[*]}"
+    else
+        pass
+        import_ok=$((import_ok + 1))
+    fi
+done
+say "imports: $import_ok of ${#exes[@]} exe(s) need system DLLs only ($("$OBJDUMP" -p "$WIN_NVLOGO" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr '\n' ' ')for nvlogo.exe)"
+
+# ---------------------------------------------------------------------------------------------------------------
+# b. ctest: gtest_discover_tests lists each exe's tests through Wine when ctest starts (PRE_TEST).
+T_CTEST=$(ms)
+test_exes=("$WIN_BUILD"/tests/*_tests.exe)
+ctest_passed=0
+ctest_failed=0
+if [ ${#test_exes[@]} -eq 0 ]; then
+    say "ctest: build/windows has no test executables yet; skipped"
+else
+    ctest_rc=0
+    timeout -k 10 1500 ctest --test-dir "$WIN_BUILD" --output-on-failure --no-tests=error --timeout 120 \
+        </dev/null >"$WORK/ctest.log" 2>&1 || ctest_rc=$?
+    cat "$WORK/ctest.log"
+    line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$WORK/ctest.log" | tail -n 1 || true)
+    if [ -n "$line" ]; then
+        ctest_failed=$(sed -E 's/.* ([0-9]+) tests? failed out of.*/\1/' <<<"$line")
+        total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
+        ctest_passed=$((total - ctest_failed))
+        passed=$((passed + ctest_passed))
+        failed=$((failed + ctest_failed))
+        [ "$ctest_failed" -eq 0 ] || failures+=("ctest: $ctest_failed test(s) failed")
+    fi
+    # A test exe that cannot list its tests (a crash at start-up, a missing DLL) drops out of the run with only
+    # a CMake error, and would otherwise go unnoticed.
+    discovery_errors=$(grep -c -E 'Error running test executable|CMake Error' "$WORK/ctest.log" || true)
+    if [ "$discovery_errors" -gt 0 ]; then
+        fail "ctest: $discovery_errors error(s) while listing tests through Wine (see above)"
+    fi
+    if [ -z "$line" ]; then
+        fail "ctest: no result (exit code $ctest_rc$([ "$ctest_rc" -eq 124 ] && echo ', timed out'))"
+    elif [ "$ctest_rc" -ne 0 ] && [ "$ctest_failed" -eq 0 ] && [ "$discovery_errors" -eq 0 ]; then
+        fail "ctest: exit code $ctest_rc although every test passed"
+    fi
+    say "ctest: $ctest_passed passed, $ctest_failed failed in $((($(ms) - T_CTEST) / 1000)) s"
+fi
+
+# ---------------------------------------------------------------------------------------------------------------
+# c. Cross-check: the same command in the same folder, once through Wine and once natively.
+T_XCHECK=$(ms)
+XC=$WORK/xcheck
+mkdir -p "$XC/in" "$XC/windows" "$XC/linux"
+rm -rf "$FAILURE_DIR"
+logos=()
+for f in "$ROOT"/examples/*.bmp; do
+    cp "$f" "$XC/in/"
+    logos+=("$(basename "$f")")
+done
+WIN_NVLOGO_DOS=$(winpath "$WIN_NVLOGO")
+xc_passed=0
+xc_failed=0
+
+# xcheck OUTPUT SAVE-OPTION... -- LOGO...
+xcheck() {
+    local out=$1 opts=() names=() win_logos=() linux_logos=() lrc=0 wrc=0 problem=
+    shift
+    while [ "$1" != -- ]; do
+        opts+=("$1")
+        shift
+    done
+    shift
+    for l in "$@"; do
+        names+=("${l%.bmp}")
+        win_logos+=("in\\$l")
+        linux_logos+=("in/$l")
+    done
+    (cd "$XC" && "$LINUX_NVLOGO" save "${opts[@]}" -o "linux/$out" "${linux_logos[@]}") </dev/null \
+        >"$XC/linux/$out.log" 2>&1 || lrc=$?
+    (cd "$XC" && timeout -k 5 60 wine64 "$WIN_NVLOGO_DOS" save "${opts[@]}" -o "windows\\$out" "${win_logos[@]}") \
+        </dev/null >"$XC/windows/$out.log" 2>&1 || wrc=$?
+    local lf=$XC/linux/$out wf=$XC/windows/$out
+    if [ "$lrc" -ne 0 ] || [ "$wrc" -ne 0 ]; then
+        problem="exit codes: linux $lrc, windows $wrc$([ "$wrc" -eq 124 ] && echo ' (timed out)')"
+    elif [ ! -s "$lf" ] || [ ! -s "$wf" ]; then
+        problem="empty or missing output"
+    elif ! cmp -s "$lf" "$wf"; then
+        problem="files differ: $(cmp "$lf" "$wf" 2>&1 | sed 's/^.*differ: //'); sizes linux $(stat -c %s "$lf"), windows $(stat -c %s "$wf")"
+    fi
+    local what="save ${opts[*]} ${names[*]}"
+    if [ -z "$problem" ]; then
+        pass
+        xc_passed=$((xc_passed + 1))
+        return
+    fi
+    xc_failed=$((xc_failed + 1))
+    fail "cross-check $what: $problem"
+    for side in linux windows; do
+        [ -s "$XC/$side/$out.log" ] && sed "s/^/    $side: /" "$XC/$side/$out.log" | head -n 10
+    done
+    mkdir -p "$FAILURE_DIR"
+    for side in linux windows; do
+        [ -f "$XC/$side/$out" ] && cp "$XC/$side/$out" "$FAILURE_DIR/$side-$out"
+    done
+    return 0
+}
+
+if [ ${#logos[@]} -eq 0 ]; then
+    fail "cross-check: no examples/*.bmp"
+else
+    for logo in "${logos[@]}"; do
+        for mode in threshold error-diffusion indexed-order; do
+            for level in 0 5 10; do
+                xcheck "${logo%.bmp}-$mode-b$level.bit" -H "$mode" -b "$level" -- "$logo"
+            done
+        done
+    done
+    # The text format, and several logos in one file.
+    xcheck "all-error-diffusion-b5.txt" -f hex -H error-diffusion -b 5 -- "${logos[@]}"
+fi
+[ "$xc_failed" -eq 0 ] || say "cross-check: differing outputs kept in ${FAILURE_DIR#"$ROOT"/}/"
+say "cross-check: $xc_passed passed, $xc_failed failed in $((($(ms) - T_XCHECK) / 1000)) s"
+
+# ---------------------------------------------------------------------------------------------------------------
+say "total $((($(ms) - T_START) / 1000)) s"
+if [ "$failed" -gt 0 ]; then
+    say "failures:"
+    for f in "${failures[@]}"; do echo "    $f"; done
+fi
+summary
+[ "$failed" -eq 0 ]
