@@ -17,10 +17,18 @@ constexpr std::uint32_t kBiBitfields = 3;
 constexpr std::size_t kFileHeaderSize = 14;
 constexpr std::size_t kMaxFileBytes = std::size_t{256} << 20;
 
-std::string num(std::uint64_t v) { return std::to_string(v); }
-std::string num(std::int64_t v) { return std::to_string(v); }
-std::string num(int v) { return std::to_string(v); }
-std::string num(std::uint32_t v) { return std::to_string(v); }
+std::string num(std::uint64_t v) {
+    return std::to_string(v);
+}
+std::string num(std::int64_t v) {
+    return std::to_string(v);
+}
+std::string num(int v) {
+    return std::to_string(v);
+}
+std::string num(std::uint32_t v) {
+    return std::to_string(v);
+}
 
 std::string hex(std::uint32_t v) {
     char buf[16];
@@ -90,7 +98,8 @@ class Channel {
         max_ = mask >> shift_;
         if (max_ <= 0xFFFF) {
             table_.resize(max_ + 1);
-            for (std::uint32_t v = 0; v <= max_; ++v) table_[v] = scale(v);
+            for (std::uint32_t v = 0; v <= max_; ++v)
+                table_[v] = scale(v);
         }
     }
 
@@ -126,9 +135,9 @@ bool contiguous(std::uint32_t mask) {
 struct Headers {
     BmpInfo info;
     std::uint32_t pixelOffset = 0;
-    std::uint32_t colorsUsed = 0;           // 0 for the core header, which has no such field
-    std::array<std::uint32_t, 4> masks{};   // red, green, blue, alpha: 16 and 32 bits per pixel only
-    std::size_t headersEnd = 0;             // where the colour table would start
+    std::uint32_t colorsUsed = 0;         // 0 for the core header, which has no such field
+    std::array<std::uint32_t, 4> masks{}; // red, green, blue, alpha: 16 and 32 bits per pixel only
+    std::size_t headersEnd = 0;           // where the colour table would start
 };
 
 Status checkMasks(const std::array<std::uint32_t, 4>& masks, int bitCount) {
@@ -136,7 +145,7 @@ Status checkMasks(const std::array<std::uint32_t, 4>& masks, int bitCount) {
     for (std::size_t i = 0; i < 4; ++i) {
         if (!contiguous(masks[i]))
             return badInput(std::string(kNames[i]) + " mask " + hex(masks[i]) + " is not one run of bits");
-        if (false)
+        if (bitCount == 16 && (masks[i] >> 16) != 0)
             return badInput(std::string(kNames[i]) + " mask " + hex(masks[i]) + " has bits beyond a 16-bit pixel");
         for (std::size_t j = 0; j < i; ++j) {
             if ((masks[i] & masks[j]) != 0)
@@ -153,8 +162,10 @@ std::string truncatedHeader(const char* what, std::size_t need, std::size_t have
 }
 
 Result<Headers> readHeaders(std::span<const std::uint8_t> file) {
-    if (file.size() < 2 || file[0] != 'B' || file[1] != 'M') return badInput("not a BMP file: it does not start with \"BM\"");
-    if (file.size() < kFileHeaderSize + 4) return badInput(truncatedHeader("the file header", kFileHeaderSize + 4, file.size()));
+    if (file.size() < 2 || file[0] != 'B' || file[1] != 'M')
+        return badInput("not a BMP file: it does not start with \"BM\"");
+    if (file.size() < kFileHeaderSize + 4)
+        return badInput(truncatedHeader("the file header", kFileHeaderSize + 4, file.size()));
 
     Headers h;
     ByteReader r(file, 2);
@@ -163,8 +174,7 @@ Result<Headers> readHeaders(std::span<const std::uint8_t> file) {
     h.pixelOffset = r.u32();
     const std::uint32_t headerSize = r.u32();
     if (headerSize != 12 && headerSize != 40 && headerSize != 108 && headerSize != 124)
-        return badInput("info header size " + num(headerSize) +
-                        " is not supported (12, 40, 108 and 124 bytes are)");
+        return badInput("info header size " + num(headerSize) + " is not supported (12, 40, 108 and 124 bytes are)");
     if (file.size() < kFileHeaderSize + headerSize)
         return badInput(truncatedHeader("the info header", kFileHeaderSize + headerSize, file.size()));
 
@@ -188,7 +198,8 @@ Result<Headers> readHeaders(std::span<const std::uint8_t> file) {
         h.colorsUsed = r.u32();
         r.u32(); // biClrImportant
         if (headerSize >= 108)
-            for (std::uint32_t& m : h.masks) m = r.u32();
+            for (std::uint32_t& m : h.masks)
+                m = r.u32();
     }
     if (r.failed()) return badInput("truncated: the info header is cut off");
 
@@ -373,8 +384,8 @@ Status decodeRows(std::span<const std::uint8_t> file, const Headers& h, std::siz
                 else
                     index = row[x];
                 if (index >= entries)
-                    return badInput(indexPastTable(index, entries, static_cast<std::int64_t>(x),
-                                                   static_cast<std::int64_t>(y)));
+                    return badInput(
+                        indexPastTable(index, entries, static_cast<std::int64_t>(x), static_cast<std::int64_t>(y)));
                 out[x] = static_cast<std::uint8_t>(index);
             }
             continue;
@@ -399,7 +410,8 @@ Status decodeRows(std::span<const std::uint8_t> file, const Headers& h, std::siz
             out[2] = red(v);
             if (alpha) {
                 const std::uint8_t a = alphaChannel(v);
-                for (int c = 0; c < 3; ++c) out[c] = overWhite(out[c], a);
+                for (int c = 0; c < 3; ++c)
+                    out[c] = overWhite(out[c], a);
             }
         }
     }

@@ -1,6 +1,5 @@
 #include "printer/nv_command_stream.h"
 
-#include <thread>
 
 namespace tessera {
 
@@ -19,15 +18,6 @@ Status sendPrint(ByteSink& sink, int number, std::uint8_t m) {
 constexpr std::uint8_t kCut[4] = {0x1D, 0x56, 0x42, 0x01};
 
 } // namespace
-
-void ByteSink::pause(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
-
-bool MemorySink::write(std::span<const std::uint8_t> data) {
-    bytes.insert(bytes.end(), data.begin(), data.end());
-    return true;
-}
-
-void MemorySink::pause(std::chrono::milliseconds) { pauseOffsets.push_back(bytes.size()); }
 
 Result<std::vector<EncodedLogo>> encodeLogos(NvImageEncoder& encoder, const std::vector<std::string>& paths,
                                              int mode, int level) {

@@ -6,6 +6,7 @@
 //   erase:  1C 65, 1C 70 E8 30, 1D 56 42 01
 
 #include "base/result.h"
+#include "port/byte_sink.h"
 #include "printer/nv_image_encoder.h"
 
 #include <chrono>
@@ -15,27 +16,6 @@
 #include <vector>
 
 namespace tessera {
-
-// Where the writers put their bytes: a port, a file, a buffer in a test.
-class ByteSink {
-  public:
-    virtual ~ByteSink() = default;
-    // Takes the whole block or fails; false stops the writer.
-    virtual bool write(std::span<const std::uint8_t> bytes) = 0;
-    // The pause the upload makes between an image header and its raster, which gives the printer time to
-    // prepare the NV area. A sink that stores the stream (a file) skips it.
-    virtual void pause(std::chrono::milliseconds duration);
-};
-
-// Collects the stream in memory; pauses are not taken, only counted.
-class MemorySink : public ByteSink {
-  public:
-    bool write(std::span<const std::uint8_t> bytes) override;
-    void pause(std::chrono::milliseconds duration) override;
-
-    std::vector<std::uint8_t> bytes;
-    std::vector<std::size_t> pauseOffsets; // stream offset at each pause
-};
 
 inline constexpr int kMaxLogosPerUpload = 255;
 inline constexpr std::chrono::milliseconds kHeaderToDataPause{50};

@@ -5,8 +5,10 @@
 #   - nvlogo.exe and the Linux nvlogo write byte-identical files for every sample logo, half-toning mode and a
 #     spread of brightness levels, so that a floating-point difference between the two compilers shows up.
 #
-# Usage: scripts/windows-tests.sh [--build]
-#   --build  build build/windows and the Linux nvlogo first; without it each is built only when missing.
+# Usage: scripts/windows-tests.sh [--no-build]
+#   Brings build/windows and the Linux nvlogo up to date first (configuring a missing build), so that both
+#   sides are built from the same sources.
+#   --no-build  use the binaries as they are; build only what is missing.
 # Environment:
 #   KEEP_WINE_WORKDIR=1   keep the scratch folder (Wine prefix, logs, outputs) and print where it is
 #   CTEST_PARALLEL_LEVEL  passed on to ctest (default: one test at a time)
@@ -31,16 +33,16 @@ OBJDUMP=x86_64-w64-mingw32-objdump
 say() { echo "windows-tests: $*"; }
 ms() { echo $(($(date +%s%N) / 1000000)); }
 
-build=false
+build=true
 for arg in "$@"; do
     case $arg in
-    --build) build=true ;;
+    --no-build) build=false ;;
     -h | --help)
         sed -n '2,/^set -euo/p' "$SELF" | sed '$d; s/^# \{0,1\}//'
         exit 0
         ;;
     *)
-        echo "usage: $0 [--build]" >&2
+        echo "usage: $0 [--no-build]" >&2
         exit 2
         ;;
     esac
@@ -61,18 +63,24 @@ if [ -z "${TESSERA_WINE_SANDBOX:-}" ]; then
         exit 1
     fi
 
-    if $build || [ ! -f "$WIN_BUILD/build.ninja" ]; then
-        say "configuring build/windows"
-        cmake --preset windows </dev/null
+    built() {
+        "$@" </dev/null || {
+            say "'$*' failed"
+            echo "windows: 0 passed, 1 failed (build failed)"
+            exit 1
+        }
+    }
+    if [ ! -f "$WIN_BUILD/build.ninja" ]; then
+        built cmake --preset windows
     fi
     if $build || [ ! -f "$WIN_NVLOGO" ]; then
-        say "building build/windows"
-        cmake --build --preset windows </dev/null
+        built cmake --build --preset windows
+    fi
+    if [ ! -f "$ROOT/build/linux/build.ninja" ] && { $build || [ ! -x "$LINUX_NVLOGO" ]; }; then
+        built cmake --preset linux
     fi
     if $build || [ ! -x "$LINUX_NVLOGO" ]; then
-        say "building the Linux nvlogo"
-        cmake --preset linux </dev/null
-        cmake --build --preset linux --target nvlogo </dev/null
+        built cmake --build --preset linux --target nvlogo
     fi
 
     # Mount and network namespaces; as a normal user they need a user namespace of their own.

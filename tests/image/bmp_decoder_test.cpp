@@ -26,7 +26,8 @@ void put16(Bytes& f, std::size_t at, unsigned v) {
     f[at + 1] = static_cast<std::uint8_t>(v >> 8);
 }
 void put32(Bytes& f, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) f[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        f[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 std::uint32_t get32(const Bytes& f, std::size_t at) {
     return std::uint32_t{f[at]} | std::uint32_t{f[at + 1]} << 8 | std::uint32_t{f[at + 2]} << 16 |
@@ -52,6 +53,7 @@ BmpImage decoded(const Bytes& f) {
 
 // ---- Files written out byte by byte, so that the writer and the decoder cannot share a mistake.
 
+// clang-format off
 const Bytes k24Bit2x2 = {
     'B', 'M', 70, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,                          // file header
     40, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 1, 0, 24, 0, 0, 0, 0, 0, 16, 0, 0, 0, // info header
@@ -59,6 +61,7 @@ const Bytes k24Bit2x2 = {
     255, 0, 0, 0, 255, 0, 0, 0,     // bottom row: blue, green, padding
     0, 0, 255, 255, 255, 255, 0, 0, // top row: red, white, padding
 };
+// clang-format on
 
 TEST(BmpKnownFiles, TwentyFourBitRowsAndOrder) {
     BmpImage img = decoded(k24Bit2x2);
@@ -86,6 +89,7 @@ TEST(BmpKnownFiles, TwentyFourBitRowsAndOrder) {
 }
 
 TEST(BmpKnownFiles, CoreHeaderOneBit) {
+    // clang-format off
     const Bytes f = {
         'B', 'M', 40, 0, 0, 0, 0, 0, 0, 0, 32, 0, 0, 0,
         12, 0, 0, 0, 3, 0, 2, 0, 1, 0, 1, 0, // 3x2, 1 plane, 1 bit
@@ -93,6 +97,7 @@ TEST(BmpKnownFiles, CoreHeaderOneBit) {
         0xA0, 0, 0, 0,                       // bottom row: 1 0 1
         0x60, 0, 0, 0,                       // top row: 0 1 1
     };
+    // clang-format on
     BmpImage img = decoded(f);
     EXPECT_EQ(img.info.headerSize, 12u);
     EXPECT_EQ(img.palette, (std::vector<BmpColor>{{0x10, 0x20, 0x30}, {0xA0, 0xB0, 0xC0}}));
@@ -113,23 +118,23 @@ Bytes rleFile(int width, int height, std::uint32_t compression, int entries, con
     put16(f, kBitCount, static_cast<unsigned>(bitCount));
     put32(f, kCompression, compression);
     put32(f, kClrUsed, static_cast<std::uint32_t>(entries));
-    for (int i = 0; i < entries; ++i) f[kAfterInfo + 4 * i] = static_cast<std::uint8_t>(i * 10); // blue = 10 i
+    for (int i = 0; i < entries; ++i)
+        f[kAfterInfo + 4 * i] = static_cast<std::uint8_t>(i * 10); // blue = 10 i
     f.insert(f.end(), data.begin(), data.end());
     put32(f, 2, static_cast<std::uint32_t>(f.size()));
     return f;
 }
 
 TEST(BmpKnownFiles, RleCodes) {
-    const Bytes rle8 = rleFile(4, 3, 1, 3,
-                               {3, 1, 0, 0,          // row 0: run of three 1s, end of line
-                                0, 3, 2, 1, 2, 0,    // row 1: absolute 2 1 2 with its pad byte
-                                0, 0, 0, 2, 2, 0,    // end of line, delta to column 2
-                                2, 2, 0, 1});        // run of two 2s, end of bitmap
+    const Bytes rle8 = rleFile(4, 3, 1, 3, {3, 1, 0, 0,       // row 0: run of three 1s, end of line
+                                            0, 3, 2, 1, 2, 0, // row 1: absolute 2 1 2 with its pad byte
+                                            0, 0, 0, 2, 2, 0, // end of line, delta to column 2
+                                            2, 2, 0, 1});     // run of two 2s, end of bitmap
     EXPECT_EQ(decoded(rle8).indices, (Bytes{1, 1, 1, 0, 2, 1, 2, 0, 0, 0, 2, 2}));
 
     const Bytes rle4 = rleFile(10, 1, 2, 4,
                                {0, 5, 0x12, 0x31, 0x20, 0, // absolute 1 2 3 1 2, padded
-                                5, 0x31,                  // run alternating 3 1 3 1 3
+                                5, 0x31,                   // run alternating 3 1 3 1 3
                                 0, 1});
     BmpImage img = decoded(rle4);
     EXPECT_EQ(img.indices, (Bytes{1, 2, 3, 1, 2, 3, 1, 3, 1, 3}));
@@ -140,6 +145,7 @@ TEST(BmpKnownFiles, RleCodes) {
 }
 
 TEST(BmpKnownFiles, SixteenBitMasksAfterInfoHeader) {
+    // clang-format off
     const Bytes f = {
         'B', 'M', 70, 0, 0, 0, 0, 0, 0, 0, 66, 0, 0, 0,
         40, 0, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0, 1, 0, 16, 0, 3, 0, 0, 0, 4, 0, 0, 0,
@@ -147,6 +153,7 @@ TEST(BmpKnownFiles, SixteenBitMasksAfterInfoHeader) {
         0x00, 0xF8, 0, 0, 0xE0, 0x07, 0, 0, 0x1F, 0, 0, 0, // 5-6-5 masks
         0x00, 0xF8, 0x10, 0x04,                            // full red; green 32 of 63, blue 16 of 31
     };
+    // clang-format on
     BmpImage img = decoded(f);
     EXPECT_EQ(img.pixel(0, 0), kRed);
     EXPECT_EQ(img.pixel(1, 0), (BmpColor{132, 130, 0}));
@@ -164,11 +171,21 @@ Picture twinPicture(int w, int h, int colours) {
         for (int x = 0; x < w; ++x) {
             int c = 0;
             switch (y % 5) {
-            case 0: c = x / 4; break;
-            case 1: c = x * 3 + y; break;
-            case 2: c = x == w - 2 ? 1 : 0; break;
-            case 3: c = 1 + x % 2; break;
-            default: c = 0; break;
+            case 0:
+                c = x / 4;
+                break;
+            case 1:
+                c = x * 3 + y;
+                break;
+            case 2:
+                c = x == w - 2 ? 1 : 0;
+                break;
+            case 3:
+                c = 1 + x % 2;
+                break;
+            default:
+                c = 0;
+                break;
             }
             p.set(x, y, kTwinColours[c % colours]);
         }
@@ -407,12 +424,14 @@ TEST(BmpBadFiles, HeadersAreRefusedWithAReason) {
         {"plane count 2 is not 1", patched(rgb, kPlanes, 2, 2)},
         {"2 bits per pixel is not supported", patched(rgb, kBitCount, 2, 2)},
         {"32 bits per pixel is not supported with a 12-byte", writeBmp(Picture(3, 2), layout(32, 0, 12))},
-        {"BI_RLE8 needs 8 bits per pixel, the file has 4", patched(writeBmp(Picture(3, 2), layout(4)), kCompression, 1)},
+        {"BI_RLE8 needs 8 bits per pixel, the file has 4",
+         patched(writeBmp(Picture(3, 2), layout(4)), kCompression, 1)},
         {"BI_RLE4 needs 4 bits per pixel, the file has 8", patched(rle, kCompression, 2)},
         {"BI_BITFIELDS needs 16 or 32 bits per pixel", patched(rgb, kCompression, 3)},
         {"compression 4 is not supported", patched(rgb, kCompression, 4)},
         {"must be stored bottom-up", writeBmp(Picture(3, 2), layout(8, 1, 40, true))},
-        {"truncated: the file has 60 bytes, too few for the bit-field masks (66)", Bytes(fields.begin(), fields.begin() + 60)},
+        {"truncated: the file has 60 bytes, too few for the bit-field masks (66)",
+         Bytes(fields.begin(), fields.begin() + 60)},
         {"red mask 0x00000F0F is not one run of bits", patched(fields, kAfterInfo, 0x0F0F)},
         {"red mask 0x0000F800 and green mask 0x0000FC00 overlap", patched(fields, kAfterInfo + 4, 0xFC00)},
         {"blue mask 0x00FF0000 has bits beyond a 16-bit pixel", patched(fields, kAfterInfo + 8, 0x00FF0000)},
@@ -439,8 +458,7 @@ TEST(BmpBadFiles, DataAndSizesAreRefusedWithAReason) {
         {"truncated: pixel data needs 21 bytes, file has 20 after offset 54", Bytes(rgb.begin(), rgb.end() - 4)},
         {"the 256-entry colour table needs 1078 bytes", patched(eightBit, kClrUsed, 0)},
         {"pixel index 1 is past the 1-entry colour table", patched(writeBmp1(two, kRed, kBlue), kClrUsed, 1)},
-        {"pixel index 7 is past the 2-entry colour table (column 1 of row 0",
-         patched(eightBit, pixels8, 0x0700, 2)},
+        {"pixel index 7 is past the 2-entry colour table (column 1 of row 0", patched(eightBit, pixels8, 0x0700, 2)},
         {"30000x30000 is 900000000 pixels, more than the limit of 67108864", huge},
         {"RLE data runs past the end of row 0", rleFile(4, 2, 1, 2, {5, 1})},
         {"RLE data runs past the end of row 1", rleFile(2, 2, 1, 2, {0, 0, 0, 3, 1, 1, 1, 0})},

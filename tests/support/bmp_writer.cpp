@@ -7,17 +7,12 @@
 #include <bit>
 #include <filesystem>
 #include <fstream>
+#include <random>
 
-#ifdef _WIN32
-#include <process.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace tessera::test {
 namespace {
 
-constexpr std::uint32_t kBiRgb = 0;
 constexpr std::uint32_t kBiRle8 = 1;
 constexpr std::uint32_t kBiRle4 = 2;
 constexpr std::uint32_t kBiBitfields = 3;
@@ -34,10 +29,12 @@ class Bytes {
         u16(v >> 16);
     }
     void patch32(std::size_t pos, std::size_t v) {
-        for (int i = 0; i < 4; ++i) out[pos + i] = static_cast<std::uint8_t>(v >> (8 * i));
+        for (int i = 0; i < 4; ++i)
+            out[pos + i] = static_cast<std::uint8_t>(v >> (8 * i));
     }
     void padTo(std::size_t start, std::size_t multiple) {
-        while ((out.size() - start) % multiple != 0) u8(0);
+        while ((out.size() - start) % multiple != 0)
+            u8(0);
     }
     std::size_t size() const { return out.size(); }
 
@@ -141,13 +138,15 @@ void writeRow(Bytes& b, const Picture& p, const BmpLayout& layout, const std::ar
 // nibbles for RLE4.
 int runAt(const std::uint8_t* row, int x, int end, bool rle4) {
     int n = 1;
-    while (x + n < end && n < 255 && row[x + n] == row[x + (rle4 ? n % 2 : 0)]) ++n;
+    while (x + n < end && n < 255 && row[x + n] == row[x + (rle4 ? n % 2 : 0)])
+        ++n;
     return n;
 }
 
 int zerosAt(const std::uint8_t* row, int x, int end) {
     int n = 0;
-    while (x + n < end && row[x + n] == 0) ++n;
+    while (x + n < end && row[x + n] == 0)
+        ++n;
     return n;
 }
 
@@ -156,7 +155,8 @@ int zerosAt(const std::uint8_t* row, int x, int end) {
 // Trailing zeros are left out. Returns the column where the cursor ends.
 int encodeRleRow(Bytes& b, const std::uint8_t* row, int width, bool rle4) {
     int end = width;
-    while (end > 0 && row[end - 1] == 0) --end;
+    while (end > 0 && row[end - 1] == 0)
+        --end;
     int x = 0;
     while (x < end) {
         if (int z = zerosAt(row, x, end); z >= 4) {
@@ -174,7 +174,8 @@ int encodeRleRow(Bytes& b, const std::uint8_t* row, int width, bool rle4) {
             continue;
         }
         int n = 0;
-        while (x + n < end && n < 255 && runAt(row, x + n, end, rle4) < 3 && zerosAt(row, x + n, end) < 4) ++n;
+        while (x + n < end && n < 255 && runAt(row, x + n, end, rle4) < 3 && zerosAt(row, x + n, end) < 4)
+            ++n;
         if (n < 3) {
             for (int i = 0; i < n; ++i) {
                 b.u8(1);
@@ -225,7 +226,8 @@ void writeRle(Bytes& b, const Picture& p, const BmpLayout& layout, const std::ve
 Picture::Picture(int w, int h, BmpColor fill, std::uint8_t alpha)
     : width(w), height(h), bgra(static_cast<std::size_t>(w) * h * 4) {
     for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) set(x, y, fill, alpha);
+        for (int x = 0; x < w; ++x)
+            set(x, y, fill, alpha);
 }
 
 void Picture::set(int x, int yFromTop, BmpColor c, std::uint8_t alpha) {
@@ -278,9 +280,11 @@ std::vector<std::uint8_t> writeBmp(const Picture& p, const BmpLayout& layout) {
         b.u32(paletted && pal.size() < full ? static_cast<std::uint32_t>(pal.size()) : 0);
         b.u32(0);
         if (layout.headerSize >= 108) {
-            for (std::uint32_t m : masks) b.u32(m);
+            for (std::uint32_t m : masks)
+                b.u32(m);
             b.u32(0x73524742); // 'sRGB'
-            for (int i = 0; i < 9 + 3; ++i) b.u32(0); // endpoints and gammas, unused with sRGB
+            for (int i = 0; i < 9 + 3; ++i)
+                b.u32(0); // endpoints and gammas, unused with sRGB
         }
         if (layout.headerSize >= 124) {
             b.u32(4); // rendering intent: pictures
@@ -289,9 +293,11 @@ std::vector<std::uint8_t> writeBmp(const Picture& p, const BmpLayout& layout) {
             b.u32(0);
         }
         // Other sizes get zeros, so that tests can build headers the decoder must refuse.
-        while (b.size() < 14 + layout.headerSize) b.u8(0);
+        while (b.size() < 14 + layout.headerSize)
+            b.u8(0);
         if (layout.headerSize == 40 && layout.compression == kBiBitfields)
-            for (int i = 0; i < 3; ++i) b.u32(masks[i]);
+            for (int i = 0; i < 3; ++i)
+                b.u32(masks[i]);
     }
     for (const BmpColor& c : pal) {
         b.u8(c.b);
@@ -326,21 +332,38 @@ std::vector<std::uint8_t> writeBmp1(const Picture& p, BmpColor entry0, BmpColor 
 Picture pictureOf(const BmpImage& image) {
     Picture p(image.width(), image.height());
     for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) p.set(x, image.height() - 1 - y, image.pixel(x, y));
+        for (int x = 0; x < image.width(); ++x)
+            p.set(x, image.height() - 1 - y, image.pixel(x, y));
     return p;
 }
 
+namespace {
+
+// One directory per test process, removed when the process ends so that test runs leave nothing behind.
+class TempDir {
+  public:
+    TempDir() {
+        std::random_device rd;
+        path_ = std::filesystem::temp_directory_path() / ("tessera-tests-" + std::to_string(rd()) + std::to_string(rd()));
+        std::error_code ec;
+        std::filesystem::create_directories(path_, ec);
+        if (ec) ADD_FAILURE() << "cannot create " << path_.string() << ": " << ec.message();
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    const std::filesystem::path& path() const { return path_; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+} // namespace
+
 std::string tempDir() {
-#ifdef _WIN32
-    const int pid = _getpid();
-#else
-    const int pid = static_cast<int>(::getpid());
-#endif
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("tessera-tests-" + std::to_string(pid));
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    if (ec) ADD_FAILURE() << "cannot create " << dir.string() << ": " << ec.message();
-    return dir.string();
+    static TempDir dir;
+    return dir.path().string();
 }
 
 std::string writeTempFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
