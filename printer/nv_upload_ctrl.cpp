@@ -4,7 +4,9 @@
 
 namespace tessera {
 
-CNVUploadCtrl::CNVUploadCtrl(ByteSink& transport) : transport_(transport) {}
+CNVUploadCtrl::CNVUploadCtrl(const PortSet& ports, PortDispatcher::Sleep sleep)
+    : dispatcher_(ports, std::move(sleep)), transport_(dispatcher_) {}
+CNVUploadCtrl::CNVUploadCtrl(ByteSink& transport) : dispatcher_(PortSet{}), transport_(transport) {}
 CNVUploadCtrl::~CNVUploadCtrl() = default;
 
 NvImageEncoder& CNVUploadCtrl::uploadEncoder() {

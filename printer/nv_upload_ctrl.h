@@ -1,12 +1,15 @@
 #pragma once
-// The upload controller's writers: upload, print, erase, save and download. The writers expect the
-// transport to be open and leave it open; opening and finishing belong to the caller.
+// The upload controller: the writers (upload, print, erase, save, download) and the transport operations
+// of its port dispatcher. The writers expect the transport to be open and leave it open; the caller opens
+// it before and finishes or closes it after, in this order: OpenDriver … CloseDriver, or OpenPort /
+// OpenNetworkPort … FinishPort.
 //
 // Results are the integers the callers test: uploadLogos, printNvImages and eraseNvImages give 1 for
 // success and 0 for failure; saveLogoFile 0 when written, 2 for an empty list, 1 when it failed;
 // downloadBitFile 0 when sent and −4 when not. lastError() says why the last failure happened.
 
 #include "base/result.h"
+#include "port/port_dispatcher.h"
 #include "printer/logo_files.h"
 #include "printer/nv_command_stream.h"
 #include "printer/nv_image_encoder.h"
@@ -19,9 +22,29 @@ namespace tessera {
 
 class CNVUploadCtrl {
   public:
-    // The transport stays owned by the caller and must outlive the controller.
+    // The writers go through a dispatcher over these port objects (owned by the caller, outliving the
+    // controller).
+    explicit CNVUploadCtrl(const PortSet& ports, PortDispatcher::Sleep sleep = {});
+    // The writers go straight to the sink (a buffer, or nothing at all for saving); the transport
+    // operations then have no ports to open.
     explicit CNVUploadCtrl(ByteSink& transport);
     ~CNVUploadCtrl();
+    CNVUploadCtrl(const CNVUploadCtrl&) = delete;
+    CNVUploadCtrl& operator=(const CNVUploadCtrl&) = delete;
+
+    // The transport operations (see port/port_dispatcher.h).
+    int OpenDriver(const std::string& printerName) { return dispatcher_.OpenDriver(printerName); }
+    int CloseDriver() { return dispatcher_.CloseDriver(); }
+    int OpenPort(const std::string& portName, int baudCode, int bitLengthIndex, int parityIndex, int stopBitIndex,
+                 int handshakeIndex) {
+        return dispatcher_.OpenPort(portName, baudCode, bitLengthIndex, parityIndex, stopBitIndex, handshakeIndex);
+    }
+    int OpenNetworkPort(const std::string& ipAddress, int tcpPort) {
+        return dispatcher_.OpenNetworkPort(ipAddress, tcpPort);
+    }
+    int SendBytes(const std::uint8_t* bytes, std::size_t count) { return dispatcher_.SendBytes(bytes, count); }
+    int FinishPort() { return dispatcher_.FinishPort(); }
+    PortDispatcher& dispatcher() { return dispatcher_; }
 
     // Encodes every logo with the upload encoder, for a caller that must know before opening a port that
     // the whole list can be sent.
@@ -55,6 +78,7 @@ class CNVUploadCtrl {
     NvImageEncoder& uploadEncoder();
     NvImageEncoder& saveEncoder();
 
+    PortDispatcher dispatcher_;
     ByteSink& transport_;
     // Created on first use and kept, as each writer that converts owns its own encoder.
     std::unique_ptr<NvImageEncoder> uploadEncoder_;
