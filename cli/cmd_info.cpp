@@ -19,6 +19,8 @@ struct InfoOptions {
 
 int runInfo(const InfoOptions& opt, Context& ctx) {
     int rc = kExitOk;
+    std::int64_t total = 0;
+    int counted = 0;
     for (const std::string& path : opt.logos) {
         auto image = decodeBmpFile(path);
         if (!image) {
@@ -33,7 +35,12 @@ int runInfo(const InfoOptions& opt, Context& ctx) {
         ctx.out << path << ": " << info.width << " x " << info.height << " pixels, " << info.bitCount
                 << " bits per pixel, NV size " << nvDataSize(info.width, info.height) << " bytes, "
                 << (fits ? "fits" : "too large for the printer (at most 8184 x 2304 dots)") << '\n';
+        total += nvDataSize(info.width, info.height) + 4;
+        ++counted;
     }
+    if (counted > 1)
+        ctx.out << "total: " << counted << " logos, " << total
+                << " bytes of NV memory (each image its data plus 4 bytes)\n";
     return rc;
 }
 

@@ -7,5 +7,9 @@ namespace tessera::cli {
 
 void setupSave(CLI::App& app, Context& ctx);
 void setupInfo(CLI::App& app, Context& ctx);
+void setupUpload(CLI::App& app, Context& ctx);
+void setupErase(CLI::App& app, Context& ctx);
+void setupPrint(CLI::App& app, Context& ctx);
+void setupSend(CLI::App& app, Context& ctx);
 
 } // namespace tessera::cli

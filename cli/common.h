@@ -13,6 +13,7 @@ namespace tessera::cli {
 struct Context {
     std::ostream& out;
     std::ostream& err;
+    bool interactive = false; // stderr is a terminal: show progress bars
     int exitCode = kExitOk;
 };
 

@@ -5,5 +5,5 @@
 
 int main(int argc, char** argv) {
     tessera::setBinaryStdout();
-    return tessera::runNvlogo(argc, argv, std::cout, std::cerr);
+    return tessera::runNvlogo(argc, argv, std::cout, std::cerr, tessera::stderrIsTerminal());
 }

@@ -7,8 +7,8 @@
 
 namespace tessera {
 
-int runNvlogo(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
-    cli::Context ctx{out, err};
+int runNvlogo(int argc, const char* const* argv, std::ostream& out, std::ostream& err, bool interactive) {
+    cli::Context ctx{out, err, interactive};
     CLI::App app{"nvlogo: store logos in a receipt printer's NV bit-image memory, print and erase them"};
     app.name("nvlogo");
     app.set_version_flag("--version", "nvlogo " TESSERA_VERSION);
@@ -16,6 +16,10 @@ int runNvlogo(int argc, const char* const* argv, std::ostream& out, std::ostream
     app.footer(cli::kExitStatusHelp);
     cli::setupSave(app, ctx);
     cli::setupInfo(app, ctx);
+    cli::setupUpload(app, ctx);
+    cli::setupErase(app, ctx);
+    cli::setupPrint(app, ctx);
+    cli::setupSend(app, ctx);
 
     try {
         app.parse(argc, argv);

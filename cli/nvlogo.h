@@ -13,7 +13,8 @@ enum ExitCode : int {
 };
 
 // Runs nvlogo with the arguments (argv[0] is the program name). Regular output goes to out, which must
-// take binary data (`save -o -`); errors, one line each, to err.
-int runNvlogo(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+// take binary data (`save -o -`); errors, one line each, to err. interactive: err is a terminal, so long
+// transfers may draw a progress bar there.
+int runNvlogo(int argc, const char* const* argv, std::ostream& out, std::ostream& err, bool interactive = false);
 
 } // namespace tessera

@@ -8,4 +8,6 @@ namespace tessera {
 
 void setBinaryStdout() { _setmode(_fileno(stdout), _O_BINARY); }
 
+bool stderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+
 } // namespace tessera

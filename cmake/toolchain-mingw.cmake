@@ -8,6 +8,8 @@ set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# Package configs under /usr/lib describe Linux libraries (GTest, benchmark); a Windows build must never pick one.
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 if(EXISTS /usr/lib/wine/wine64)
     set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)

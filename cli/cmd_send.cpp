@@ -1,0 +1,66 @@
+// nvlogo send: a stored .bit file to the printer unchanged, or the bytes a .txt file spells.
+
+#include "cli/commands.h"
+#include "cli/transfer.h"
+
+#include "base/file_io.h"
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+
+namespace tessera::cli {
+
+namespace {
+
+struct SendOptions {
+    std::string file;
+    bool raw = false;
+    std::vector<std::string> ports;
+};
+
+bool hasTxtExtension(const std::string& path) {
+    if (path.size() < 4) return false;
+    std::string ext = path.substr(path.size() - 4);
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    return ext == ".txt";
+}
+
+int runSend(const SendOptions& opt, Context& ctx) {
+    auto targets = parsePortSpecs(opt.ports);
+    if (!targets) return report(ctx, targets.error());
+    // Read (and for text, decode) the whole file before any printer is contacted.
+    auto bytes = readWholeFileExclusive(opt.file, CNVUploadCtrl::kMaxDownloadBytes);
+    if (!bytes) {
+        Error e = bytes.error();
+        e.kind = ErrorKind::BadInput;
+        return report(ctx, e);
+    }
+    std::vector<std::uint8_t> stream = std::move(*bytes);
+    if (!opt.raw && hasTxtExtension(opt.file)) {
+        auto decoded = parseHexText(stream);
+        if (!decoded)
+            return report(ctx, badInput(opt.file + ": not a text file of the save format (" +
+                                        decoded.error().message + "); --raw sends it unchanged"));
+        stream = std::move(*decoded);
+    }
+    TransferPlan plan;
+    plan.verb = "sent " + opt.file;
+    plan.streamBytes = stream.size();
+    plan.writer = [&](CNVUploadCtrl& ctrl) { return ctrl.SendBytes(stream.data(), stream.size()); };
+    return runTransfers(ctx, *targets, plan);
+}
+
+} // namespace
+
+void setupSend(CLI::App& app, Context& ctx) {
+    auto opt = std::make_shared<SendOptions>();
+    CLI::App* sub = app.add_subcommand("send", "Send a saved .bit file unchanged (a .txt file as the bytes it spells)");
+    sub->add_flag("--raw", opt->raw, "Send the file unchanged whatever it holds");
+    addPortOption(*sub, opt->ports);
+    sub->add_option("file", opt->file, "The file to send")->required();
+    sub->footer(kExitStatusHelp);
+    sub->callback([opt, &ctx] { ctx.exitCode = runSend(*opt, ctx); });
+}
+
+} // namespace tessera::cli

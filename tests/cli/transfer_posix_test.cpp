@@ -1,0 +1,181 @@
+// nvlogo's transfer commands over loopback TCP: the bytes that reach the printer, and every way a transfer
+// can fail being reported as a failure within its time bound.
+
+#include "cli/nvlogo.h"
+
+#include "base/file_io.h"
+#include "printer/nv_upload_ctrl.h"
+#include "support/bmp_writer.h"
+#include "support/loopback_printer_posix.h"
+#include "support/test_paths.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <sstream>
+
+namespace tessera {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using test::LoopbackPrinter;
+using Clock = std::chrono::steady_clock;
+
+struct Outcome {
+    int status;
+    std::string out, err;
+    double seconds;
+};
+
+Outcome nvlogo(std::vector<std::string> args) {
+    args.insert(args.begin(), "nvlogo");
+    std::vector<const char*> argv;
+    for (auto& a : args) argv.push_back(a.c_str());
+    std::ostringstream out, err;
+    const auto t0 = Clock::now();
+    int status = runNvlogo(static_cast<int>(argv.size()), argv.data(), out, err);
+    return {status, out.str(), err.str(), std::chrono::duration<double>(Clock::now() - t0).count()};
+}
+
+std::string at(const LoopbackPrinter& p) { return "127.0.0.1:" + std::to_string(p.port()); }
+std::string example(const char* name) { return test::examplesDir() + "/" + name; }
+
+Bytes withFinish(Bytes b) {
+    b.insert(b.end(), {0x1D, 0x61, 0x00});
+    return b;
+}
+
+Bytes saved(const std::vector<std::string>& logos, int mode, int level) {
+    MemorySink unused;
+    CNVUploadCtrl ctrl(unused);
+    auto bytes = ctrl.buildLogoFile(logos, mode, level, BIN);
+    EXPECT_TRUE(bytes);
+    return bytes ? *bytes : Bytes{};
+}
+
+TEST(NvlogoTransfer, EachCommandDeliversItsStreamThenStatusBackOff) {
+    const std::vector<std::string> logos = {example("shop-logo.bmp"), example("badge.bmp")};
+    {
+        LoopbackPrinter printer;
+        Outcome r = nvlogo({"upload", "-H", "error-diffusion", "-b", "7", "--port", at(printer), logos[0], logos[1]});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("uploaded 2 logos"), std::string::npos) << r.out;
+        ASSERT_EQ(printer.connections().size(), 1u);
+        EXPECT_EQ(printer.connections()[0], withFinish(saved(logos, ErrorDiffusion, 7)));
+    }
+    {
+        LoopbackPrinter printer;
+        ASSERT_EQ(nvlogo({"erase", "--port", "tcp:" + at(printer)}).status, 0);
+        EXPECT_EQ(printer.connections()[0],
+                  withFinish({0x1C, 0x65, 0x1C, 0x70, 0xE8, 0x30, 0x1D, 0x56, 0x42, 0x01}));
+    }
+    {
+        LoopbackPrinter printer;
+        ASSERT_EQ(nvlogo({"print", "--range", "2-4", "--scale", "double", "--port", at(printer)}).status, 0);
+        EXPECT_EQ(printer.connections()[0], withFinish({0x1C, 0x70, 2, 0x33, 0x1C, 0x70, 3, 0x33, 0x1C, 0x70, 4, 0x33,
+                                                        0x1D, 0x56, 0x42, 0x01}));
+    }
+    {
+        LoopbackPrinter printer;
+        ASSERT_EQ(nvlogo({"print", "--port", at(printer)}).status, 0);
+        const Bytes got = printer.connections()[0];
+        ASSERT_EQ(got.size(), 255u * 4 + 4 + 3);
+        EXPECT_EQ(Bytes(got.begin() + 254 * 4, got.begin() + 255 * 4), (Bytes{0x1C, 0x70, 0xFF, 0x30}));
+    }
+}
+
+TEST(NvlogoTransfer, SendTakesBitFilesAsTheyAreAndTextFilesAsTheBytesTheySpell) {
+    const std::string dir = test::tempDir();
+    ASSERT_EQ(nvlogo({"save", "-o", dir + "/l.bit", example("badge.bmp")}).status, 0);
+    ASSERT_EQ(nvlogo({"save", "-f", "hex", "-o", dir + "/l.txt", example("badge.bmp")}).status, 0);
+    const Bytes stream = saved({example("badge.bmp")}, Threshold, 5);
+    for (const char* file : {"/l.bit", "/l.txt"}) {
+        LoopbackPrinter printer;
+        Outcome r = nvlogo({"send", "--port", at(printer), dir + file});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(printer.connections()[0], withFinish(stream)) << file;
+    }
+    LoopbackPrinter raw;
+    ASSERT_EQ(nvlogo({"send", "--raw", "--port", at(raw), dir + "/l.txt"}).status, 0);
+    auto text = readWholeFile(dir + "/l.txt", 1 << 20);
+    ASSERT_TRUE(text);
+    EXPECT_EQ(raw.connections()[0], withFinish(*text));
+
+    LoopbackPrinter empty;
+    ASSERT_EQ(nvlogo({"send", "--port", at(empty), test::writeTempFile("empty.bit", {})}).status, 0);
+    EXPECT_EQ(empty.connections()[0], withFinish({}));
+}
+
+TEST(NvlogoTransfer, RefusedInputOpensNoConnection) {
+    LoopbackPrinter printer;
+    const std::string notText = test::writeTempFile("bad.txt", {'h', 'e', 'l', 'l', 'o'});
+    const std::vector<std::vector<std::string>> cases = {
+        {"upload", "--port", at(printer), "--capacity", "1000", example("shop-logo.bmp")},
+        {"upload", "--port", at(printer), example("badge.bmp"), test::tempDir() + "/missing.bmp"},
+        {"send", "--port", at(printer), notText},
+        {"send", "--port", at(printer), test::tempDir() + "/missing.bit"},
+        {"print", "--range", "1-300", "--port", at(printer)},
+        {"print", "--scale", "huge", "--port", at(printer)},
+        {"erase", "--port", "127.0.0.1:99999"},
+        {"erase", "--port", "COM1"},
+        {"erase"},
+    };
+    for (const auto& args : cases) {
+        Outcome r = nvlogo(args);
+        EXPECT_EQ(r.status, 2) << args[0] << " " << args.back() << ": " << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+    EXPECT_EQ(printer.accepted(), 0u);
+    // Within capacity it goes through.
+    EXPECT_EQ(nvlogo({"upload", "--port", at(printer), "--capacity", "20000", example("shop-logo.bmp")}).status, 0);
+}
+
+TEST(NvlogoTransfer, UnreachablePrintersFailWithinTheirBounds) {
+    Outcome refused = nvlogo({"erase", "--port", "127.0.0.1:" + std::to_string(LoopbackPrinter::closedPort())});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_LT(refused.seconds, 3.5);
+    EXPECT_NE(refused.err.find("cannot reach"), std::string::npos) << refused.err;
+
+    LoopbackPrinter silent(LoopbackPrinter::Behaviour::NeverAccept);
+    Outcome timedOut = nvlogo({"erase", "--port", at(silent)});
+    EXPECT_EQ(timedOut.status, 1);
+    EXPECT_GT(timedOut.seconds, 2.5);
+    EXPECT_LT(timedOut.seconds, 5.0);
+
+    Outcome unknownHost = nvlogo({"erase", "--port", "no-such-printer.invalid"});
+    EXPECT_EQ(unknownHost.status, 1);
+}
+
+TEST(NvlogoTransfer, PrintersThatDropOrStopReadingAreFailures) {
+    // Large enough that neither side's buffers can hold it all.
+    std::vector<std::string> upload = {"upload", "--port", ""};
+    for (int i = 0; i < 60; ++i) upload.push_back(example("shop-logo.bmp"));
+
+    LoopbackPrinter dropper(LoopbackPrinter::Behaviour::ResetAfter, 20000);
+    upload[2] = at(dropper);
+    Outcome reset = nvlogo(upload);
+    EXPECT_EQ(reset.status, 1) << reset.out;
+    EXPECT_EQ(reset.out, "");
+
+    LoopbackPrinter staller(LoopbackPrinter::Behaviour::Stall);
+    upload[2] = at(staller);
+    Outcome stalled = nvlogo(upload);
+    EXPECT_EQ(stalled.status, 1) << stalled.out;
+    EXPECT_LT(stalled.seconds, 10.0);
+}
+
+TEST(NvlogoTransfer, SeveralPrintersAtOnceEachWithItsOwnResult) {
+    LoopbackPrinter a, b;
+    const int closed = LoopbackPrinter::closedPort();
+    Outcome r = nvlogo({"upload", "--port", at(a), "--port", at(b), "--port", "127.0.0.1:" + std::to_string(closed),
+                        example("badge.bmp")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2) << r.out;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    const Bytes expected = withFinish(saved({example("badge.bmp")}, Threshold, 5));
+    EXPECT_EQ(a.connections()[0], expected);
+    EXPECT_EQ(b.connections()[0], expected);
+}
+
+} // namespace
+} // namespace tessera
