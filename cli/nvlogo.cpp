@@ -11,6 +11,8 @@ int runNvlogo(int argc, const char* const* argv, std::ostream& out, std::ostream
     cli::Context ctx{out, err, interactive};
     CLI::App app{"nvlogo: store logos in a receipt printer's NV bit-image memory, print and erase them"};
     app.name("nvlogo");
+    // Windows-style "/x" options would swallow absolute paths such as /logos/a.bmp.
+    app.allow_windows_style_options(false);
     app.set_version_flag("--version", "nvlogo " TESSERA_VERSION);
     app.require_subcommand(1);
     app.footer(cli::kExitStatusHelp);

@@ -93,14 +93,6 @@ TEST(NvUpload, RefusedListsWriteNothing) {
     EXPECT_EQ(sink.bytes[4], 0xFF);
 }
 
-TEST(NvUpload, PathsMayHoldTheListSeparator) {
-    const auto odd = logoFile("odd|name.bmp", 8, 8);
-    MemorySink sink;
-    CNVUploadCtrl ctrl(sink);
-    EXPECT_EQ(ctrl.uploadLogos({odd}, Threshold, 5), 1);
-    EXPECT_EQ(sink.bytes[4], 1);
-}
-
 TEST(NvWriters, StopAtTheFirstFailedWrite) {
     const auto a = logoFile("fa.bmp", 8, 8), b = logoFile("fb.bmp", 8, 8);
     for (int ok = 0; ok < 5; ++ok) {
