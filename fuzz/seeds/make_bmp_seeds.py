@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus for bmp_decoder_fuzz into fuzz/seeds/bmp: one small file per header, depth and
+"""Writes the seed corpus for bmp_decoder_fuzz into fuzz/seeds/bmp_decoder: one small file per header, depth and
 compression the decoder reads, so that the fuzzer starts inside every path instead of having to find each
 header layout by chance. Run it from anywhere; it rewrites the files in place.
 """
@@ -7,7 +7,7 @@ header layout by chance. Run it from anywhere; it rewrites the files in place.
 import os
 import struct
 
-OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "bmp")
+OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "bmp_decoder")
 
 BI_RGB, BI_RLE8, BI_RLE4, BI_BITFIELDS = 0, 1, 2, 3
 

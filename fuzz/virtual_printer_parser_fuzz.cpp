@@ -1,0 +1,95 @@
+// The virtual printer's command interpreter on arbitrary bytes, split at arbitrary points: the first byte
+// seeds the piece sizes, the rest is the stream. Splitting must change nothing, so every run is compared
+// with a run on the whole stream; storage and paper are kept in memory with a small capacity.
+
+#include "tools/nvlogo_printer/virtual_printer.h"
+
+#include <cstdlib>
+
+namespace {
+
+using namespace tessera::vp;
+
+// Narrow paper and short pages: the pixels of a page cost far more than the commands that print it.
+constexpr PrinterConfig kConfig{.capacity = 4096, .paperDots = 16, .maxPagePixels = 1 << 13};
+
+void check(bool ok) {
+    if (!ok) std::abort();
+}
+
+struct MemoryHost : PrinterHost {
+    ImageList stored;
+    std::vector<std::string> lines;
+    std::vector<std::uint64_t> pages; // width, height and a digest of each page
+
+    tessera::Status defineImages(ImageList images) override {
+        std::size_t used = 0;
+        for (const auto& image : images) {
+            check(validImageSize(image->xUnits, image->yUnits));
+            check(image->data.size() == imageDataBytes(image->xUnits, image->yUnits));
+            used += image->nvBytes();
+        }
+        check(!images.empty() && images.size() <= 255 && used <= kConfig.capacity);
+        stored = std::move(images);
+        return {};
+    }
+    tessera::Status eraseImages() override {
+        stored.clear();
+        return {};
+    }
+    std::shared_ptr<const NvImage> image(int n) override {
+        return n >= 1 && n <= static_cast<int>(stored.size()) ? stored[static_cast<std::size_t>(n) - 1] : nullptr;
+    }
+    void cutPage(const Bitmap& page) override {
+        check(page.width >= kConfig.paperDots && page.height > 0);
+        check(page.grey.size() == static_cast<std::size_t>(page.width) * static_cast<std::size_t>(page.height));
+        std::uint64_t digest = 14695981039346656037u;
+        for (std::uint8_t g : page.grey) {
+            check(g == 0 || g == 255);
+            digest = (digest ^ g) * 1099511628211u;
+        }
+        pages.insert(pages.end(),
+                     {static_cast<std::uint64_t>(page.width), static_cast<std::uint64_t>(page.height), digest});
+    }
+    void log(const std::string& line) override { lines.push_back(line); }
+};
+
+struct Outcome {
+    std::vector<std::string> lines;
+    std::vector<std::uint8_t> replies;
+    std::vector<std::uint8_t> nv;
+    std::vector<std::uint64_t> pages;
+    bool operator==(const Outcome&) const = default;
+};
+
+Outcome run(std::span<const std::uint8_t> stream, unsigned seed) {
+    MemoryHost host;
+    VirtualPrinter printer(host, kConfig);
+    Outcome o;
+    std::uint32_t lcg = seed;
+    while (!stream.empty()) {
+        lcg = lcg * 1103515245u + 12345u;
+        const std::size_t piece =
+            seed == 0 ? stream.size() : std::min<std::size_t>(stream.size(), 1 + (lcg >> 16) % (seed + 1));
+        const auto reply = printer.feed(stream.first(piece));
+        check(reply.size() % 4 == 0);
+        o.replies.insert(o.replies.end(), reply.begin(), reply.end());
+        stream = stream.subspan(piece);
+    }
+    printer.finish();
+    o.lines = std::move(host.lines);
+    o.nv = formatNvFile(host.stored);
+    o.pages = std::move(host.pages);
+    return o;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    const std::span<const std::uint8_t> stream(data + 1, size - 1);
+    const Outcome whole = run(stream, 0);
+    check(run(stream, data[0]) == whole);
+    check(run(stream, 1) == whole); // pieces of one and two bytes: every command boundary split
+    return 0;
+}

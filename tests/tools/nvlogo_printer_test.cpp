@@ -1,0 +1,305 @@
+// The nvlogo-printer executable: a stream over a loopback socket, restarts, fault injection, the command line.
+
+#include "base/file_io.h"
+#include "printer/logo_files.h"
+#include "support/bmp_writer.h"
+
+#include <gtest/gtest.h>
+#include <stb/stb_image.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+extern char** environ;
+
+namespace tessera {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string freshDir(const std::string& name) {
+    const std::string dir = test::tempDir() + "/" + name;
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
+
+Bytes slurp(const std::string& path) {
+    auto r = readWholeFile(path, 1 << 30);
+    return r ? *r : Bytes{};
+}
+
+pid_t spawn(std::vector<std::string> args, posix_spawn_file_actions_t* actions) {
+    args.insert(args.begin(), NVLOGO_PRINTER_PATH);
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    EXPECT_EQ(posix_spawn(&pid, argv[0], actions, nullptr, argv.data(), environ), 0);
+    return pid;
+}
+
+int exitStatus(pid_t pid) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+struct Finished {
+    int status;
+    std::string out, err;
+};
+
+Finished run(const std::vector<std::string>& args) {
+    const std::string dir = test::tempDir();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, (dir + "/run.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, (dir + "/run.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int status = exitStatus(spawn(args, &actions));
+    posix_spawn_file_actions_destroy(&actions);
+    const Bytes out = slurp(dir + "/run.out"), err = slurp(dir + "/run.err");
+    return {status, {out.begin(), out.end()}, {err.begin(), err.end()}};
+}
+
+// The server as a child process, its log collected as it comes.
+class Server {
+  public:
+    explicit Server(std::vector<std::string> args) {
+        int fds[2];
+        EXPECT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+        pid_ = spawn(std::move(args), &actions);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(fds[1]);
+        reader_ = std::thread([this, fd = fds[0]] {
+            char chunk[4096];
+            ssize_t n;
+            while ((n = ::read(fd, chunk, sizeof chunk)) > 0) {
+                std::lock_guard lock(mutex_);
+                log_.append(chunk, static_cast<std::size_t>(n));
+                changed_.notify_all();
+            }
+            ::close(fd);
+        });
+        EXPECT_TRUE(waitFor("listening on 127.0.0.1:"));
+        port = std::atoi(log().c_str() + std::string("listening on 127.0.0.1:").size());
+    }
+    ~Server() { EXPECT_EQ(stop(), 0); }
+
+    // Waits for a line that starts with text.
+    bool waitFor(const std::string& text) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(
+            lock, 10s, [&] { return log_.rfind(text, 0) == 0 || log_.find("\n" + text) != std::string::npos; });
+    }
+    std::string log() {
+        std::lock_guard lock(mutex_);
+        return log_;
+    }
+    int stop() {
+        if (pid_ < 0) return status_;
+        ::kill(pid_, SIGTERM);
+        status_ = exitStatus(pid_);
+        pid_ = -1;
+        reader_.join();
+        return status_;
+    }
+
+    int port = 0;
+
+  private:
+    pid_t pid_ = -1;
+    int status_ = -1;
+    std::thread reader_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::string log_;
+};
+
+int connectTo(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0) << std::strerror(errno);
+    const timeval limit{10, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    return fd;
+}
+
+void sendBytes(int fd, const Bytes& bytes) {
+    ASSERT_EQ(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size()));
+}
+
+// Reads until the end of the stream; returns what came, or the error of the read that failed.
+std::pair<Bytes, int> readAll(int fd) {
+    Bytes got;
+    std::uint8_t chunk[256];
+    for (;;) {
+        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        if (n <= 0) return {got, n < 0 ? errno : 0};
+        got.insert(got.end(), chunk, chunk + n);
+    }
+}
+
+const Bytes kImage = {0x01, 0x00, 0x01, 0x00, 0x80, 0, 0, 0, 0, 0, 0, 0x01}; // 8 x 8, two corner dots
+
+struct Files {
+    std::string dir = freshDir("server");
+    std::string nv = dir + "/nv.bit";
+    std::string out = dir + "/out";
+    std::vector<std::string> args(std::vector<std::string> more = {}) const {
+        std::vector<std::string> a = {"--listen", "127.0.0.1:0", "--nv", nv, "--out", out};
+        a.insert(a.end(), more.begin(), more.end());
+        return a;
+    }
+};
+
+TEST(NvlogoPrinter, PrintsAndKeepsImagesAcrossARestart) {
+    const Files files;
+    {
+        Server server(files.args());
+        const int idle = connectTo(server.port); // a second client must not wait for this one
+        const int fd = connectTo(server.port);
+        Bytes stream = {0x1B, 0x40, 0x1D, 0x61, 0x01, 0x1C, 0x71, 0x01};
+        stream.insert(stream.end(), kImage.begin(), kImage.end());
+        stream.insert(stream.end(), {0x1C, 0x70, 0x01, 0x31, 0x1D, 0x56, 0x00, 0x1C, 0x70, 0x01, 0x00});
+        sendBytes(fd, stream);
+        ::shutdown(fd, SHUT_WR);
+        EXPECT_EQ(readAll(fd), std::make_pair(Bytes{0x10, 0x00, 0x00, 0x00}, 0));
+        ::close(fd);
+        ASSERT_TRUE(server.waitFor("connection 2 closed"));
+        for (const char* line :
+             {"ESC @ initialise\n", "GS a 1 automatic status on\n",
+              "FS q define 1 image (a real printer uses them after a reset)\n",
+              "FS p print image 1 scaling 1 (double width)\n", "GS V cut\n", "wrote print-0001.png (576 x 8 dots)\n",
+              "FS p print image 1 scaling 0 (normal)\n", "wrote print-0002.png (576 x 8 dots)\n"})
+            EXPECT_NE(server.log().find(line), std::string::npos) << line;
+        // A stop executes what an open connection has sent and cuts its paper.
+        sendBytes(idle, {0x1C, 0x70, 0x01, 0x00});
+        EXPECT_EQ(server.stop(), 0);
+        ::close(idle);
+        EXPECT_NE(server.log().find("FS p print image 1 scaling 0 (normal)\nwrote print-0003.png (576 x 8 dots)\n"
+                                    "connection 1 closed by the shutdown after 4 bytes\nstopped\n"),
+                  std::string::npos)
+            << server.log();
+    }
+    Bytes nv = {0x1B, 0x40, 0x1C, 0x71, 0x01};
+    nv.insert(nv.end(), kImage.begin(), kImage.end());
+    EXPECT_EQ(slurp(files.nv), nv);
+
+    const Bytes png = slurp(files.out + "/print-0001.png");
+    int w = 0, h = 0, channels = 0;
+    stbi_uc* pixels = stbi_load_from_memory(png.data(), int(png.size()), &w, &h, &channels, 1);
+    ASSERT_NE(pixels, nullptr);
+    EXPECT_EQ(w, 576);
+    EXPECT_EQ(h, 8);
+    EXPECT_EQ(pixels[0] + pixels[1], 0); // the top-left dot, twice as wide
+    EXPECT_EQ(pixels[2], 255);
+    EXPECT_EQ(pixels[7 * 576 + 14] + pixels[7 * 576 + 15], 0);
+    stbi_image_free(pixels);
+
+    Server again(files.args());
+    const int fd = connectTo(again.port);
+    sendBytes(fd, {0x1C, 0x70, 0x01, 0x00, 0x1C, 0x65});
+    ::shutdown(fd, SHUT_WR);
+    EXPECT_EQ(readAll(fd).second, 0);
+    ::close(fd);
+    ASSERT_TRUE(again.waitFor("connection 1 closed"));
+    EXPECT_NE(again.log().find("FS e erase all NV images\nwrote print-0004.png"), std::string::npos);
+    EXPECT_TRUE(fs::exists(files.nv));
+    EXPECT_EQ(fs::file_size(files.nv), 0u);
+}
+
+TEST(NvlogoPrinter, InjectsFaults) {
+    const Files files;
+    {
+        Server server(files.args({"--close-after", "6"}));
+        const int fd = connectTo(server.port);
+        // Exactly the bytes the server reads: with any left unread, even a plain close would send a reset.
+        sendBytes(fd, {0x1B, 0x40, 0x1C, 0x71, 0x01, 0x01});
+        EXPECT_EQ(readAll(fd).second, ECONNRESET);
+        ::close(fd);
+        ASSERT_TRUE(server.waitFor("connection 1 reset (--close-after) after 6 bytes"));
+        EXPECT_NE(server.log().find("FS q error: the connection ended inside image 1 of 1"), std::string::npos);
+        EXPECT_FALSE(fs::exists(files.nv));
+    }
+    {
+        Server server(files.args({"--refuse"}));
+        const int fd = connectTo(server.port);
+        EXPECT_EQ(readAll(fd).second, ECONNRESET);
+        ::close(fd);
+        EXPECT_TRUE(server.waitFor("connection 1 from 127.0.0.1:"));
+    }
+    {
+        Server server(files.args({"--stall-after", "2"}));
+        const int fd = connectTo(server.port);
+        sendBytes(fd, {0x1B, 0x40, 0x1B, 0x40});
+        ASSERT_TRUE(server.waitFor("connection 1 stalled"));
+        // The server reads no more, so the socket buffers fill up and a non-blocking send stops.
+        ::fcntl(fd, F_SETFL, O_NONBLOCK);
+        const Bytes block(1 << 20, 0x00);
+        std::size_t sent = 0;
+        ssize_t n;
+        while (sent < (std::size_t(256) << 20) && (n = ::send(fd, block.data(), block.size(), MSG_NOSIGNAL)) > 0)
+            sent += std::size_t(n);
+        EXPECT_LT(sent, std::size_t(256) << 20);
+        // A FIN would queue behind the unsent bytes; a reset reaches the server at once.
+        const linger abort{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        ::close(fd);
+        ASSERT_TRUE(server.waitFor("connection 1 closed after the stall after 2 bytes"));
+        const std::string log = server.log();
+        EXPECT_EQ(log.find("ESC @"), log.rfind("ESC @"));
+    }
+}
+
+TEST(NvlogoPrinter, CommandLineErrorsAndDecode) {
+    const Files files;
+    for (const auto& args : {std::vector<std::string>{"--bogus"},
+                             {"--listen", "127.0.0.1:0"},
+                             files.args({"--paper-dots", "0"}),
+                             {"--listen", "10.0.0.1:9100", "--nv", "x", "--out", "y"}}) {
+        const Finished r = run(args);
+        EXPECT_EQ(r.status, 2) << args[0];
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+    test::writeTempFile("server/nv.bit", {0x1B, 0x40, 0x1C, 0x71, 0x01, 0x01});
+    const Finished bad = run(files.args());
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find(files.nv), std::string::npos) << bad.err;
+
+    Bytes bit = {0x1B, 0x40, 0x1C, 0x71, 0x02};
+    for (int i = 0; i < 2; ++i)
+        bit.insert(bit.end(), kImage.begin(), kImage.end());
+    const std::string txt = test::writeTempFile("server/logos.txt", formatLogoFile(bit, HEX));
+    const Finished decoded = run({"decode", txt, "--out", files.dir + "/decoded"});
+    EXPECT_EQ(decoded.status, 0) << decoded.err;
+    EXPECT_EQ(decoded.out, "image-001.png: 8 x 8 dots\nimage-002.png: 8 x 8 dots\n");
+    EXPECT_TRUE(fs::exists(files.dir + "/decoded/image-002.png"));
+    EXPECT_EQ(run({"decode", files.nv, "--out", files.dir + "/decoded"}).status, 2);
+}
+
+} // namespace
+} // namespace tessera

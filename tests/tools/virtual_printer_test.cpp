@@ -1,0 +1,235 @@
+// The command interpreter on byte streams, with storage and paper faked in memory.
+
+#include "tools/nvlogo_printer/virtual_printer.h"
+
+#include <gtest/gtest.h>
+
+namespace tessera::vp {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct FakeHost : PrinterHost {
+    ImageList stored;
+    std::vector<std::string> lines;
+    std::vector<Bitmap> pages;
+    bool failWrites = false;
+
+    Status defineImages(ImageList images) override {
+        if (failWrites) return ioError("disk full");
+        stored = std::move(images);
+        return {};
+    }
+    Status eraseImages() override { return defineImages({}); }
+    std::shared_ptr<const NvImage> image(int n) override {
+        return n >= 1 && n <= int(stored.size()) ? stored[n - 1] : nullptr;
+    }
+    void cutPage(const Bitmap& page) override { pages.push_back(page); }
+    void log(const std::string& line) override { lines.push_back(line); }
+    bool logged(const std::string& start) const {
+        for (const auto& l : lines)
+            if (l.rfind(start, 0) == 0) return true;
+        return false;
+    }
+};
+
+Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// An FS q image: its size bytes and data filled with one byte value.
+Bytes image(int x, int y, std::uint8_t fill = 0xFF) {
+    Bytes b = {std::uint8_t(x), std::uint8_t(x >> 8), std::uint8_t(y), std::uint8_t(y >> 8)};
+    b.resize(4 + 8 * std::size_t(x) * y, fill);
+    return b;
+}
+Bytes head(Bytes b, std::size_t n) {
+    b.resize(n);
+    return b;
+}
+Bytes define(int n, const Bytes& images) {
+    return Bytes{0x1C, 0x71, std::uint8_t(n)} + images;
+}
+Bytes print(int n, int m) {
+    return {0x1C, 0x70, std::uint8_t(n), std::uint8_t(m)};
+}
+const Bytes kCut = {0x1D, 0x56, 0x00};
+
+struct Session {
+    FakeHost host;
+    Bytes replies;
+    explicit Session(const Bytes& stream, PrinterConfig config = {}, const ImageList& before = {}) {
+        host.stored = before;
+        VirtualPrinter printer(host, config);
+        replies = printer.feed(stream);
+        printer.finish();
+    }
+};
+
+TEST(VirtualPrinter, CommandsSplitAtAnyPointGiveTheSameResult) {
+    const Bytes stream = Bytes{0x1B, 0x40, 0x1D, 0x61, 0x01} + define(2, image(1, 1, 0x81) + image(2, 1, 0x0F)) +
+                         print(1, 0) + print(2, 0x33) + Bytes{0x1D, 0x56, 66, 3, 0x00, 0x41} + print(1, 1);
+    const Session whole(stream);
+    EXPECT_EQ(whole.host.lines, (std::vector<std::string>{
+                                    "ESC @ initialise",
+                                    "GS a 1 automatic status on",
+                                    "FS q define 2 images (a real printer uses them after a reset)",
+                                    "FS p print image 1 scaling 0 (normal)",
+                                    "FS p print image 2 scaling 3 (quadruple)",
+                                    "GS V feed 3 and cut",
+                                    "ignored byte 41",
+                                    "FS p print image 1 scaling 1 (double width)",
+                                }));
+    ASSERT_EQ(whole.host.pages.size(), 2u);
+
+    auto same = [&](const std::vector<std::span<const std::uint8_t>>& pieces, const std::string& what) {
+        FakeHost host;
+        VirtualPrinter printer(host, {});
+        Bytes replies;
+        for (auto piece : pieces)
+            replies = replies + printer.feed(piece);
+        printer.finish();
+        EXPECT_EQ(host.lines, whole.host.lines) << what;
+        EXPECT_EQ(replies, whole.replies) << what;
+        EXPECT_EQ(formatNvFile(host.stored), formatNvFile(whole.host.stored)) << what;
+        ASSERT_EQ(host.pages.size(), whole.host.pages.size()) << what;
+        for (std::size_t i = 0; i < host.pages.size(); ++i)
+            EXPECT_EQ(host.pages[i].grey, whole.host.pages[i].grey);
+    };
+    const std::span<const std::uint8_t> all(stream);
+    for (std::size_t i = 0; i <= stream.size(); ++i)
+        same({all.first(i), all.subspan(i)}, "split at " + std::to_string(i));
+    std::vector<std::span<const std::uint8_t>> bytes;
+    for (std::size_t i = 0; i < stream.size(); ++i)
+        bytes.push_back(all.subspan(i, 1));
+    same(bytes, "byte by byte");
+}
+
+TEST(VirtualPrinter, RejectedDefinitionsLeaveTheStoredImages) {
+    const ImageList before = {std::make_shared<const NvImage>(NvImage{1, 1, Bytes(8, 0xAA)})};
+    const Bytes reset = {0x1B, 0x40};
+    // Data of an image over the capacity, which would erase the store were it read as commands.
+    const Bytes eraseData = {0x01, 0x00, 0x01, 0x00, 0x1C, 0x65, 0, 0, 0, 0, 0, 0};
+    const struct {
+        const char* name;
+        Bytes stream;
+        bool goesOn; // the command after it is still executed
+    } cases[] = {
+        {"no images", define(0, {}) + reset, true},
+        {"x = 0", define(1, image(0, 1)) + reset, true},
+        {"y = 289", define(1, head(image(1, 289), 4)) + reset, true},
+        {"x = 1024", define(2, image(1, 1) + Bytes{0x00, 0x04, 0x01, 0x00}) + reset, true},
+        {"over capacity", define(2, image(2, 1) + eraseData) + reset, true},
+        {"cut off in a header", define(2, image(1, 1) + Bytes{0x01, 0x00}), false},
+        {"cut off in the data", head(define(1, image(1, 1)), 10), false},
+    };
+    for (const auto& c : cases) {
+        const Session run(c.stream, {.capacity = 20}, before);
+        EXPECT_EQ(run.host.stored, before) << c.name;
+        EXPECT_TRUE(run.host.logged("FS q error: ")) << c.name;
+        EXPECT_FALSE(run.host.logged("FS q define")) << c.name;
+        EXPECT_FALSE(run.host.logged("FS e")) << c.name;
+        EXPECT_EQ(run.host.logged("ESC @"), c.goesOn) << c.name;
+    }
+    // Exactly the capacity fits: 8 + 4 bytes per 1 x 1 image.
+    EXPECT_EQ(Session(define(2, image(1, 1) + image(1, 1)), {.capacity = 24}).host.stored.size(), 2u);
+
+    FakeHost host;
+    host.stored = before;
+    host.failWrites = true;
+    VirtualPrinter printer(host, {});
+    (void)printer.feed(define(1, image(1, 1)) + Bytes{0x1C, 0x65});
+    EXPECT_EQ(host.stored, before);
+    EXPECT_EQ(host.lines, (std::vector<std::string>{"FS q error: disk full, NV images unchanged",
+                                                    "FS e error: disk full, NV images unchanged"}));
+}
+
+TEST(VirtualPrinter, ScalingDrawsEachDotAsABlock) {
+    // An 8 x 16 image, one unit wide and two high, with a dot at (0, 8) and one at (7, 15): each column's
+    // two bytes come one after the other, bit 7 at the top.
+    Bytes img = image(1, 2, 0x00);
+    img[4 + 1] = 0x80;
+    img[4 + 15] = 0x01;
+    const struct {
+        int m, sx, sy;
+    } scalings[] = {{0, 1, 1}, {1, 2, 1}, {2, 1, 2}, {3, 2, 2}, {0x30, 1, 1}, {0x31, 2, 1}, {0x32, 1, 2}, {0x33, 2, 2}};
+    for (const auto& s : scalings) {
+        const Session run(define(1, img) + print(1, s.m), {.paperDots = 8});
+        ASSERT_EQ(run.host.pages.size(), 1u) << s.m;
+        const Bitmap& page = run.host.pages[0];
+        EXPECT_EQ(page.width, 8 * s.sx) << s.m;
+        ASSERT_EQ(page.height, 16 * s.sy) << s.m;
+        for (int y = 0; y < page.height; ++y)
+            for (int x = 0; x < page.width; ++x) {
+                const bool dot = (x / s.sx == 0 && y / s.sy == 8) || (x / s.sx == 7 && y / s.sy == 15);
+                EXPECT_EQ(page.dot(x, y), dot) << s.m << " at " << x << "," << y;
+            }
+    }
+    for (int m : {4, 0x2F, 0x34}) {
+        const Session run(define(1, img) + print(1, m));
+        EXPECT_TRUE(run.host.pages.empty()) << m;
+        EXPECT_TRUE(run.host.logged("FS p image 1 scaling ")) << m;
+    }
+}
+
+TEST(VirtualPrinter, PagesRunFromCutToCutOnPaperOrWider) {
+    const Bytes stream = define(2, image(1, 1) + image(100, 2)) + print(1, 0) + print(2, 0) + kCut + kCut +
+                         print(9, 0) + kCut + print(1, 2) + Bytes{0x1D, 0x56, 65, 0x1B} + print(1, 0);
+    const Session run(stream);
+    ASSERT_EQ(run.host.pages.size(), 3u);
+    const Bitmap& first = run.host.pages[0];
+    EXPECT_EQ(first.width, 800);
+    EXPECT_EQ(first.height, 8 + 16);
+    EXPECT_TRUE(first.dot(7, 7));
+    EXPECT_FALSE(first.dot(8, 7));   // the narrow image is left-aligned, paper white beside it
+    EXPECT_TRUE(first.dot(799, 23)); // the wide one stacked under it
+    EXPECT_EQ(run.host.pages[1].width, 576);
+    EXPECT_EQ(run.host.pages[1].height, 16);
+    EXPECT_EQ(run.host.pages[2].height, 8); // printed before the connection ended
+    EXPECT_TRUE(run.host.logged("FS p image 9 is not stored, nothing printed"));
+    EXPECT_TRUE(run.host.logged("GS V feed 27 and cut"));
+
+    const Session full(define(1, image(1, 1)) + print(1, 0) + print(1, 0) + print(1, 0),
+                       {.paperDots = 8, .maxPagePixels = 128});
+    ASSERT_EQ(full.host.pages.size(), 2u);
+    EXPECT_EQ(full.host.pages[0].height, 16);
+    EXPECT_TRUE(full.host.logged("page full: cut"));
+}
+
+TEST(VirtualPrinter, EraseEmptiesTheStore) {
+    const Session run(define(1, image(1, 1)) + Bytes{0x1C, 0x65} + print(1, 0));
+    EXPECT_TRUE(run.host.stored.empty());
+    EXPECT_TRUE(run.host.logged("FS e erase all NV images"));
+    EXPECT_TRUE(run.host.logged("FS p image 1 is not stored"));
+    EXPECT_TRUE(run.host.pages.empty());
+}
+
+TEST(VirtualPrinter, AutomaticStatusIsSentWhenEnabled) {
+    FakeHost host;
+    VirtualPrinter printer(host, {});
+    EXPECT_TRUE(printer.feed(Bytes{0x1D, 0x61}).empty());
+    const Bytes block = printer.feed(Bytes{0xFF});
+    ASSERT_EQ(block.size(), 4u);
+    EXPECT_EQ(block[0] & 0x13, 0x10); // bit 4 set, bits 0 and 1 clear: what identifies the first byte
+    EXPECT_EQ(block, (Bytes{0x10, 0x00, 0x00, 0x00}));
+    EXPECT_TRUE(printer.feed(Bytes{0x1D, 0x61, 0x00, 0x1B, 0x40}).empty());
+    EXPECT_EQ(host.lines.back(), "ESC @ initialise");
+    EXPECT_EQ(host.lines[host.lines.size() - 2], "GS a 0 automatic status off");
+}
+
+TEST(VirtualPrinter, StrayBytesAreLoggedAndSkipped) {
+    const Session run(Bytes{0x00, 0x41, 0x1B, 0x1B, 0x40, 0x1C, 0x1D, 0x61, 0x00, 0x1D, 0x56, 0x07, 0x1C, 0x70, 0x01});
+    EXPECT_EQ(run.host.lines, (std::vector<std::string>{
+                                  "ignored byte 41",
+                                  "ignored byte 1B",
+                                  "ESC @ initialise",
+                                  "ignored byte 1C",
+                                  "GS a 0 automatic status off",
+                                  "GS V 07 is not a cut mode, ignored",
+                                  "connection ended inside FS p",
+                              }));
+}
+
+} // namespace
+} // namespace tessera::vp
