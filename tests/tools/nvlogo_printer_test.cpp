@@ -1,6 +1,8 @@
 // The nvlogo-printer executable: a stream over a loopback socket, restarts, fault injection, the command line.
 
 #include "base/file_io.h"
+#include "cli/nvlogo.h"
+#include "support/test_paths.h"
 #include "printer/logo_files.h"
 #include "support/bmp_writer.h"
 
@@ -22,6 +24,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
 extern char** environ;
@@ -299,6 +302,75 @@ TEST(NvlogoPrinter, CommandLineErrorsAndDecode) {
     EXPECT_EQ(decoded.out, "image-001.png: 8 x 8 dots\nimage-002.png: 8 x 8 dots\n");
     EXPECT_TRUE(fs::exists(files.dir + "/decoded/image-002.png"));
     EXPECT_EQ(run({"decode", files.nv, "--out", files.dir + "/decoded"}).status, 2);
+}
+
+// --- nvlogo against the virtual printer ----------------------------------------------------------------
+
+int nvlogo(std::vector<std::string> args) {
+    args.insert(args.begin(), "nvlogo");
+    std::vector<const char*> argv;
+    for (auto& a : args) argv.push_back(a.c_str());
+    std::ostringstream out, err;
+    return runNvlogo(static_cast<int>(argv.size()), argv.data(), out, err);
+}
+
+std::vector<std::string> sampleLogos() {
+    return {test::examplesDir() + "/shop-logo.bmp", test::examplesDir() + "/badge.bmp",
+            test::examplesDir() + "/line-drawing.bmp"};
+}
+
+TEST(NvlogoWithVirtualPrinter, UploadPrintAndEraseReachTheNvMemory) {
+    Files files;
+    Server server(files.args());
+    const std::string port = "127.0.0.1:" + std::to_string(server.port);
+    std::vector<std::string> upload = {"upload", "-H", "indexed-order", "-b", "3", "--port", port};
+    for (const auto& l : sampleLogos()) upload.push_back(l);
+    ASSERT_EQ(nvlogo(upload), 0);
+    ASSERT_TRUE(server.waitFor("GS a 0"));
+
+    std::vector<std::string> save = {"save", "-H", "indexed-order", "-b", "3", "-o", files.dir + "/expected.bit"};
+    for (const auto& l : sampleLogos()) save.push_back(l);
+    ASSERT_EQ(nvlogo(save), 0);
+    EXPECT_EQ(slurp(files.nv), slurp(files.dir + "/expected.bit"));
+
+    ASSERT_EQ(nvlogo({"print", "--range", "2-3", "--scale", "double-wide", "--port", port}), 0);
+    ASSERT_TRUE(server.waitFor("wrote print-0001.png"));
+    int w = 0, h = 0, n = 0;
+    unsigned char* png = stbi_load((files.out + "/print-0001.png").c_str(), &w, &h, &n, 1);
+    ASSERT_NE(png, nullptr);
+    stbi_image_free(png);
+    EXPECT_EQ(w, 576);
+    EXPECT_EQ(h, 96 + 120); // badge and line drawing, double width only
+
+    ASSERT_EQ(nvlogo({"erase", "--port", port}), 0);
+    ASSERT_TRUE(server.waitFor("FS e"));
+    EXPECT_EQ(fs::file_size(files.nv), 0u);
+}
+
+TEST(NvlogoWithVirtualPrinter, FaultsEndAsFailuresAndKeepTheOldImages) {
+    std::vector<std::string> upload = {"upload", "--port", ""};
+    for (int i = 0; i < 20; ++i) upload.push_back(test::examplesDir() + "/shop-logo.bmp");
+    {
+        Files files;
+        ASSERT_EQ(nvlogo({"save", "-o", files.nv, test::examplesDir() + "/badge.bmp"}), 0);
+        const Bytes before = slurp(files.nv);
+        Server server(files.args({"--close-after", "5000"}));
+        upload[2] = "127.0.0.1:" + std::to_string(server.port);
+        EXPECT_EQ(nvlogo(upload), 1);
+        server.stop();
+        EXPECT_EQ(slurp(files.nv), before) << "a cut-off definition leaves the stored images";
+    }
+    {
+        Files files;
+        Server server(files.args({"--stall-after", "5000"}));
+        upload[2] = "127.0.0.1:" + std::to_string(server.port);
+        EXPECT_EQ(nvlogo(upload), 1);
+    }
+    {
+        Files files;
+        Server server(files.args({"--refuse"}));
+        EXPECT_EQ(nvlogo({"erase", "--port", "127.0.0.1:" + std::to_string(server.port)}), 1);
+    }
 }
 
 } // namespace
