@@ -3,6 +3,7 @@
 #include "cli/progress.h"
 #include "port/host_name.h"
 #include "port/tcp_client.h"
+#include "printer/nv_operation.h"
 
 #include <memory>
 #include <ostream>
@@ -54,12 +55,21 @@ Outcome transferTo(const PortTarget& target, const TransferPlan& plan, ProgressM
     if (!ip) return {false, ip.error().message};
     MeteredNetworkPort port(meter);
     CNVUploadCtrl ctrl(PortSet{.network = &port});
-    if (int rc = ctrl.OpenNetworkPort(*ip, target.tcpPort); rc != 0)
-        return {false, "cannot reach the printer at " + label + ": " + connectFailure(rc)};
-    const int written = plan.writer(ctrl);
-    const int finished = ctrl.FinishPort();
-    if (!written) return {false, label + ": transfer failed: " + ctrl.lastError().message};
-    if (finished != 0) return {false, label + ": the printer did not take the whole transfer (connection lost)"};
+    PortSettings settings;
+    settings.portName = "TCP/IP";
+    settings.ipAddress = *ip;
+    settings.tcpPort = target.tcpPort;
+    const TransferResult r = runTransfer(ctrl, settings, plan.writer);
+    switch (r.outcome) {
+    case TransferOutcome::OpenFailed:
+        return {false, "cannot reach the printer at " + label + ": " + connectFailure(r.openCode)};
+    case TransferOutcome::WriteFailed:
+        return {false, label + ": transfer failed: " + ctrl.lastError().message};
+    case TransferOutcome::FinishFailed:
+        return {false, label + ": the printer did not take the whole transfer (connection lost)"};
+    case TransferOutcome::Done:
+        break;
+    }
     return {true, label + ": " + plan.verb + ", " + std::to_string(plan.streamBytes + 3) + " bytes"};
 }
 

@@ -1,0 +1,28 @@
+#include "printer/nv_operation.h"
+
+namespace tessera {
+
+TransferResult runTransfer(CNVUploadCtrl& ctrl, const PortSettings& settings,
+                           const std::function<int(CNVUploadCtrl&)>& writer) {
+    if (settings.useDriver) {
+        if (ctrl.OpenDriver(settings.printerName) != 1) return {TransferOutcome::OpenFailed, 0};
+        const int written = writer(ctrl);
+        const int closed = ctrl.CloseDriver();
+        if (!written) return {TransferOutcome::WriteFailed, 0};
+        // The spooler takes the job at the end of the document: a document that cannot be ended was not printed.
+        if (closed != 1) return {TransferOutcome::FinishFailed, 0};
+        return {};
+    }
+    const int open = settings.portName == "TCP/IP"
+                         ? ctrl.OpenNetworkPort(settings.ipAddress, settings.tcpPort)
+                         : ctrl.OpenPort(settings.portName, settings.baudCode, settings.bitLengthIndex,
+                                         settings.parityIndex, settings.stopBitIndex, settings.handshakeIndex);
+    if (open != 0) return {TransferOutcome::OpenFailed, open};
+    const int written = writer(ctrl);
+    const int finished = ctrl.FinishPort();
+    if (!written) return {TransferOutcome::WriteFailed, 0};
+    if (finished != 0) return {TransferOutcome::FinishFailed, 0};
+    return {};
+}
+
+} // namespace tessera
