@@ -15,6 +15,9 @@
 namespace tessera {
 namespace {
 
+using test::freshDir;
+using test::slurp;
+
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -33,18 +36,6 @@ Outcome nvlogo(std::vector<std::string> args) {
 }
 
 std::string example(const char* name) { return test::examplesDir() + "/" + name; }
-
-std::string freshDir(const std::string& name) {
-    const std::string dir = test::tempDir() + "/cli-" + name;
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
-}
-
-Bytes slurp(const std::string& path) {
-    auto r = readWholeFile(path, 1 << 30);
-    return r ? *r : Bytes{};
-}
 
 int lines(const std::string& s) { return static_cast<int>(std::count(s.begin(), s.end(), '\n')); }
 

@@ -4,6 +4,7 @@
 
 #include "base/file_io.h"
 #include "support/bmp_writer.h"
+#include "support/test_paths.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,9 @@
 namespace tessera {
 namespace {
 
+using test::freshDir;
+using test::slurp;
+
 using Bytes = std::vector<std::uint8_t>;
 namespace fs = std::filesystem;
 
@@ -21,23 +25,10 @@ std::string logo10() {
     return test::writeTempFile("ten.bmp", test::writeBmp24(p));
 }
 
-Bytes slurp(const std::string& path) {
-    auto r = readWholeFile(path, 1 << 30);
-    EXPECT_TRUE(r) << path;
-    return r ? *r : Bytes{};
-}
-
 std::vector<std::string> filesIn(const std::string& dir) {
     std::vector<std::string> names;
     for (auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
     return names;
-}
-
-std::string freshDir(const std::string& name) {
-    const std::string dir = test::tempDir() + "/" + name;
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
 }
 
 TEST(LogoFiles, BitFileIsTheUploadStreamWithoutPauses) {

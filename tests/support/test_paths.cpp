@@ -1,8 +1,25 @@
 #include "support/test_paths.h"
 
+#include "base/file_io.h"
+#include "support/bmp_writer.h"
+
+#include <filesystem>
+
 namespace tessera::test {
 
 std::string testDataDir() { return TESSERA_TEST_DATA_DIR; }
 std::string examplesDir() { return TESSERA_EXAMPLES_DIR; }
+
+std::string freshDir(const std::string& name) {
+    const std::string dir = tempDir() + "/" + name;
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    return dir;
+}
+
+std::vector<std::uint8_t> slurp(const std::string& path) {
+    auto r = readWholeFile(path, 1 << 30);
+    return r ? *r : std::vector<std::uint8_t>{};
+}
 
 } // namespace tessera::test

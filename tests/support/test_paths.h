@@ -1,11 +1,18 @@
 #pragma once
-// Where the tests find their files.
+// Where the tests find their files, and a few file helpers.
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tessera::test {
 
-std::string testDataDir();  // tests/data in the source tree
-std::string examplesDir();  // examples/ in the source tree
+std::string testDataDir(); // tests/data in the source tree
+std::string examplesDir(); // examples/ in the source tree
+
+// An empty directory of that name under the process's temporary directory (emptied if it exists).
+std::string freshDir(const std::string& name);
+// The whole file, or nothing when it cannot be read.
+std::vector<std::uint8_t> slurp(const std::string& path);
 
 } // namespace tessera::test

@@ -5,6 +5,7 @@
 #include "base/file_io.h"
 #include "printer/logo_files.h"
 #include "support/bmp_writer.h"
+#include "support/test_paths.h"
 
 #include <gtest/gtest.h>
 
@@ -17,20 +18,11 @@
 namespace tessera::vp {
 namespace {
 
+using test::freshDir;
+using test::slurp;
+
 using Bytes = std::vector<std::uint8_t>;
 namespace fs = std::filesystem;
-
-std::string freshDir(const std::string& name) {
-    const std::string dir = test::tempDir() + "/" + name;
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
-}
-
-Bytes slurp(const std::string& path) {
-    auto r = readWholeFile(path, 1 << 30);
-    return r ? *r : Bytes{};
-}
 
 // Two images, 1 x 1 and 2 x 1 units.
 const Bytes kFile = [] {

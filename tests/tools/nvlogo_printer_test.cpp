@@ -32,21 +32,12 @@ extern char** environ;
 namespace tessera {
 namespace {
 
+using test::freshDir;
+using test::slurp;
+
 using Bytes = std::vector<std::uint8_t>;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-std::string freshDir(const std::string& name) {
-    const std::string dir = test::tempDir() + "/" + name;
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
-}
-
-Bytes slurp(const std::string& path) {
-    auto r = readWholeFile(path, 1 << 30);
-    return r ? *r : Bytes{};
-}
 
 pid_t spawn(std::vector<std::string> args, posix_spawn_file_actions_t* actions) {
     args.insert(args.begin(), NVLOGO_PRINTER_PATH);
