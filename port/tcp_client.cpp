@@ -151,6 +151,9 @@ int CTcpClient::finish() {
         broken_ = true;
         return 0;
     }
+    // Wine turns a printer's reset into a clean end of stream, and a printer at work never closes first.
+    // Where the platform cannot confirm that the peer took every byte, an early close is a lost transfer.
+    if (peerClosed_ && layer_.unacknowledgedBytes(socket_.get()) < 0) return 0;
     if (!waitAcknowledged()) return 0;
     if (layer_.pendingError(socket_.get()) != 0) {
         broken_ = true;

@@ -3,11 +3,13 @@
 #   - every .exe of build/windows imports system DLLs only (a static build runs on a bare Windows);
 #   - ctest over build/windows, each test exe run through Wine;
 #   - nvlogo.exe and the Linux nvlogo write byte-identical files for every sample logo, half-toning mode and a
-#     spread of brightness levels, so that a floating-point difference between the two compilers shows up.
+#     spread of brightness levels, so that a floating-point difference between the two compilers shows up;
+#   - nvlogo.exe uploads, prints, erases and sends over Winsock to the Linux virtual printer on loopback, and
+#     fails with exit code 1 when that printer refuses, drops the connection or is not there at all.
 #
 # Usage: scripts/windows-tests.sh [--no-build]
-#   Brings build/windows and the Linux nvlogo up to date first (configuring a missing build), so that both
-#   sides are built from the same sources.
+#   Brings build/windows, the Linux nvlogo and nvlogo-printer up to date first (configuring a missing build),
+#   so that both sides are built from the same sources.
 #   --no-build  use the binaries as they are; build only what is missing.
 # Environment:
 #   KEEP_WINE_WORKDIR=1   keep the scratch folder (Wine prefix, logs, outputs) and print where it is
@@ -26,6 +28,7 @@ cd "$ROOT"
 WIN_BUILD=$ROOT/build/windows
 WIN_NVLOGO=$WIN_BUILD/cli/nvlogo.exe
 LINUX_NVLOGO=$ROOT/build/linux/cli/nvlogo
+LINUX_PRINTER=$ROOT/build/linux/tools/nvlogo-printer
 FAILURE_DIR=$WIN_BUILD/xcheck-failures
 WINE_LOADER=/usr/lib/wine/wine64
 OBJDUMP=x86_64-w64-mingw32-objdump
@@ -76,11 +79,18 @@ if [ -z "${TESSERA_WINE_SANDBOX:-}" ]; then
     if $build || [ ! -f "$WIN_NVLOGO" ]; then
         built cmake --build --preset windows
     fi
-    if [ ! -f "$ROOT/build/linux/build.ninja" ] && { $build || [ ! -x "$LINUX_NVLOGO" ]; }; then
+    linux_targets=()
+    if $build; then
+        linux_targets=(nvlogo nvlogo-printer)
+    else
+        [ -x "$LINUX_NVLOGO" ] || linux_targets+=(nvlogo)
+        [ -x "$LINUX_PRINTER" ] || linux_targets+=(nvlogo-printer)
+    fi
+    if [ ! -f "$ROOT/build/linux/build.ninja" ] && [ ${#linux_targets[@]} -gt 0 ]; then
         built cmake --preset linux
     fi
-    if $build || [ ! -x "$LINUX_NVLOGO" ]; then
-        built cmake --build --preset linux --target nvlogo
+    if [ ${#linux_targets[@]} -gt 0 ]; then
+        built cmake --build --preset linux --target "${linux_targets[@]}"
     fi
     say "builds ready in $((($(ms) - T_START) / 1000)) s"
 
@@ -123,9 +133,22 @@ summary() { echo "windows: $passed passed, $failed failed${1:+ ($1)}"; }
 
 WORK=
 XVFB_PID=
+PRINTER_PIDS=()
+# Stops one virtual printer of this run: SIGTERM lets it finish its connections, SIGKILL if it does not. A
+# reaped PID leaves the list at once, since the system may hand it to another process.
+stop_pid() {
+    local pid=$1 rest=() p
+    for p in "${PRINTER_PIDS[@]}"; do [ "$p" = "$pid" ] || rest+=("$p"); done
+    PRINTER_PIDS=("${rest[@]}")
+    kill "$pid" 2>/dev/null || return 0
+    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+}
 cleanup() {
     local rc=$?
     set +e
+    for pid in "${PRINTER_PIDS[@]}"; do stop_pid "$pid"; done
     if [ -n "$WORK" ] && [ -d "$WORK/prefix" ]; then
         # Stops this prefix's server and every Wine process of it, nothing else.
         timeout -k 5 30 wineserver -k </dev/null >/dev/null 2>&1
@@ -397,6 +420,190 @@ else
 fi
 [ "$xc_failed" -eq 0 ] || say "cross-check: differing outputs kept in ${FAILURE_DIR#"$ROOT"/}/"
 say "cross-check: $xc_passed passed, $xc_failed failed in $((($(ms) - T_XCHECK) / 1000)) s"
+
+# ---------------------------------------------------------------------------------------------------------------
+# d. Winsock against the virtual printer: the Linux printer runs in this network namespace, so nvlogo.exe
+# reaches it on 127.0.0.1 and every byte goes through Wine's Winsock. Its NV file shows what it executed.
+T_NET=$(ms)
+NET=$WORK/net
+mkdir -p "$NET/in" "$NET/logs"
+net_logos=()
+for f in "$ROOT"/examples/*.bmp; do
+    cp "$f" "$NET/in/"
+    net_logos+=("$(basename "$f")")
+done
+net_passed=0
+net_failed=0
+net_pass() {
+    pass
+    net_passed=$((net_passed + 1))
+}
+# net_fail WHAT [LOG-NAME [PRINTER-DIR]]: the output of the Wine run and the printer's log explain the failure.
+net_fail() {
+    net_failed=$((net_failed + 1))
+    fail "winsock: $1"
+    local log=${2:-} dir=${3:-}
+    if [ -n "$log" ]; then
+        for stream in out err; do
+            [ -s "$NET/logs/$log.$stream" ] && head -n 10 "$NET/logs/$log.$stream" | sed "s/^/    std$stream: /"
+        done
+    fi
+    [ -n "$dir" ] && [ -s "$dir/printer.log" ] && tail -n 10 "$dir/printer.log" | sed 's/^/    printer: /'
+    [ -n "$dir" ] && [ -s "$dir/printer.err" ] && tail -n 5 "$dir/printer.err" | sed 's/^/    printer stderr: /'
+    return 0
+}
+
+# start_printer NAME OPTION...: a virtual printer with its files in $NET/NAME; sets printer_dir and
+# printer_port, or returns 1. Not to be called in a subshell: the PID must reach PRINTER_PIDS.
+start_printer() {
+    local name=$1 pid
+    shift
+    printer_dir=$NET/$name
+    printer_port=
+    mkdir -p "$printer_dir/prints"
+    "$LINUX_PRINTER" --listen 127.0.0.1:0 --nv "$printer_dir/nv.bit" --out "$printer_dir/prints" "$@" \
+        </dev/null >"$printer_dir/printer.log" 2>"$printer_dir/printer.err" &
+    pid=$!
+    PRINTER_PIDS+=("$pid")
+    printer_pid=$pid
+    for _ in $(seq 100); do
+        # Only a complete first line: a port read half-written would point at someone else.
+        if [ -f "$printer_dir/printer.log" ] && [ "$(wc -l <"$printer_dir/printer.log")" -ge 1 ]; then
+            printer_port=$(head -n 1 "$printer_dir/printer.log" | sed -n 's/^listening on 127\.0\.0\.1:\([0-9][0-9]*\)$/\1/p')
+            [ -n "$printer_port" ] && return 0
+            break
+        fi
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    net_fail "the virtual printer '$name' did not start (first line: '$(head -n 1 "$printer_dir/printer.log" 2>/dev/null)')" \
+        "" "$printer_dir"
+    return 1
+}
+
+# wine_nvlogo LOG-NAME SECONDS ARG...: nvlogo.exe in $NET; sets wrc and welapsed (ms).
+wine_nvlogo() {
+    local log=$1 limit=$2 t0
+    shift 2
+    t0=$(ms)
+    wrc=0
+    (cd "$NET" && timeout -k 5 "$limit" wine64 "$WIN_NVLOGO_DOS" "$@") \
+        </dev/null >"$NET/logs/$log.out" 2>"$NET/logs/$log.err" || wrc=$?
+    welapsed=$(($(ms) - t0))
+}
+
+# expect_exit CODE WHAT LOG-NAME PRINTER-DIR: counts the last wine_nvlogo run; returns 1 on a mismatch.
+expect_exit() {
+    local want=$1 what=$2 log=$3 dir=$4 why
+    if [ "$wrc" -eq "$want" ]; then
+        net_pass
+        return 0
+    fi
+    why="exit code $wrc, expected $want"
+    [ "$wrc" -ne 124 ] || why+=" (timed out)"
+    [ "$wrc" -ne 5 ] || why+=" (crashed)"
+    net_fail "$what: $why" "$log" "$dir"
+    return 1
+}
+
+# expect_nv WHAT REFERENCE PRINTER-DIR LOG-NAME: the printer's NV file equals REFERENCE (a file, or "empty").
+expect_nv() {
+    local what=$1 ref=$2 dir=$3 log=$4 nv=$3/nv.bit why=
+    if [ ! -f "$nv" ]; then
+        why="the printer has no nv.bit"
+    elif [ "$ref" = empty ]; then
+        [ ! -s "$nv" ] || why="nv.bit has $(stat -c %s "$nv") bytes, expected 0"
+    elif ! cmp -s "$ref" "$nv"; then
+        why="nv.bit differs from $(basename "$ref"): $(cmp "$ref" "$nv" 2>&1 | sed 's/^.*differ: //' || true); sizes $(stat -c %s "$ref") and $(stat -c %s "$nv")"
+    fi
+    if [ -z "$why" ]; then
+        net_pass
+        return
+    fi
+    # Tells a late write apart from a wrong one, without counting it as a pass: a zero exit must mean done.
+    sleep 1
+    local late=false
+    if [ "$ref" = empty ]; then
+        [ -f "$nv" ] && [ ! -s "$nv" ] && late=true
+    else
+        cmp -s "$ref" "$nv" && late=true
+    fi
+    ! $late || why+="; right 1 s later, so nvlogo.exe returned before the printer had executed the data"
+    net_fail "$what: $why" "$log" "$dir"
+}
+
+win_logos=()
+for l in "${net_logos[@]}"; do win_logos+=("in\\$l"); done
+ref_ok=true
+if [ ${#net_logos[@]} -ne 3 ]; then
+    net_fail "expected the three examples/*.bmp, found ${#net_logos[@]}"
+    ref_ok=false
+elif ! (cd "$NET/in" && "$LINUX_NVLOGO" save -H error-diffusion -b 5 -o ../x.bit "${net_logos[@]}" &&
+    "$LINUX_NVLOGO" save -H error-diffusion -b 5 -f hex -o ../x.txt "${net_logos[@]}") \
+    </dev/null >"$NET/logs/reference.log" 2>&1; then
+    net_fail "the Linux nvlogo could not write the reference x.bit and x.txt" reference
+    ref_ok=false
+fi
+
+if $ref_ok && start_printer good; then
+    good=$printer_dir
+    port=127.0.0.1:$printer_port
+    wine_nvlogo upload 20 upload -H error-diffusion -b 5 --port "$port" "${win_logos[@]}"
+    expect_exit 0 "upload of the three logos" upload "$good" && say "winsock: upload took $welapsed ms"
+    expect_nv "after the upload" "$NET/x.bit" "$good" upload
+
+    wine_nvlogo print 20 print --range 1-3 --port "$port"
+    expect_exit 0 "print --range 1-3" print "$good"
+    png=$good/prints/print-0001.png
+    if [ -s "$png" ] && [ "$(head -c 8 "$png" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ]; then
+        net_pass
+    else
+        net_fail "print --range 1-3 left no print-0001.png (prints: $(cd "$good/prints" && echo *))" print "$good"
+    fi
+
+    wine_nvlogo erase 20 erase --port "$port"
+    expect_exit 0 "erase" erase "$good"
+    expect_nv "after the erase" empty "$good" erase
+
+    wine_nvlogo send 20 send --port "$port" x.txt
+    expect_exit 0 "send x.txt" send "$good"
+    expect_nv "after send x.txt" "$NET/x.bit" "$good" send
+    stop_pid "$printer_pid"
+fi
+
+# Failures must reach the exit code: the printer's log shows that nvlogo.exe got as far as the fault.
+if start_printer refusing --refuse; then
+    wine_nvlogo refused 20 erase --port "127.0.0.1:$printer_port"
+    if expect_exit 1 "erase against a refusing printer" refused "$printer_dir"; then
+        grep -q 'refused (--refuse)' "$printer_dir/printer.log" ||
+            say "warning: winsock: exit code 1, but the refusing printer saw no connection"
+    fi
+    say "winsock: refused: $(head -n 1 "$NET/logs/refused.err")"
+    stop_pid "$printer_pid"
+fi
+
+if start_printer dropping --close-after 2000; then
+    wine_nvlogo dropped 20 upload -H error-diffusion -b 5 --port "127.0.0.1:$printer_port" "${win_logos[@]}"
+    if expect_exit 1 "upload to a printer that resets after 2000 bytes" dropped "$printer_dir"; then
+        grep -q 'reset (--close-after)' "$printer_dir/printer.log" ||
+            say "warning: winsock: exit code 1, but the printer did not reset a connection"
+    fi
+    say "winsock: dropped: $(head -n 1 "$NET/logs/dropped.err")"
+    closed_port=$printer_port
+    stop_pid "$printer_pid"
+
+    # The stopped printer's port: nothing listens there any more, inside this namespace.
+    wine_nvlogo closed 10 erase --port "127.0.0.1:$closed_port"
+    if expect_exit 1 "erase against a closed port" closed ""; then
+        if [ "$welapsed" -lt 4000 ]; then
+            net_pass
+        else
+            net_fail "erase against a closed port took $welapsed ms, expected under 4000" closed
+        fi
+    fi
+    say "winsock: closed port: exit $wrc after $welapsed ms: $(head -n 1 "$NET/logs/closed.err")"
+fi
+say "winsock: $net_passed passed, $net_failed failed in $((($(ms) - T_NET) / 1000)) s"
 
 # ---------------------------------------------------------------------------------------------------------------
 say "total $((($(ms) - T_START) / 1000)) s"

@@ -321,6 +321,7 @@ TEST(TcpClientFinish, DoneOnlyWhenEveryByteIsAcknowledgedInTime) {
         {"the platform cannot tell", -1, 1h, {}, 1, 500ms},
         {"the peer closed after taking everything", 0, 0ms, 50ms, 1, 500ms},
         {"the peer closed with bytes unacknowledged", 700, 1h, 50ms, 0, 2500ms},
+        {"the peer closed where the platform cannot tell", -1, 1h, 50ms, 0, 500ms},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.what);
