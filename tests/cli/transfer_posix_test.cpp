@@ -117,7 +117,7 @@ TEST(NvlogoTransfer, RefusedInputOpensNoConnection) {
         {"print", "--range", "1-300", "--port", at(printer)},
         {"print", "--scale", "huge", "--port", at(printer)},
         {"erase", "--port", "127.0.0.1:99999"},
-        {"erase", "--port", "COM1"},
+        {"erase", "--port", "COM13"},
         {"erase"},
     };
     for (const auto& args : cases) {
@@ -156,6 +156,14 @@ TEST(NvlogoTransfer, PrintersThatDropOrStopReadingAreFailures) {
     Outcome reset = nvlogo(upload);
     EXPECT_EQ(reset.status, 1) << reset.out;
     EXPECT_EQ(reset.out, "");
+
+    // One block, all taken by the socket before the printer drops the connection: only the finishing
+    // exchange can tell.
+    const std::string file = test::tempDir() + "/dropped.bit";
+    ASSERT_EQ(nvlogo({"save", "-o", file, example("shop-logo.bmp"), example("badge.bmp")}).status, 0);
+    LoopbackPrinter early(LoopbackPrinter::Behaviour::ResetAfter, 2000);
+    Outcome sent = nvlogo({"send", "--port", at(early), file});
+    EXPECT_EQ(sent.status, 1) << sent.out;
 
     LoopbackPrinter staller(LoopbackPrinter::Behaviour::Stall);
     upload[2] = at(staller);
