@@ -124,7 +124,7 @@ TEST(NvlogoInfo, DescribesEachLogo) {
               std::string::npos)
         << r.out;
     EXPECT_NE(r.out.find("badge.bmp: 96 x 96 pixels, 8 bits per pixel, NV size 1152 bytes, fits"), std::string::npos);
-    EXPECT_NE(r.out.find("line-drawing.bmp: 200 x 120 pixels, 1 bits per pixel, NV size 3000 bytes, fits"),
+    EXPECT_NE(r.out.find("line-drawing.bmp: 200 x 120 pixels, 1 bit per pixel, NV size 3000 bytes, fits"),
               std::string::npos);
 
     const std::string big = test::writeTempFile("cli-big.bmp", test::writeBmp(test::Picture(8200, 8), {.bitCount = 1}));
