@@ -30,10 +30,10 @@ int runInfo(const InfoOptions& opt, Context& ctx) {
             continue;
         }
         const BmpInfo& info = image->info;
-        const bool fits =
-            (info.width + 7) / 8 <= kMaxNvWidthUnits && (info.height + 7) / 8 <= kMaxNvHeightUnits;
+        const bool fits = (info.width + 7) / 8 <= kMaxNvWidthUnits && (info.height + 7) / 8 <= kMaxNvHeightUnits;
         ctx.out << path << ": " << info.width << " x " << info.height << " pixels, " << info.bitCount
-                << (info.bitCount == 1 ? " bit" : " bits") << " per pixel, NV size " << nvDataSize(info.width, info.height) << " bytes, "
+                << (info.bitCount == 1 ? " bit" : " bits") << " per pixel, NV size "
+                << nvDataSize(info.width, info.height) << " bytes, "
                 << (fits ? "fits" : "too large for the printer (at most 8184 x 2304 dots)") << '\n';
         total += nvDataSize(info.width, info.height) + 4;
         ++counted;
