@@ -8,7 +8,7 @@
 namespace tessera::cli {
 
 void setupErase(CLI::App& app, Context& ctx) {
-    auto ports = std::make_shared<std::vector<std::string>>();
+    auto ports = std::make_shared<PortOptions>();
     CLI::App* sub = app.add_subcommand("erase", "Erase every logo stored in the printer's NV memory");
     addPortOption(*sub, *ports);
     sub->footer(kExitStatusHelp);

@@ -15,7 +15,7 @@ namespace {
 struct PrintOptions {
     std::string range = "all";
     int quality = 0;
-    std::vector<std::string> ports;
+    PortOptions ports;
 };
 
 // Bytes of the print commands for a range, as the writer will send them.

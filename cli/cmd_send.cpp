@@ -16,7 +16,7 @@ namespace {
 struct SendOptions {
     std::string file;
     bool raw = false;
-    std::vector<std::string> ports;
+    PortOptions ports;
 };
 
 bool hasTxtExtension(const std::string& path) {

@@ -13,7 +13,7 @@ struct UploadOptions {
     int mode = Threshold;
     int level = 5;
     std::uint64_t capacity = 0; // 0: not checked
-    std::vector<std::string> ports;
+    PortOptions ports;
     std::vector<std::string> logos;
 };
 

@@ -1,17 +1,33 @@
 #include "cli/port_spec.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace tessera::cli {
 
 namespace {
 
-bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+bool startsWith(const std::string& s, const char* prefix) {
+    return s.rfind(prefix, 0) == 0;
+}
 
 bool upperStartsWith(const std::string& s, const char* prefix) {
     for (std::size_t i = 0; prefix[i]; ++i)
         if (i >= s.size() || std::toupper(static_cast<unsigned char>(s[i])) != prefix[i]) return false;
     return true;
+}
+
+// "COM7" and the like, in any case: the number after the prefix (0 for none, 1000 for any above 999), or -1
+// when something else follows it.
+int numberAfter(const std::string& s, const char* prefix) {
+    const std::size_t n = std::char_traits<char>::length(prefix);
+    if (!upperStartsWith(s, prefix)) return -1;
+    int v = 0;
+    for (std::size_t i = n; i < s.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(s[i]))) return -1;
+        v = std::min(v * 10 + (s[i] - '0'), 1000);
+    }
+    return v;
 }
 
 bool validHost(const std::string& host) {
@@ -32,13 +48,40 @@ Result<int> parseTcpPort(const std::string& text, const std::string& spec) {
     return v;
 }
 
+PortTarget lineTarget(const std::string& spec, PortKind kind, std::string device) {
+    PortTarget t;
+    t.spec = spec;
+    t.kind = kind;
+    t.device = std::move(device);
+    return t;
+}
+
 } // namespace
 
 Result<PortTarget> parsePortSpec(const std::string& spec) {
-    if (upperStartsWith(spec, "COM") || upperStartsWith(spec, "LPT") || upperStartsWith(spec, "USB") ||
-        startsWith(spec, "serial:") || startsWith(spec, "parallel:") || startsWith(spec, "driver:") ||
-        startsWith(spec, "/"))
-        return badInput(spec + ": this build of nvlogo reaches network printers only (tcp:HOST[:PORT])");
+    for (const char* prefix : {"serial:", "parallel:"}) {
+        if (!startsWith(spec, prefix)) continue;
+        const std::string path = spec.substr(std::char_traits<char>::length(prefix));
+        if (path.empty()) return badInput(spec + ": no device after '" + prefix + "'");
+        return lineTarget(spec, prefix[0] == 's' ? PortKind::Serial : PortKind::Parallel, path);
+    }
+    if (const int com = numberAfter(spec, "COM"); com >= 0) {
+        if (com < 1 || com > 12) return badInput(spec + ": the serial ports are COM1 to COM12");
+        return lineTarget(spec, PortKind::Serial, "COM" + std::to_string(com));
+    }
+    if (const int lpt = numberAfter(spec, "LPT"); lpt >= 0) {
+        if (lpt < 1 || lpt > 2) return badInput(spec + ": the parallel ports are LPT1 and LPT2");
+        return lineTarget(spec, PortKind::Parallel, "LPT" + std::to_string(lpt));
+    }
+    if (upperStartsWith(spec, "USB") || startsWith(spec, "driver:"))
+        return badInput(spec + ": this build of nvlogo reaches network, serial and parallel printers only");
+    if (startsWith(spec, "/")) {
+        if (startsWith(spec, "/dev/tty") || startsWith(spec, "/dev/pts/"))
+            return lineTarget(spec, PortKind::Serial, spec);
+        if (startsWith(spec, "/dev/lp") || startsWith(spec, "/dev/usb/lp"))
+            return lineTarget(spec, PortKind::Parallel, spec);
+        return badInput(spec + ": not a serial or parallel device; say serial:PATH or parallel:PATH");
+    }
 
     std::string rest = startsWith(spec, "tcp:") ? spec.substr(4) : spec;
     PortTarget t;

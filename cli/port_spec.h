@@ -1,24 +1,38 @@
 #pragma once
-// The --port argument of the transfer commands.
+// The --port argument of the transfer commands, with the serial line options that go with it.
 
 #include "base/result.h"
+#include "port/line_device.h"
 #include "port/port_kind.h"
 
 #include <string>
+#include <vector>
 
 namespace tessera::cli {
 
 struct PortTarget {
     PortKind kind = PortKind::Network;
-    std::string spec;   // as given, for messages
-    std::string host;   // network: a dotted address or a host name
-    int tcpPort = 9100; // network
+    std::string spec;                     // as given, for messages
+    std::string host;                     // network: a dotted address or a host name
+    int tcpPort = 9100;                   // network
+    std::string device;                   // serial, parallel: "COM3", "LPT1" or a device path, as the port opens it
+    int baudCode = 7;                     // serial
+    FlowControl flow = FlowControl::None; // serial
 };
 
 inline constexpr int kDefaultTcpPort = 9100;
+inline constexpr int kDefaultLineSpeed = 19200;
 
-// tcp:HOST[:PORT], or a bare IPv4 address or host name with an optional :PORT. Anything else is BadInput
-// with a reason.
+// What the transfer commands take besides their own arguments.
+struct PortOptions {
+    std::vector<std::string> specs;
+    int lineSpeed = kDefaultLineSpeed;    // --baud, a rate of the baud-code table
+    FlowControl flow = FlowControl::None; // --flow
+};
+
+// tcp:HOST[:PORT], a bare IPv4 address or host name with an optional :PORT; COM1..COM12, LPT1, LPT2;
+// serial:PATH, parallel:PATH; a bare path: serial for /dev/tty* and /dev/pts/*, parallel for /dev/lp* and
+// /dev/usb/lp*. Anything else is BadInput with a reason.
 Result<PortTarget> parsePortSpec(const std::string& spec);
 
 } // namespace tessera::cli

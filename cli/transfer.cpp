@@ -2,9 +2,15 @@
 
 #include "cli/progress.h"
 #include "port/host_name.h"
+#include "port/parallel_port.h"
+#include "port/port_settings.h"
+#include "port/serial_port.h"
 #include "port/tcp_client.h"
 #include "printer/nv_operation.h"
 
+#include <algorithm>
+#include <cctype>
+#include <map>
 #include <memory>
 #include <ostream>
 #include <thread>
@@ -31,6 +37,27 @@ class MeteredNetworkPort : public NetworkPort {
     CTcpClient client_;
 };
 
+// Opens the target's own device whatever name the dispatcher hands on: the dispatcher picks serial or
+// parallel by the first letters of the port name, and a device path has none of them. Counts what the
+// port takes, for the progress bar.
+class TargetLinePort : public LinePort {
+  public:
+    TargetLinePort(LinePort& port, std::string device, ProgressMeter& meter)
+        : port_(port), device_(std::move(device)), meter_(meter) {}
+    int open(const std::string&, int baudCode) override { return port_.open(device_, baudCode); }
+    bool write(std::span<const std::uint8_t> bytes) override {
+        const bool ok = port_.write(bytes);
+        if (ok) meter_.add(bytes.size());
+        return ok;
+    }
+    void close() override { port_.close(); }
+
+  private:
+    LinePort& port_;
+    std::string device_;
+    ProgressMeter& meter_;
+};
+
 std::string connectFailure(int code) {
     switch (code) {
     case CTcpClient::kNotConnected:
@@ -49,7 +76,37 @@ struct Outcome {
     std::string line;
 };
 
+Outcome transferToLine(const PortTarget& target, const TransferPlan& plan, ProgressMeter& meter) {
+    const bool serial = target.kind == PortKind::Serial;
+    CSerialPort serialPort;
+    CParallelPort parallelPort;
+    serialPort.setFlowControl(target.flow);
+    TargetLinePort port(serial ? static_cast<LinePort&>(serialPort) : parallelPort, target.device, meter);
+    CNVUploadCtrl ctrl(serial ? PortSet{.serial = &port} : PortSet{.parallel = &port});
+    PortSettings settings;
+    settings.portName = serial ? "COM" : "LPT";
+    settings.baudCode = target.baudCode;
+    const TransferResult r = runTransfer(ctrl, settings, plan.writer);
+    const std::string& label = target.spec;
+    switch (r.outcome) {
+    case TransferOutcome::OpenFailed:
+        return {false, "cannot open the " + std::string(serial ? "serial" : "parallel") + " port " + label +
+                           " (missing, in use, or not permitted)"};
+    case TransferOutcome::WriteFailed: {
+        const std::string& why = ctrl.lastError().message;
+        return {false, label + ": transfer failed: " +
+                           (why.empty() ? std::string("the printer did not take the data in time") : why)};
+    }
+    case TransferOutcome::FinishFailed:
+        return {false, label + ": the printer did not take the end of the transfer"};
+    case TransferOutcome::Done:
+        break;
+    }
+    return {true, label + ": " + plan.verb + ", " + std::to_string(plan.streamBytes + 3) + " bytes"};
+}
+
 Outcome transferTo(const PortTarget& target, const TransferPlan& plan, ProgressMeter& meter) {
+    if (target.kind != PortKind::Network) return transferToLine(target, plan, meter);
     const std::string label = target.host + ":" + std::to_string(target.tcpPort);
     auto ip = resolveIPv4(target.host);
     if (!ip) return {false, ip.error().message};
@@ -75,32 +132,58 @@ Outcome transferTo(const PortTarget& target, const TransferPlan& plan, ProgressM
 
 } // namespace
 
-Result<std::vector<PortTarget>> parsePortSpecs(const std::vector<std::string>& specs) {
+Result<std::vector<PortTarget>> parsePortSpecs(const PortOptions& options) {
     std::vector<PortTarget> targets;
-    for (const std::string& s : specs) {
+    for (const std::string& s : options.specs) {
         auto t = parsePortSpec(s);
         if (!t) return t.error();
+        t->baudCode = baudCodeOfSpeed(options.lineSpeed);
+        t->flow = options.flow;
         targets.push_back(*t);
     }
     return targets;
 }
 
-CLI::Option* addPortOption(CLI::App& app, std::vector<std::string>& specs) {
-    return app
-        .add_option("-p,--port", specs,
-                    "Printer: tcp:HOST[:PORT], an IPv4 address or a host name (TCP port 9100 unless given); "
-                    "repeat to send to several printers at once")
-        ->required()
-        ->allow_extra_args(false)
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+CLI::Option* addPortOption(CLI::App& app, PortOptions& options) {
+    CLI::Option* port =
+        app.add_option("-p,--port", options.specs,
+                       "Printer: tcp:HOST[:PORT], an IPv4 address or a host name (TCP port 9100 unless given); "
+                       "COM1..COM12, LPT1, LPT2; serial:PATH, parallel:PATH, or a device path (/dev/tty*, "
+                       "/dev/pts/* serial; /dev/lp*, /dev/usb/lp* parallel); repeat to send to several printers "
+                       "at once")
+            ->required()
+            ->allow_extra_args(false)
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    app.add_option("--baud", options.lineSpeed,
+                   "Serial line speed: 1200, 2400, 4800, 9600, 19200 (default), 38400, 57600 or 115200 bit/s")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                const bool digits =
+                    !text.empty() && text.size() <= 7 &&
+                    std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
+                if (digits && baudCodeOfSpeed(std::stoi(text)) != 0) return {};
+                return "not a line speed of the table";
+            },
+            ""))
+        ->option_text("RATE")
+        ->default_str(std::to_string(kDefaultLineSpeed));
+    static const std::map<std::string, FlowControl> kFlows = {
+        {"none", FlowControl::None}, {"rtscts", FlowControl::RtsCts}, {"xonxoff", FlowControl::XonXoff}};
+    app.add_option("--flow", options.flow, "Serial flow control: none (default), rtscts or xonxoff")
+        ->transform(CLI::CheckedTransformer(kFlows, CLI::ignore_case))
+        ->option_text("none|rtscts|xonxoff")
+        ->default_str("none");
+    return port;
 }
 
 int runTransfers(Context& ctx, const std::vector<PortTarget>& targets, const TransferPlan& plan) {
     ProgressMeter meter(ctx.err, ctx.interactive, (plan.streamBytes + 3) * targets.size());
     std::vector<Outcome> outcomes(targets.size());
     auto report = [&](const Outcome& o) {
-        if (o.ok) meter.println(ctx.out, o.line);
-        else meter.println(ctx.err, "nvlogo: " + o.line);
+        if (o.ok)
+            meter.println(ctx.out, o.line);
+        else
+            meter.println(ctx.err, "nvlogo: " + o.line);
     };
     if (targets.size() == 1) {
         outcomes[0] = transferTo(targets[0], plan, meter);
@@ -112,7 +195,8 @@ int runTransfers(Context& ctx, const std::vector<PortTarget>& targets, const Tra
                 outcomes[i] = transferTo(targets[i], plan, meter);
                 report(outcomes[i]);
             });
-        for (auto& t : threads) t.join();
+        for (auto& t : threads)
+            t.join();
     }
     for (const Outcome& o : outcomes)
         if (!o.ok) return kExitFailure;

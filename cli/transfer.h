@@ -1,5 +1,5 @@
 #pragma once
-// Runs one operation against every --port target at once: each target gets its own client and
+// Runs one operation against every --port target at once: each target gets its own port object and
 // controller, on its own thread; each prints its own result line.
 
 #include "cli/common.h"
@@ -17,7 +17,7 @@ namespace tessera::cli {
 using StreamWriter = std::function<int(CNVUploadCtrl&)>;
 
 struct TransferPlan {
-    std::string verb;             // for the result line: "uploaded 3 logos"
+    std::string verb;              // for the result line: "uploaded 3 logos"
     std::uint64_t streamBytes = 0; // bytes the writer sends per target, for the progress bar
     StreamWriter writer;
 };
@@ -26,8 +26,9 @@ struct TransferPlan {
 // whole stream, 1 when any failed.
 int runTransfers(Context& ctx, const std::vector<PortTarget>& targets, const TransferPlan& plan);
 
-// Adds --port (repeatable, required) and parses every value into targets when the command runs.
-CLI::Option* addPortOption(CLI::App& app, std::vector<std::string>& specs);
-Result<std::vector<PortTarget>> parsePortSpecs(const std::vector<std::string>& specs);
+// Adds --port (repeatable, required), --baud and --flow; parsePortSpecs turns them into targets when the
+// command runs.
+CLI::Option* addPortOption(CLI::App& app, PortOptions& options);
+Result<std::vector<PortTarget>> parsePortSpecs(const PortOptions& options);
 
 } // namespace tessera::cli

@@ -5,7 +5,9 @@
 #   - nvlogo.exe and the Linux nvlogo write byte-identical files for every sample logo, half-toning mode and a
 #     spread of brightness levels, so that a floating-point difference between the two compilers shows up;
 #   - nvlogo.exe uploads, prints, erases and sends over Winsock to the Linux virtual printer on loopback, and
-#     fails with exit code 1 when that printer refuses, drops the connection or is not there at all.
+#     fails with exit code 1 when that printer refuses, drops the connection or is not there at all;
+#   - nvlogo.exe uploads through COM1, mapped to a pseudo-terminal, delivering exactly the saved stream and
+#     1D 61 00, and fails with exit code 1 when the reader at the other end stops.
 #
 # Usage: scripts/windows-tests.sh [--no-build]
 #   Brings build/windows, the Linux nvlogo and nvlogo-printer up to date first (configuring a missing build),
@@ -604,6 +606,152 @@ if start_printer dropping --close-after 2000; then
     say "winsock: closed port: exit $wrc after $welapsed ms: $(head -n 1 "$NET/logs/closed.err")"
 fi
 say "winsock: $net_passed passed, $net_failed failed in $((($(ms) - T_NET) / 1000)) s"
+
+# ---------------------------------------------------------------------------------------------------------------
+# e. A serial printer under Wine: COM1 is mapped, through the registry only, to a pseudo-terminal whose other
+# end a reader on this side records. /dev/ttyS* stay covered by /dev/null, so no byte can reach a real port.
+# serial_checks runs it; it counts into passed and failed like the sections above.
+serial_checks() {
+    local S=$WORK/serial logos=() win=() l tty t0 reader_pid
+    mkdir -p "$S/in" "$S/logs"
+    ser_passed=0
+    ser_failed=0
+    ser_pass() {
+        pass
+        ser_passed=$((ser_passed + 1))
+    }
+    ser_fail() {
+        ser_failed=$((ser_failed + 1))
+        fail "serial: $1"
+        local log=${2:-}
+        if [ -n "$log" ]; then
+            for stream in out err; do
+                [ -s "$S/logs/$log.$stream" ] && head -n 10 "$S/logs/$log.$stream" | sed "s/^/    std$stream: /"
+            done
+        fi
+        return 0
+    }
+    for f in "$ROOT"/examples/*.bmp; do
+        cp "$f" "$S/in/"
+        logos+=("$(basename "$f")")
+        win+=("in\\$(basename "$f")")
+    done
+    if ! (cd "$S/in" && "$LINUX_NVLOGO" save -H error-diffusion -b 5 -o ../ref.bit "${logos[@]}") \
+        </dev/null >"$S/logs/reference.log" 2>&1; then
+        ser_fail "the Linux nvlogo could not write the reference ref.bit"
+        return 0
+    fi
+    cp "$S/ref.bit" "$S/expected.bin"
+    printf '\x1d\x61\x00' >>"$S/expected.bin"
+
+    # The reader holds the slave side open itself, so the port's close never hangs the line up, and keeps the
+    # line raw. MODE read records everything; MODE stall never reads, like a printer that stopped.
+    cat >"$S/reader.py" <<'PY'
+import os, pty, select, signal, sys, time, tty
+mode, out, name_file = sys.argv[1:4]
+master, slave = pty.openpty()
+tty.setraw(slave)
+with open(name_file + ".tmp", "w") as f:
+    f.write(os.ttyname(slave))
+os.rename(name_file + ".tmp", name_file)
+stop = False
+def on_term(*_):
+    global stop
+    stop = True
+signal.signal(signal.SIGTERM, on_term)
+deadline = time.time() + 180
+with open(out, "wb") as f:
+    while not stop and time.time() < deadline:
+        if mode == "stall":
+            time.sleep(0.05)
+            continue
+        if select.select([master], [], [], 0.05)[0]:
+            f.write(os.read(master, 65536))
+            f.flush()
+    while mode != "stall" and select.select([master], [], [], 0.2)[0]:
+        f.write(os.read(master, 65536))
+PY
+
+    # start_reader MODE NAME: sets tty and reader_pid, or returns 1.
+    start_reader() {
+        rm -f "$S/$2.tty"
+        python3 "$S/reader.py" "$1" "$S/$2.bin" "$S/$2.tty" </dev/null >"$S/logs/$2-reader.log" 2>&1 &
+        reader_pid=$!
+        PRINTER_PIDS+=("$reader_pid")
+        for _ in $(seq 100); do
+            [ -s "$S/$2.tty" ] && break
+            sleep 0.05
+        done
+        tty=$(cat "$S/$2.tty" 2>/dev/null || true)
+        if [ -z "$tty" ] || [ ! -c "$tty" ]; then
+            ser_fail "the pseudo-terminal reader '$2' did not start" "$2-reader"
+            return 1
+        fi
+    }
+
+    # map_com1 TTY: COM1 -> TTY in HKLM\Software\Wine\Ports; mountmgr reads the key only when the server
+    # starts, so the server is restarted, and the link it made is checked before anything is sent.
+    map_com1() {
+        printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n"COM1"="%s"\n' "$1" >"$S/ports.reg"
+        timeout -k 5 60 wine64 regedit /S "$(winpath "$S/ports.reg")" </dev/null >"$S/logs/regedit.log" 2>&1 &&
+            timeout -k 5 30 wineserver -k </dev/null >/dev/null 2>&1
+        timeout -k 5 30 wineserver -w </dev/null >/dev/null 2>&1 || true
+        timeout -k 5 30 wineserver -p </dev/null >/dev/null 2>&1 || true
+        timeout -k 5 60 wine64 cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
+        local link
+        link=$(readlink "$WINEPREFIX/dosdevices/com1" 2>/dev/null || true)
+        if [ "$link" != "$1" ]; then
+            ser_fail "COM1 is mapped to '${link:-nothing}', not to the pseudo-terminal $1; nothing sent"
+            return 1
+        fi
+    }
+
+    # ser_nvlogo NAME SECONDS ARG...: nvlogo.exe in $S; sets wrc and welapsed (ms).
+    ser_nvlogo() {
+        local log=$1 limit=$2 t
+        shift 2
+        t=$(ms)
+        wrc=0
+        (cd "$S" && timeout -k 5 "$limit" wine64 "$WIN_NVLOGO_DOS" "$@") \
+            </dev/null >"$S/logs/$log.out" 2>"$S/logs/$log.err" || wrc=$?
+        welapsed=$(($(ms) - t))
+    }
+
+    if start_reader read good && map_com1 "$tty"; then
+        ser_nvlogo upload 30 upload -H error-diffusion -b 5 --port COM1 "${win[@]}"
+        stop_pid "$reader_pid"
+        if [ "$wrc" -eq 0 ]; then
+            ser_pass
+            say "serial: upload through COM1 took $welapsed ms"
+        else
+            ser_fail "upload through COM1: exit code $wrc, expected 0" upload
+        fi
+        if cmp -s "$S/expected.bin" "$S/good.bin"; then
+            ser_pass
+        else
+            ser_fail "the pseudo-terminal received $(stat -c %s "$S/good.bin" 2>/dev/null || echo no) bytes, not the \
+$(stat -c %s "$S/expected.bin") of ref.bit + 1D 61 00: $(cmp "$S/expected.bin" "$S/good.bin" 2>&1 || true)" upload
+        fi
+    fi
+
+    # A printer that stops reading: every piece is given at most 1000 ms, so the send fails soon after the line
+    # is full.
+    head -c $((3 << 20)) /dev/zero >"$S/big.bin"
+    if start_reader stall stalled && map_com1 "$tty"; then
+        ser_nvlogo stalled 60 send --raw --port COM1 big.bin
+        stop_pid "$reader_pid"
+        if [ "$wrc" -eq 1 ] && [ "$welapsed" -lt 20000 ]; then
+            ser_pass
+        else
+            ser_fail "send to a printer that stops reading: exit code $wrc after $welapsed ms, expected 1 within 20 s" \
+                stalled
+        fi
+        say "serial: stalled: exit $wrc after $welapsed ms: $(head -n 1 "$S/logs/stalled.err" 2>/dev/null)"
+    fi
+    say "serial: $ser_passed passed, $ser_failed failed in $((($(ms) - T_SERIAL) / 1000)) s"
+}
+T_SERIAL=$(ms)
+serial_checks
 
 # ---------------------------------------------------------------------------------------------------------------
 say "total $((($(ms) - T_START) / 1000)) s"
