@@ -11,5 +11,6 @@ void setupUpload(CLI::App& app, Context& ctx);
 void setupErase(CLI::App& app, Context& ctx);
 void setupPrint(CLI::App& app, Context& ctx);
 void setupSend(CLI::App& app, Context& ctx);
+void setupPreview(CLI::App& app, Context& ctx);
 
 } // namespace tessera::cli

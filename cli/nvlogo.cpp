@@ -22,6 +22,7 @@ int runNvlogo(int argc, const char* const* argv, std::ostream& out, std::ostream
     cli::setupErase(app, ctx);
     cli::setupPrint(app, ctx);
     cli::setupSend(app, ctx);
+    cli::setupPreview(app, ctx);
 
     try {
         app.parse(argc, argv);

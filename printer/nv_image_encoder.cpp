@@ -1,5 +1,7 @@
 #include "printer/nv_image_encoder.h"
 
+#include "image/image_file.h"
+
 #include <algorithm>
 #include <cstddef>
 
@@ -36,7 +38,7 @@ int brightnessOffset(int level) { return kBrightnessOffsets[std::clamp(level, 0,
 
 Status NvImageEncoder::encodeLogoFile(const std::string& path, int mode, int level) {
     rasterLength_ = 0;
-    auto image = decodeBmpFile(path);
+    auto image = decodeLogoFile(path);
     if (!image) return image.error();
     return encodeImage(*image, mode, level);
 }

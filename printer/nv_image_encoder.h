@@ -41,7 +41,8 @@ extern const std::uint8_t kDitherMatrix[8][8];
 
 class NvImageEncoder {
   public:
-    // Reads the BMP file and encodes it. Mode 0 threshold, 2 ordered dither, anything else error diffusion;
+    // Reads the logo file (a BMP, or a PNG, JPEG or GIF file taken as the 24-bit bitmap of its colours over
+    // white) and encodes it. Mode 0 threshold, 2 ordered dither, anything else error diffusion;
     // level 0..10. A file that cannot be read or decoded, a level out of range or an image too large for
     // FS q gives an Error (BadInput, or Io when the file cannot be read) and leaves the previous result
     // untouched except for rasterLength, which is 0.

@@ -1,0 +1,54 @@
+// Arbitrary bytes as a JPEG, GIF or PNG file (and anything else the sniffing takes): the in-memory decoder
+// first, then the file loaders that the dialog (loadImageFile) and the encoder (decodeLogoFile) use, on the
+// same bytes in a scratch file. Nothing may crash; whatever decodes has the shape it claims, over white.
+
+#include "image/image_file.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <span>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+const std::string& scratchPath() {
+    static const std::string path = "/tmp/picture_file_fuzz." + std::to_string(getpid()) + ".jpg";
+    return path;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::span<const std::uint8_t> bytes(data, size);
+    tessera::PictureLimits limits;
+    limits.maxPixels = std::int64_t{1} << 20;
+    const tessera::Result<tessera::DecodedPicture> pic = tessera::decodeStbPicture(bytes, limits);
+    if (!pic) {
+        if (pic.error().message.empty()) std::abort();
+        // The file loaders would take as long to refuse a huge picture; only small ones go on.
+        if (tessera::sniffPictureFormat(bytes) != tessera::PictureFormat::Ico) return 0;
+    } else if (pic->rgba.size() != static_cast<std::size_t>(pic->width) * static_cast<std::size_t>(pic->height) * 4) {
+        std::abort();
+    }
+
+    std::FILE* f = std::fopen(scratchPath().c_str(), "wb");
+    if (!f) return 0;
+    std::fwrite(data, 1, size, f);
+    std::fclose(f);
+    const std::optional<tessera::PixelImage> img = tessera::loadImageFile(scratchPath(), tessera::kWhiteColour);
+    if (img && img->pixels.size() != static_cast<std::size_t>(img->width) * static_cast<std::size_t>(img->height) * 4)
+        std::abort();
+    if (pic) {
+        // The dialog's loader takes JPEG and GIF pictures by content but not PNG.
+        const bool dialogKind = tessera::sniffPictureFormat(bytes) != tessera::PictureFormat::Png;
+        if (dialogKind && (!img || img->width != pic->width || img->height != pic->height)) std::abort();
+        const tessera::Result<tessera::BmpImage> logo = tessera::decodeLogoFile(scratchPath());
+        if (!logo || logo->info.bitCount != 24 || logo->width() != pic->width ||
+            logo->bgr.size() != static_cast<std::size_t>(pic->width) * static_cast<std::size_t>(pic->height) * 3)
+            std::abort();
+    }
+    return 0;
+}

@@ -1,0 +1,285 @@
+// The preview's conversions: the grey arithmetic, each filter's dots on known inputs, the chain's handling of
+// failures, and the pixel operations of a LogoBitmap.
+
+#include "image/logo_bitmap.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace tessera {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A picture of one colour (blue, green, red) in the exchange format, with a junk fourth byte.
+Bytes solid(int w, int h, std::uint8_t b, std::uint8_t g, std::uint8_t r) {
+    Bytes px(static_cast<std::size_t>(w * h) * 4);
+    for (std::size_t i = 0; i < px.size(); i += 4) px[i] = b, px[i + 1] = g, px[i + 2] = r, px[i + 3] = 0x5A;
+    return px;
+}
+Bytes grey(int w, int h, std::uint8_t v) { return solid(w, h, v, v, v); }
+
+LogoBitmap holding(const Bytes& px, int w, int h) {
+    LogoBitmap bmp;
+    EXPECT_TRUE(bmp.replacePixels(px, w, h));
+    return bmp;
+}
+
+// 1 for each white pixel, 0 for black; fails the test on anything that is neither.
+std::vector<int> dots(const LogoBitmap& bmp) {
+    std::vector<int> out;
+    const Bytes px = *bmp.readPixels();
+    for (std::size_t i = 0; i < px.size(); i += 4) {
+        const bool white = px[i] == 255 && px[i + 1] == 255 && px[i + 2] == 255 && px[i + 3] == 0;
+        const bool black = px[i] == 0 && px[i + 1] == 0 && px[i + 2] == 0 && px[i + 3] == 0;
+        EXPECT_TRUE(white || black) << "pixel " << i / 4;
+        out.push_back(white ? 1 : 0);
+    }
+    return out;
+}
+int whiteCount(const LogoBitmap& bmp) {
+    int n = 0;
+    for (int d : dots(bmp)) n += d;
+    return n;
+}
+
+TEST(PreviewBrightness, OffsetsOfEveryLevel) {
+    const int expected[11] = {75, 60, 45, 30, 15, 0, -10, -20, -30, -40, -50};
+    for (int level = 0; level <= 10; ++level) EXPECT_EQ(previewBrightnessOffset(level), expected[level]) << level;
+    EXPECT_EQ(previewBrightnessOffset(-3), 75);
+    EXPECT_EQ(previewBrightnessOffset(99), -50);
+}
+
+TEST(ThresholdFilter, DecidesOnTheIntegerGreyPlusOffset) {
+    struct Case {
+        std::uint8_t b, g, r;
+        int level;
+        int white;
+    } cases[] = {
+        {128, 128, 128, 5, 0}, // 128 is not above 128
+        {128, 128, 128, 4, 1}, // 143
+        {0, 0, 255, 5, 0},     // red: grey 76
+        {0, 255, 0, 5, 1},     // green: 153
+        {255, 0, 0, 5, 0},     // blue: 25
+        {0, 0, 255, 0, 1},     // red at level 0: 151
+        {0, 0, 255, 1, 1},     // 136
+        {0, 0, 255, 2, 0},     // 121
+        {129, 129, 129, 5, 1},
+        {178, 178, 178, 10, 0}, // 128 after -50
+        {179, 179, 179, 10, 1},
+    };
+    for (const Case& c : cases) {
+        LogoBitmap bmp = holding(solid(1, 1, c.b, c.g, c.r), 1, 1);
+        ASSERT_TRUE(bmp.threshold(c.level));
+        EXPECT_EQ(dots(bmp)[0], c.white) << int(c.b) << "," << int(c.g) << "," << int(c.r) << " level " << c.level;
+    }
+    // White and black stay what they are at every level, the first pixel included.
+    for (int level = 0; level <= 10; ++level) {
+        Bytes px = grey(3, 1, 255);
+        px[4] = px[5] = px[6] = 0;
+        LogoBitmap bmp = holding(px, 3, 1);
+        ASSERT_TRUE(bmp.threshold(level));
+        EXPECT_EQ(dots(bmp), (std::vector<int>{1, 0, 1})) << level;
+    }
+}
+
+TEST(IndexedOrderFilter, WhiteWhereTheMatrixIsBelowTheLuminanceStep) {
+    // Grey 128 at level 5: v′ = 127, q = 31; black at level 0: v′ = 75, q = 18.
+    LogoBitmap mid = holding(grey(8, 8, 128), 8, 8);
+    ASSERT_TRUE(mid.indexedOrder(5));
+    EXPECT_EQ(whiteCount(mid), 31);
+    LogoBitmap dark = holding(grey(8, 8, 0), 8, 8);
+    ASSERT_TRUE(dark.indexedOrder(0));
+    EXPECT_EQ(whiteCount(dark), 18);
+    // The matrix row is the image row counted from the top.
+    const std::vector<int> d = dots(dark);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) EXPECT_EQ(d[y * 8 + x], kPreviewDitherMatrix[y][x] < 18 ? 1 : 0) << x << "," << y;
+
+    // Pure white stays white only where v′ reaches 255; at level 10 it gets black dots.
+    LogoBitmap white = holding(grey(8, 8, 255), 8, 8);
+    ASSERT_TRUE(white.indexedOrder(5));
+    EXPECT_EQ(whiteCount(white), 64);
+    LogoBitmap dimmed = holding(grey(8, 8, 255), 8, 8);
+    ASSERT_TRUE(dimmed.indexedOrder(10));
+    EXPECT_LT(whiteCount(dimmed), 64);
+    LogoBitmap black = holding(grey(8, 8, 0), 8, 8);
+    ASSERT_TRUE(black.indexedOrder(5));
+    EXPECT_EQ(whiteCount(black), 0);
+}
+
+// An independent reading of the diffusion rule, for comparison on odd shapes.
+std::vector<int> referenceDiffusion(const Bytes& px, int w, int h, int level) {
+    const int offset = previewBrightnessOffset(level);
+    std::vector<int> plane(static_cast<std::size_t>((w + 4) * (h + 4)), 0);
+    for (int i = 0; i < w * h; ++i) {
+        int v = (3 * px[4 * i + 2] + 6 * px[4 * i + 1] + px[4 * i]) / 10 + offset;
+        v = v < 0 ? 0 : v > 255 ? 255 : v;
+        plane[i] = static_cast<int>((v * 0.587 + v * 0.299) + v * 0.114);
+    }
+    const int sh[12][3] = {{0, 1, 8}, {0, 2, 4}, {1, -2, 2}, {1, -1, 4}, {1, 0, 8}, {1, 1, 4},
+                           {1, 2, 2}, {2, -2, 1}, {2, -1, 2}, {2, 0, 4}, {2, 1, 2}, {2, 2, 1}};
+    std::vector<int> out(static_cast<std::size_t>(w * h));
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const int p = plane[y * w + x];
+            out[y * w + x] = p > 128;
+            const int e = p > 128 ? p - 255 : p;
+            for (auto& s : sh) {
+                if (x + s[1] < 0) continue;
+                int& c = plane[(y + s[0]) * w + x + s[1]];
+                c += s[2] * e / 42;
+                c = c < 0 ? 0 : c > 255 ? 255 : c;
+            }
+        }
+    return out;
+}
+
+TEST(ErrorDiffusionFilter, KnownRowsAndTheFlatPlaneWrap) {
+    LogoBitmap row = holding(grey(4, 1, 128), 4, 1);
+    ASSERT_TRUE(row.errorDiffusion(5));
+    EXPECT_EQ(dots(row), (std::vector<int>{0, 1, 0, 1}));
+
+    // One pixel wide: the shares to the right reach the rows below, so a column of mid grey alternates
+    // instead of staying black as it would if those shares were dropped.
+    LogoBitmap column = holding(grey(1, 6, 128), 1, 6);
+    ASSERT_TRUE(column.errorDiffusion(5));
+    EXPECT_EQ(dots(column), referenceDiffusion(grey(1, 6, 128), 1, 6, 5));
+    EXPECT_GT(whiteCount(column), 0);
+
+    // Shapes and levels where the wrap, the clamping and the negative truncation all matter.
+    for (auto [w, h] : {std::pair{2, 3}, {5, 4}, {8, 8}, {13, 7}})
+        for (int level : {0, 3, 5, 8, 10}) {
+            Bytes px;
+            for (int i = 0; i < w * h; ++i)
+                px.insert(px.end(), {static_cast<std::uint8_t>(i * 37), static_cast<std::uint8_t>(i * 91 + 17),
+                                     static_cast<std::uint8_t>(255 - i * 23), 0});
+            LogoBitmap bmp = holding(px, w, h);
+            ASSERT_TRUE(bmp.errorDiffusion(level));
+            EXPECT_EQ(dots(bmp), referenceDiffusion(px, w, h, level)) << w << "x" << h << " level " << level;
+        }
+
+    // Black and white stay pure only at level 5.
+    LogoBitmap black = holding(grey(8, 8, 0), 8, 8);
+    ASSERT_TRUE(black.errorDiffusion(0));
+    EXPECT_GT(whiteCount(black), 0);
+    LogoBitmap white = holding(grey(8, 8, 255), 8, 8);
+    ASSERT_TRUE(white.errorDiffusion(10));
+    EXPECT_LT(whiteCount(white), 64);
+    LogoBitmap neutral = holding(grey(8, 8, 255), 8, 8);
+    ASSERT_TRUE(neutral.errorDiffusion(5));
+    EXPECT_EQ(whiteCount(neutral), 64);
+}
+
+TEST(ConvertForPreview, ModeAndRecordedDepthChooseTheFilter) {
+    // Grey 128 at level 5 separates the three: threshold all black, diffusion half white, dither 31 of 64.
+    auto converted = [](int mode, int bpp) {
+        LogoBitmap bmp = holding(grey(8, 8, 128), 8, 8);
+        EXPECT_TRUE(convertForPreview(bmp, mode, 5, bpp));
+        return whiteCount(bmp);
+    };
+    EXPECT_EQ(converted(0, 24), 0);
+    EXPECT_EQ(converted(2, 24), 31);
+    EXPECT_GT(converted(1, 24), 0);
+    EXPECT_EQ(converted(1, 1), 0);
+    EXPECT_EQ(converted(2, 1), 0);
+    EXPECT_EQ(converted(2, 4), 31);
+
+    LogoBitmap untouched = holding(grey(2, 2, 128), 2, 2);
+    EXPECT_FALSE(convertForPreview(untouched, 3, 5, 24));
+    EXPECT_EQ(*untouched.readPixels(), grey(2, 2, 128));
+}
+
+// Test filters: one that fails, one that changes the size.
+class FailingFilter : public ImageFilter {
+  public:
+    bool apply(const std::uint8_t*, int, int, std::uint8_t*, int, int) const override { return false; }
+};
+class SizedFilter : public ImageFilter {
+  public:
+    SizedFilter(int w, int h) : w_(w), h_(h) {}
+    std::pair<int, int> outputSize(int, int) const override { return {w_, h_}; }
+
+  private:
+    int w_, h_;
+};
+
+TEST(FilterChain, FailuresKeepTheOldImage) {
+    const Bytes original = grey(3, 2, 200);
+    LogoBitmap empty;
+    EXPECT_FALSE(empty.threshold(5));
+    EXPECT_FALSE(empty.hasImage());
+
+    LogoBitmap bmp = holding(original, 3, 2);
+    EXPECT_TRUE(bmp.applyFilters({}));
+    EXPECT_EQ(*bmp.readPixels(), original);
+
+    const FailingFilter failing;
+    const ThresholdFilter threshold(5);
+    const ImageFilter* chain[] = {&threshold, &failing};
+    EXPECT_FALSE(bmp.applyFilters(chain));
+    EXPECT_EQ(*bmp.readPixels(), original);
+
+    // A size that cannot be held is refused before anything is allocated.
+    const SizedFilter huge(kLogoMaxDimension + 1, 1), none(0, 5);
+    EXPECT_FALSE(bmp.applyFilter(huge));
+    EXPECT_FALSE(bmp.applyFilter(none));
+    EXPECT_EQ(*bmp.readPixels(), original);
+    EXPECT_EQ(bmp.width(), 3);
+}
+
+TEST(FilterChain, GrowingStepsCopyTheOverlapOverTheBackground) {
+    // 2 × 1 (red, blue) grown to 3 × 2 by the base copy, then thresholded: the new cells are the background.
+    Bytes px = {0, 0, 255, 0, 255, 0, 0, 0};
+    LogoBitmap white = holding(px, 2, 1);
+    const SizedFilter grow(3, 2);
+    ASSERT_TRUE(white.applyFilter(grow));
+    ASSERT_EQ(white.width(), 3);
+    ASSERT_EQ(white.height(), 2);
+    const Bytes got = *white.readPixels();
+    EXPECT_EQ(Bytes(got.begin(), got.begin() + 8), px);
+    // White fills every byte, the fourth included.
+    for (std::size_t i = 8; i < got.size(); ++i) EXPECT_EQ(got[i], 0xFF) << i;
+
+    LogoBitmap coloured(0x00112233u);
+    ASSERT_TRUE(coloured.replacePixels(px, 2, 1));
+    const ThresholdFilter threshold(5);
+    const ImageFilter* chain[] = {&grow, &threshold};
+    ASSERT_TRUE(coloured.applyFilters(chain));
+    // Background 0x00112233 is B 11 G 22 R 33: grey (3·0x33 + 6·0x22 + 0x11) div 10 = 37, black.
+    EXPECT_EQ(dots(coloured), (std::vector<int>{0, 0, 0, 0, 0, 0}));
+
+    Bytes fill(8);
+    fillWithColour(fill, 0x00112233u);
+    EXPECT_EQ(fill, (Bytes{0x11, 0x22, 0x33, 0, 0x11, 0x22, 0x33, 0}));
+    fillWithColour(fill, kBackgroundColour);
+    EXPECT_EQ(fill, Bytes(8, 0xFF));
+}
+
+TEST(LogoBitmapPixels, ReplaceCopyAndRelease) {
+    LogoBitmap a;
+    EXPECT_FALSE(a.readPixels().has_value());
+    EXPECT_FALSE(a.replacePixels(Bytes(7), 2, 1)); // short buffer
+    EXPECT_FALSE(a.replacePixels(Bytes(), 0, 0));
+    EXPECT_FALSE(a.hasImage());
+
+    const Bytes px = solid(2, 2, 1, 2, 3);
+    ASSERT_TRUE(a.replacePixels(px, 2, 2));
+    LogoBitmap b;
+    EXPECT_FALSE(b.copyFrom(nullptr));
+    EXPECT_FALSE(b.copyFrom(&b));
+    ASSERT_TRUE(b.copyFrom(&a));
+    ASSERT_TRUE(b.threshold(5));
+    EXPECT_EQ(*a.readPixels(), px); // the copy is independent
+    EXPECT_EQ(b.width(), 2);
+
+    EXPECT_FALSE(a.replacePixels(Bytes(4), 1, 2)); // a failed replacement keeps the old image
+    EXPECT_EQ(*a.readPixels(), px);
+    a.release();
+    EXPECT_FALSE(a.hasImage());
+}
+
+} // namespace
+} // namespace tessera
