@@ -55,6 +55,7 @@ void setupPrint(CLI::App& app, Context& ctx) {
         {"single", 0}, {"double-wide", 1}, {"double-high", 2}, {"double", 3}};
     sub->add_option("--scale", opt->quality, "single, double-wide, double-high or double (both)")
         ->transform(CLI::CheckedTransformer(kScales, CLI::ignore_case))
+        ->option_text("SCALE")
         ->default_str("single");
     addPortOption(*sub, opt->ports);
     sub->footer(kExitStatusHelp);

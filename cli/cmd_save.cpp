@@ -46,6 +46,7 @@ void setupSave(CLI::App& app, Context& ctx) {
     static const std::map<std::string, int> kFormats = {{"bin", BIN}, {"hex", HEX}};
     sub->add_option("-f,--format", opt->format, "bin: the stream's bytes (.bit); hex: the bytes as text (.txt)")
         ->transform(CLI::CheckedTransformer(kFormats, CLI::ignore_case))
+        ->option_text("bin|hex")
         ->default_str("bin");
     sub->add_option("-o,--output", opt->output, "Output file, exactly as named; - for standard output")->required();
     sub->add_option("logos", opt->logos, "Logo files, in the order the printer numbers them")->required();

@@ -17,12 +17,14 @@ CLI::Option* addHalftoneOption(CLI::App& app, int& mode) {
         {"threshold", Threshold}, {"error-diffusion", ErrorDiffusion}, {"indexed-order", IndexedOrder}};
     return app.add_option("-H,--halftone", mode, "Half-toning: threshold, error-diffusion or indexed-order")
         ->transform(CLI::CheckedTransformer(kModes, CLI::ignore_case))
+        ->option_text("MODE")
         ->default_str("threshold");
 }
 
 CLI::Option* addBrightnessOption(CLI::App& app, int& level) {
     return app.add_option("-b,--brightness", level, "Brightness level 0 (light) .. 10 (dark)")
         ->check(CLI::Range(0, kBrightnessLevels - 1))
+        ->option_text("LEVEL")
         ->default_str("5");
 }
 

@@ -40,8 +40,11 @@ Bytes operator+(Bytes a, const Bytes& b) {
 
 // An FS q image: its size bytes and data filled with one byte value.
 Bytes image(int x, int y, std::uint8_t fill = 0xFF) {
-    Bytes b = {std::uint8_t(x), std::uint8_t(x >> 8), std::uint8_t(y), std::uint8_t(y >> 8)};
-    b.resize(4 + 8 * std::size_t(x) * y, fill);
+    Bytes b(4 + 8 * std::size_t(x) * y, fill);
+    b[0] = std::uint8_t(x);
+    b[1] = std::uint8_t(x >> 8);
+    b[2] = std::uint8_t(y);
+    b[3] = std::uint8_t(y >> 8);
     return b;
 }
 Bytes head(Bytes b, std::size_t n) {

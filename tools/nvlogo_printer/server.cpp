@@ -1,21 +1,10 @@
 #include "tools/nvlogo_printer/server.h"
 
 #include "tools/nvlogo_printer/disk_host.h"
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/eventfd.h>
-#include <sys/ioctl.h>
-#include <sys/signalfd.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "tools/nvlogo_printer/server_socket.h"
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <list>
 #include <ostream>
 #include <thread>
@@ -26,83 +15,75 @@ namespace {
 
 constexpr auto kStallLimit = std::chrono::seconds(60);
 
-class Fd {
-  public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
+struct ListenAddress {
+    std::uint32_t host = 0; // host byte order
+    std::uint16_t port = 0;
 };
 
-std::string sysError(const char* call) {
-    return std::string(call) + ": " + std::strerror(errno);
+std::string dotted(std::uint32_t host) {
+    return std::to_string(host >> 24) + "." + std::to_string((host >> 16) & 255) + "." +
+           std::to_string((host >> 8) & 255) + "." + std::to_string(host & 255);
 }
 
-Result<sockaddr_in> parseListen(const std::string& text) {
+// Dotted-quad IPv4 only: four decimal parts of at most three digits, each at most 255.
+bool parseDotted(const std::string& text, std::uint32_t& host) {
+    host = 0;
+    std::size_t pos = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0) {
+            if (pos >= text.size() || text[pos] != '.') return false;
+            ++pos;
+        }
+        std::size_t digits = 0;
+        unsigned value = 0;
+        while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && digits < 4) {
+            value = value * 10 + static_cast<unsigned>(text[pos++] - '0');
+            ++digits;
+        }
+        if (digits == 0 || digits > 3 || value > 255) return false;
+        host = host << 8 | value;
+    }
+    return pos == text.size();
+}
+
+Result<ListenAddress> parseListen(const std::string& text) {
     const auto colon = text.rfind(':');
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
     const std::string host = text.substr(0, colon == std::string::npos ? 0 : colon);
     const std::string port = colon == std::string::npos ? "" : text.substr(colon + 1);
-    if (host.empty() || ::inet_pton(AF_INET, host.c_str(), &addr.sin_addr) != 1 || port.empty() || port.size() > 5 ||
+    ListenAddress addr;
+    if (host.empty() || !parseDotted(host, addr.host) || port.empty() || port.size() > 5 ||
         port.find_first_not_of("0123456789") != std::string::npos || std::stoi(port) > 65535)
         return badInput("--listen " + text + ": expected an IPv4 HOST:PORT");
-    if ((ntohl(addr.sin_addr.s_addr) >> 24) != 127)
-        return badInput("--listen " + text + ": only loopback (127.0.0.0/8)");
-    addr.sin_port = htons(static_cast<std::uint16_t>(std::stoi(port)));
+    if ((addr.host >> 24) != 127) return badInput("--listen " + text + ": only loopback (127.0.0.0/8)");
+    addr.port = static_cast<std::uint16_t>(std::stoi(port));
     return addr;
 }
 
-std::string addressText(const sockaddr_in& addr) {
-    char host[INET_ADDRSTRLEN] = "?";
-    ::inet_ntop(AF_INET, &addr.sin_addr, host, sizeof host);
-    return std::string(host) + ":" + std::to_string(ntohs(addr.sin_port));
-}
-
-// An abortive close: the peer's next read or write fails with a reset instead of seeing the end of data.
-void resetAndClose(int fd) {
-    const linger abort{1, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-    ::close(fd);
-}
-
-bool sendAll(int fd, std::span<const std::uint8_t> bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes = bytes.subspan(static_cast<std::size_t>(n));
+class SocketCloser {
+  public:
+    explicit SocketCloser(net::Socket s) : s_(s) {}
+    ~SocketCloser() {
+        if (s_ != net::kNone) net::closeSocket(s_);
     }
-    return true;
-}
+    SocketCloser(const SocketCloser&) = delete;
+    SocketCloser& operator=(const SocketCloser&) = delete;
+
+  private:
+    net::Socket s_;
+};
 
 struct Shared {
     const ServerOptions& options;
     PrinterHost& host;
-    int stopFd; // readable once the server stops
+    net::Socket stop; // readable once the server stops
 };
 
 // Keeps a connection open without reading until the peer closes it, the server stops or the limit passes.
-void stall(int fd, int stopFd) {
-    const auto deadline = std::chrono::steady_clock::now() + kStallLimit;
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return;
-        pollfd fds[2] = {{fd, POLLRDHUP, 0}, {stopFd, POLLIN, 0}};
-        const int r = ::poll(fds, 2, static_cast<int>(left.count()));
-        if (r < 0 && errno == EINTR) continue;
-        if (r != 0) return;
-    }
+void stall(net::Socket s, net::Socket stop) {
+    net::waitWhileOpen(s, stop, static_cast<int>(std::chrono::milliseconds(kStallLimit).count()));
 }
 
-void serveConnection(const Shared& shared, int fd, const std::string& name) {
+void serveConnection(const Shared& shared, net::Socket fd, const std::string& name) {
     const ServerOptions& o = shared.options;
     VirtualPrinter printer(shared.host, o.printer);
     std::vector<std::uint8_t> buffer(65536);
@@ -118,7 +99,7 @@ void serveConnection(const Shared& shared, int fd, const std::string& name) {
         }
         if (o.stallAfter && received >= *o.stallAfter) {
             shared.host.log(name + " stalled (--stall-after)");
-            stall(fd, shared.stopFd);
+            stall(fd, shared.stop);
             end = "closed after the stall";
             break;
         }
@@ -127,17 +108,16 @@ void serveConnection(const Shared& shared, int fd, const std::string& name) {
         for (const auto& limit : {o.closeAfter, o.stallAfter})
             if (limit) want = static_cast<std::size_t>(std::min<std::uint64_t>(want, *limit - received));
         if (!drainLeft) {
-            pollfd fds[2] = {{fd, POLLIN, 0}, {shared.stopFd, POLLIN, 0}};
-            if (::poll(fds, 2, -1) < 0) {
-                if (errno == EINTR) continue;
-                end = "failed: " + sysError("poll");
+            bool dataReady = false, stopped = false;
+            const int w = net::waitReadable(fd, shared.stop, -1, dataReady, stopped);
+            if (w < 0) {
+                end = "failed: " + net::lastError("poll");
                 break;
             }
-            if (fds[1].revents) {
+            if (w == 0) continue;
+            if (stopped) {
                 // What the peer sent before the stop is still executed; nothing after it.
-                int queued = 0;
-                ::ioctl(fd, FIONREAD, &queued);
-                drainLeft = static_cast<std::size_t>(std::max(queued, 0));
+                drainLeft = net::queuedBytes(fd);
                 end = "closed by the shutdown";
             }
         }
@@ -145,26 +125,22 @@ void serveConnection(const Shared& shared, int fd, const std::string& name) {
             if (*drainLeft == 0) break;
             want = std::min(want, *drainLeft);
         }
-        const ssize_t n = ::recv(fd, buffer.data(), want, drainLeft ? MSG_DONTWAIT : 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno == EAGAIN && !drainLeft) continue;
+        const long n = net::receive(fd, std::span(buffer).first(want), drainLeft.has_value());
+        if (n == -2 && !drainLeft) continue;
         if (n <= 0) {
-            if (n < 0 && !drainLeft) end = "failed: " + sysError("recv");
+            if (n == -1 && !drainLeft) end = "failed: " + net::lastError("recv");
             break;
         }
         received += static_cast<std::uint64_t>(n);
         if (drainLeft) *drainLeft -= static_cast<std::size_t>(n);
         const auto reply = printer.feed(std::span(buffer).first(static_cast<std::size_t>(n)));
-        if (!sendAll(fd, reply)) {
-            end = "failed: " + sysError("send");
+        if (!net::sendAll(fd, reply)) {
+            end = "failed: " + net::lastError("send");
             break;
         }
     }
     printer.finish();
-    if (reset)
-        resetAndClose(fd);
-    else
-        ::close(fd);
+    net::closeSocket(fd, reset);
     shared.host.log(name + " " + end + " after " + std::to_string(received) + " bytes");
 }
 
@@ -187,63 +163,51 @@ int runServer(const ServerOptions& o, std::ostream& out, std::ostream& err) {
     PrintDirectory prints(o.outDir);
     if (Status s = prints.open(); !s) return fail(s.error());
 
-    // Every thread inherits the blocked signals, so they arrive only through the signal descriptor.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    ::pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    ::signal(SIGPIPE, SIG_IGN);
-    Fd signals(::signalfd(-1, &stopSignals, SFD_CLOEXEC));
-    Fd stop(::eventfd(0, EFD_CLOEXEC));
-    Fd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (signals.get() < 0 || stop.get() < 0 || listener.get() < 0) return fail(ioError(sysError("socket")));
-    const int on = 1;
-    ::setsockopt(listener.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    socklen_t len = sizeof *addr;
-    if (::bind(listener.get(), reinterpret_cast<const sockaddr*>(&*addr), sizeof *addr) != 0 ||
-        ::listen(listener.get(), 64) != 0 ||
-        ::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&*addr), &len) != 0)
-        return fail(ioError(o.listen + ": " + sysError("bind")));
+    if (Status s = net::startup(); !s) return fail(s.error());
+    // The signals are set up before any thread starts, so that every thread leaves them to the channel.
+    net::StopChannel signals, stop;
+    if (Status s = signals.open(true); !s) return fail(s.error());
+    if (Status s = stop.open(false); !s) return fail(s.error());
+    auto listening = net::listenOn(addr->host, addr->port);
+    if (!listening) return fail(ioError(o.listen + ": " + listening.error().message));
+    const net::Socket listener = *listening;
+    SocketCloser closeListener(listener);
 
     LineLog log(out);
     DiskHost host(store, prints, log);
-    const Shared shared{o, host, stop.get()};
-    log.line("listening on " + addressText(*addr));
+    const Shared shared{o, host, stop.readable()};
+    log.line("listening on " + dotted(addr->host) + ":" + std::to_string(addr->port));
     std::list<Worker> workers;
     int connections = 0;
     for (;;) {
-        pollfd fds[2] = {{listener.get(), POLLIN, 0}, {signals.get(), POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0 && errno != EINTR) break;
-        if (fds[1].revents) break;
-        if (!(fds[0].revents & POLLIN)) continue;
-        sockaddr_in peer{};
-        socklen_t peerLen = sizeof peer;
-        const int fd = ::accept4(listener.get(), reinterpret_cast<sockaddr*>(&peer), &peerLen, SOCK_CLOEXEC);
-        if (fd < 0) continue;
+        bool incoming = false, stopped = false;
+        const int ready = net::waitReadable(listener, signals.readable(), -1, incoming, stopped);
+        if (ready < 0 || stopped) break;
+        if (!incoming) continue;
+        std::string peer;
+        const net::Socket fd = net::acceptFrom(listener, peer);
+        if (fd == net::kNone) continue;
         const std::string name = "connection " + std::to_string(++connections);
         if (o.refuse) {
-            resetAndClose(fd);
-            log.line(name + " from " + addressText(peer) + " refused (--refuse)");
+            net::closeSocket(fd, true);
+            log.line(name + " from " + peer + " refused (--refuse)");
             continue;
         }
         // A peer that stops reading must not hold up a status reply, and with it the shutdown, for ever.
-        const timeval sendLimit{5, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sendLimit, sizeof sendLimit);
-        log.line(name + " from " + addressText(peer));
+        net::setSendTimeout(fd, 5);
+        log.line(name + " from " + peer);
         workers.remove_if([](Worker& w) {
             if (!w.done) return false;
             w.thread.join();
             return true;
         });
-        Worker& w = workers.emplace_back();
-        w.thread = std::thread([&shared, &w, fd, name] {
+        Worker& worker = workers.emplace_back();
+        worker.thread = std::thread([&shared, &worker, fd, name] {
             serveConnection(shared, fd, name);
-            w.done = true;
+            worker.done = true;
         });
     }
-    const std::uint64_t one = 1;
-    if (::write(stop.get(), &one, sizeof one) != sizeof one) log.line("cannot signal the connections to stop");
+    stop.notify();
     for (Worker& w : workers)
         w.thread.join();
     log.line("stopped");
