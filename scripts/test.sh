@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Every test: the native build, the same under ASan and UBSan, the fuzz targets for a short while, and the
-# Windows cross build with its tests under Wine. Prints one summary line; exits non-zero if any stage failed.
+# Windows cross build with its tests under Wine, and the packages built from those builds. Prints one summary line; exits non-zero if any stage failed.
 #   FUZZ_SECONDS=N   how long each fuzz target runs (default 30)
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -49,6 +49,7 @@ stage linux native linux
 stage asan native asan
 stage fuzz fuzz
 stage windows scripts/windows-tests.sh
+stage package scripts/package-tests.sh
 
 echo "test stages: ${failures[*]:-none} failed" >&2
 echo "stages: $passed passed, $failed failed"
