@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Every test: the native build, the same under ASan and UBSan, the fuzz targets for a short while, and the
-# Windows cross build with its tests under Wine, and the packages built from those builds. Prints one summary line; exits non-zero if any stage failed.
+# Every test: the native build, the same under ASan and UBSan, the fuzz targets for a short while, the
+# Windows cross build with its tests under Wine, and the packages made from those builds. Prints one summary
+# line; exits non-zero if any stage failed.
 #   FUZZ_SECONDS=N   how long each fuzz target runs (default 30)
 set -uo pipefail
 cd "$(dirname "$0")/.."
