@@ -47,6 +47,7 @@ fuzz() {
 }
 
 stage linux native linux
+stage guide scripts/guide-pictures.sh --check
 stage asan native asan
 stage fuzz fuzz
 stage windows scripts/windows-tests.sh
