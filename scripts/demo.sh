@@ -15,16 +15,10 @@ out=out/demo
 rm -rf "$out"
 mkdir -p "$out/prints"
 
-# The virtual printer takes a free port and says which on its first line.
-"$printer" --listen 127.0.0.1:0 --nv "$out/nv.bit" --out "$out/prints" >"$out/printer.log" 2>&1 &
-printer_pid=$!
-trap 'kill "$printer_pid" 2>/dev/null || true; wait "$printer_pid" 2>/dev/null || true' EXIT
-for _ in $(seq 100); do
-    grep -q '^listening on ' "$out/printer.log" 2>/dev/null && break
-    sleep 0.05
-done
-address=$(sed -n 's/^listening on //p' "$out/printer.log" | head -1)
-[ -n "$address" ] || { echo "demo: the virtual printer did not start:" >&2; cat "$out/printer.log" >&2; exit 1; }
+source scripts/virtual-printer.sh
+trap stop_virtual_printer EXIT
+start_virtual_printer "$printer" "$out/nv.bit" "$out/prints" "$out/printer.log"
+address=$VP_ADDRESS
 
 echo "The sample logos:"
 "$nvlogo" info "${logos[@]}"
@@ -35,8 +29,7 @@ echo "Virtual printer listening on $address"
 "$nvlogo" print --range 2 --scale double --port "tcp:$address"
 "$nvlogo" save -H error-diffusion -b 5 -o "$out/logos.bit" "${logos[@]}"
 
-kill "$printer_pid"
-wait "$printer_pid" 2>/dev/null || true
+stop_virtual_printer
 trap - EXIT
 
 echo

@@ -16,13 +16,10 @@ fi
 
 check=false
 [ "${1:-}" = --check ] && check=true
+source scripts/virtual-printer.sh
 scratch=$(mktemp -d)
-printer_pid=
 cleanup() {
-    if [ -n "$printer_pid" ]; then
-        kill "$printer_pid" 2>/dev/null || true
-        wait "$printer_pid" 2>/dev/null || true
-    fi
+    stop_virtual_printer
     rm -rf "$scratch"
 }
 trap cleanup EXIT
@@ -37,18 +34,10 @@ for level in 2 8; do
     "$NVLOGO" preview -H error-diffusion -b "$level" -o "$out/brightness-$level.png" examples/shop-logo.bmp
 done
 
-"$PRINTER" --listen 127.0.0.1:0 --nv "$scratch/nv.bit" --out "$scratch/prints" >"$scratch/printer.log" 2>&1 &
-printer_pid=$!
-port=
-for _ in $(seq 100); do
-    port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$scratch/printer.log")
-    [ -n "$port" ] && break
-    sleep 0.05
-done
-[ -n "$port" ] || { echo "guide-pictures: the virtual printer did not start" >&2; exit 1; }
-"$NVLOGO" upload -H error-diffusion -p "tcp:127.0.0.1:$port" examples/shop-logo.bmp examples/badge.bmp \
+start_virtual_printer "$PRINTER" "$scratch/nv.bit" "$scratch/prints" "$scratch/printer.log"
+"$NVLOGO" upload -H error-diffusion -p "tcp:$VP_ADDRESS" examples/shop-logo.bmp examples/badge.bmp \
     examples/line-drawing.bmp >/dev/null
-"$NVLOGO" print -p "tcp:127.0.0.1:$port" >/dev/null
+"$NVLOGO" print -p "tcp:$VP_ADDRESS" >/dev/null
 cp "$scratch/prints/print-0001.png" "$out/printout.png"
 
 if $check; then

@@ -18,13 +18,10 @@ check() { # NAME COMMAND...
     if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); say "FAIL: $name"; fi
 }
 
+source scripts/virtual-printer.sh
 SCRATCH=$(mktemp -d)
-PRINTER_PID=
 cleanup() {
-    if [ -n "$PRINTER_PID" ]; then
-        kill "$PRINTER_PID" 2>/dev/null
-        wait "$PRINTER_PID" 2>/dev/null
-    fi
+    stop_virtual_printer
     rm -rf "$SCRATCH"
 }
 trap cleanup EXIT
@@ -76,19 +73,11 @@ else
 
     # An upload from the unpacked tools to the unpacked virtual printer.
     examples=("$root"/usr/share/doc/tessera/examples/*.bmp)
-    "$bin/nvlogo-printer" --listen 127.0.0.1:0 --nv "$SCRATCH/nv.bit" --out "$SCRATCH/prints" >"$SCRATCH/printer.log" 2>&1 &
-    PRINTER_PID=$!
-    port=
-    for _ in $(seq 100); do
-        port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$SCRATCH/printer.log")
-        [ -n "$port" ] && break
-        sleep 0.05
-    done
-    if [ -z "$port" ]; then
+    if ! start_virtual_printer "$bin/nvlogo-printer" "$SCRATCH/nv.bit" "$SCRATCH/prints" "$SCRATCH/printer.log"; then
         check "unpacked nvlogo-printer starts" false
     else
-        check "unpacked nvlogo upload" "$bin/nvlogo" upload -H error-diffusion -p "tcp:127.0.0.1:$port" "${examples[@]}"
-        check "unpacked nvlogo print" "$bin/nvlogo" print -p "tcp:127.0.0.1:$port"
+        check "unpacked nvlogo upload" "$bin/nvlogo" upload -H error-diffusion -p "tcp:$VP_ADDRESS" "${examples[@]}"
+        check "unpacked nvlogo print" "$bin/nvlogo" print -p "tcp:$VP_ADDRESS"
         "$bin/nvlogo" save -H error-diffusion -o "$SCRATCH/expected.bit" "${examples[@]}"
         check "NV file equals the saved stream" cmp -s "$SCRATCH/nv.bit" "$SCRATCH/expected.bit"
         check "a printout was written" test -s "$SCRATCH/prints/print-0001.png"
