@@ -5,9 +5,7 @@
 
 namespace tessera {
 
-namespace {
-
-int integerValue(const std::string& text) {
+int integerValue(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
     bool negative = false;
@@ -21,8 +19,6 @@ int integerValue(const std::string& text) {
     if (v > INT_MAX) v = INT_MAX;
     return static_cast<int>(v);
 }
-
-} // namespace
 
 std::pair<int, int> readSelection(const std::string& text) {
     const std::size_t dash = text.find('-');

@@ -2,6 +2,7 @@
 // The printing range as the Printout operation reads it.
 
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace tessera {
@@ -10,5 +11,8 @@ namespace tessera {
 // "7-" (7, 0), "" (0, 0). Numbers are read like the C library's atoi (leading blanks, a sign, digits up to
 // the first non-digit, none gives 0), saturating at the int range instead of overflowing.
 std::pair<int, int> readSelection(const std::string& text);
+
+// A number read like the C library's atoi, saturating at the int range.
+int integerValue(std::string_view text);
 
 } // namespace tessera

@@ -1,0 +1,810 @@
+// The main window's behaviour against a fake toolkit and fake ports: start-up, enabling rules, the logo
+// list, the operations' questions, paths and messages, the settings files and the preview layout.
+
+#include "app/nv_upload_dlg.h"
+
+#include "app/dialog_ids.h"
+#include "app/settings_files.h"
+#include "fake_dialog_host.h"
+#include "support/bmp_writer.h"
+#include "support/fake_ports.h"
+#include "support/test_paths.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace tessera {
+namespace {
+
+using namespace ids;
+using test::Bytes;
+
+constexpr const char* kCommError = "Communication error. Can not be transmitted.";
+constexpr const char* kCommErrorKo = "통신 에러. 전송할 수 없습니다.\n통신 포트를 확인 바랍니다.";
+constexpr const char* kUploadDone =
+    "Upload finished, and Writing of bit image completed. \r\nLogo becomes available after the reset of a device.";
+
+struct LoggingSpooler : test::FakeSpooler {
+    std::vector<std::string>* events = nullptr;
+    bool closePrinter() override {
+        events->push_back("spooler:close");
+        return FakeSpooler::closePrinter();
+    }
+};
+
+void writeText(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string readText(const std::string& path) {
+    const Bytes b = test::slurp(path);
+    return std::string(b.begin(), b.end());
+}
+
+class DialogTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir = test::freshDir("dialog_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        host.directory = dir + "/";
+        spooler.events = &host.events;
+        spooler.maxPerCall = 1 << 20;
+    }
+
+    // A 24-bit bitmap of the size in the test's directory.
+    std::string bitmap(const std::string& name, int w, int h, BmpColor fill = {40, 90, 200}) {
+        const std::string path = dir + "/" + name;
+        const Bytes bytes = test::writeBmp24(test::Picture(w, h, fill));
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                     static_cast<std::streamsize>(bytes.size()));
+        return path;
+    }
+
+    CNVUploadDlg& start() {
+        host.newWindow();
+        host.fileRequests.clear();
+        host.progress.clear();
+        dlg = std::make_unique<CNVUploadDlg>(host, ports, [](std::chrono::milliseconds) {});
+        dlg->OnInitDialog();
+        host.messages.clear();
+        host.events.clear();
+        return *dlg;
+    }
+
+    void openFile(const std::string& path) {
+        host.fileChoices.push_back(path);
+        dlg->OnOpenFile();
+    }
+
+    void useNetwork() {
+        host.select(kPort, 3);
+        dlg->OnPortSelectionChanged();
+        host.texts[kIpAddress] = "127.0.0.1";
+    }
+
+    void useDriver(const std::string& name) {
+        host.combos[kPrinterDriver].items = {name};
+        host.select(kPrinterDriver, 0);
+        host.checks[kUseDriver] = true;
+        dlg->OnCommand(kUseDriver);
+    }
+
+    const test::ShownMessage& lastMessage() const { return host.messages.back(); }
+
+    std::string dir;
+    test::FakeDialogHost host;
+    LoggingSpooler spooler;
+    test::FakeLine serial, parallel, usb;
+    test::FakeNet net;
+    PortSet ports{&spooler, &serial, &parallel, &usb, &net};
+    std::unique_ptr<CNVUploadDlg> dlg;
+};
+
+// ---- start-up
+
+TEST_F(DialogTest, FirstStartWithoutSettingsOrPrinterShowsTheStartValues) {
+    dlg = std::make_unique<CNVUploadDlg>(host, ports);
+    EXPECT_TRUE(dlg->OnInitDialog());
+
+    EXPECT_EQ(host.events, (std::vector<std::string>{"splash:on", "sleep:1000", "splash:off", "message:EnumPrinters() Error"}));
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text, "EnumPrinters() failed");
+    EXPECT_EQ(host.messages[0].icon, MessageIcon::None);
+
+    EXPECT_TRUE(host.combos[kPrinterDriver].items.empty());
+    EXPECT_FALSE(host.isEnabled(kPrinterDriver));
+    EXPECT_FALSE(host.isEnabled(kUseDriver));
+    EXPECT_EQ(host.selectedItem(kPort), "USB");
+    for (int id : {kBaudRate, kBitLength, kParity, kStopBit, kHandshake, kIpAddress, kTcpPort})
+        EXPECT_FALSE(host.isEnabled(id)) << id;
+    for (int id : {kRemove, kReset, kUpload, kErase, kPrintout, kThreshold})
+        EXPECT_FALSE(host.isEnabled(id)) << id;
+    for (int id : {kSave, kOpenFileAndDownload, kErrorDiffusion, kIndexedOrder, kOpenFile, kExit})
+        EXPECT_TRUE(host.isEnabled(id)) << id;
+    EXPECT_EQ(host.texts[kFileCount], "Logo Files : 0 / 255");
+    EXPECT_EQ(host.texts[kSizeTotal], "Logo size total : 0 / 250 KBytes");
+    EXPECT_EQ(host.texts[kImageHeight], "Height : 0");
+    EXPECT_EQ(host.texts[kImageWidth], "Width : 0");
+    EXPECT_EQ(host.texts[kTcpPort], "9100");
+
+    EXPECT_EQ(host.combos[kPort].items.size(), 16u);
+    EXPECT_EQ(host.combos[kPort].items[15], "COM12");
+    EXPECT_EQ(host.selectedItem(kBaudRate), "19200 bps");
+    EXPECT_EQ(host.combos[kBaudRate].items,
+              (std::vector<std::string>{"2400 bps", "4800 bps", "9600 bps", "19200 bps", "38400 bps", "115200 bps"}));
+    EXPECT_EQ(host.combos[kParity].items, (std::vector<std::string>{"NONE", "EVEN", "ODD"}));
+    EXPECT_EQ(host.selectedItem(kSaveFormat), "BIN");
+    EXPECT_EQ(host.selectedItem(kHandshake), "DTR/DSR");
+    EXPECT_EQ(host.sliderMax, 10);
+    EXPECT_EQ(host.sliderPage, 1);
+    EXPECT_EQ(host.sliderPos, 5);
+    EXPECT_TRUE(host.checks[kThreshold] && host.checks[kRangeAll] && host.checks[kQualitySingle]);
+    EXPECT_EQ(dlg->brightness(), 5);
+    EXPECT_EQ(dlg->codePage(), 1252u);
+}
+
+TEST_F(DialogTest, PrintersAreListedByTheirOwnNameWhenTheirDriverIsAKnownModel) {
+    host.printers = {{"Front desk", "VELKA KTX410"},
+                     {"VELKA KTX410", "Generic / Text Only"},
+                     {"Kitchen", "VELKA PRX250-III"},
+                     {"Bar", "velka ktx310"}};
+    start();
+    EXPECT_EQ(host.combos[kPrinterDriver].items, (std::vector<std::string>{"Front desk", "Kitchen"}));
+    EXPECT_EQ(host.combos[kPrinterDriver].selection, 0);
+    EXPECT_FALSE(host.isEnabled(kPrinterDriver));
+    EXPECT_TRUE(host.isEnabled(kUseDriver));
+    EXPECT_TRUE(host.messages.empty());
+}
+
+TEST_F(DialogTest, StartWithBothSettingsFilesRestoresTheListAndThePorts) {
+    const std::string a = bitmap("a.bmp", 100, 50), b = bitmap("b.bmp", 64, 64);
+    writeText(dir + "/files.ini", "[LOGO]\r\r\nLogofile1=" + a + "|a.bmp|728|50|100\r\r\nLogofile2=" + b +
+                                      "|b.bmp|512|64|64\r\r\n");
+    writeText(dir + "/nvupload.ini", "[LOGO]\r\r\nPort=3\r\r\nBaudRate=9\r\r\nBitLength=0\r\r\nParity=2\r\r\n"
+                                     "StopBit=0\r\r\nHandShake=0\r\r\n");
+    start();
+    ASSERT_EQ(host.rows.size(), 2u);
+    EXPECT_EQ(host.rows[0], (std::array<std::string, 4>{"0", "1", "a.bmp", "728"}));
+    EXPECT_EQ(host.rows[1], (std::array<std::string, 4>{"1", "2", "b.bmp", "512"}));
+    EXPECT_EQ(host.texts[kSizeTotal], "Logo size total : 1 / 250 KBytes");
+    // The previews show the last logo read, while no path is current yet.
+    EXPECT_EQ(host.texts[kImageWidth], "Width : 64");
+    EXPECT_EQ(dlg->leftView().width(), 64);
+    EXPECT_TRUE(dlg->currentImagePath().empty());
+    EXPECT_TRUE(host.isEnabled(kUpload));
+
+    EXPECT_EQ(host.selectedItem(kPort), "TCP/IP");
+    EXPECT_TRUE(host.isEnabled(kIpAddress));
+    EXPECT_FALSE(host.isEnabled(kBaudRate));
+    EXPECT_EQ(host.combos[kBaudRate].selection, -1);
+    EXPECT_EQ(host.selectedItem(kParity), "ODD");
+}
+
+TEST_F(DialogTest, PortSelectionsIgnoreKeysAndReadMissingLinesAsZero) {
+    writeText(dir + "/nvupload.ini", "[LOGO]\r\r\nWhatever=1\r\r\n");
+    start();
+    EXPECT_EQ(host.selectedItem(kPort), "LPT2");
+    EXPECT_EQ(host.combos[kBaudRate].selection, 0);
+
+    writeText(dir + "/nvupload.ini", "[LOGO]\r\r\nPort=5\r\r\nBaudRate=-1\r\r\n");
+    start();
+    EXPECT_EQ(host.selectedItem(kPort), "COM2");
+    EXPECT_EQ(host.combos[kBaudRate].selection, -1);
+    EXPECT_TRUE(host.isEnabled(kBaudRate));
+
+    writeText(dir + "/nvupload.ini", "[OTHER]\r\r\nPort=3\r\r\n");
+    start();
+    EXPECT_EQ(host.selectedItem(kPort), "USB");
+}
+
+TEST_F(DialogTest, EnablingRulesFollowThePortAndTheDriverCheckBox) {
+    start();
+    const int serialIds[] = {kBaudRate, kBitLength, kParity, kStopBit, kHandshake};
+    auto pick = [&](int index) {
+        host.select(kPort, index);
+        dlg->OnPortSelectionChanged();
+    };
+    pick(6); // COM3
+    for (int id : serialIds)
+        EXPECT_TRUE(host.isEnabled(id));
+    EXPECT_FALSE(host.isEnabled(kIpAddress));
+    EXPECT_FALSE(host.isEnabled(kTcpPort));
+    pick(3); // TCP/IP
+    for (int id : serialIds)
+        EXPECT_FALSE(host.isEnabled(id));
+    EXPECT_TRUE(host.isEnabled(kIpAddress));
+    EXPECT_TRUE(host.isEnabled(kTcpPort));
+    pick(1); // LPT2
+    for (int id : {kBaudRate, kBitLength, kParity, kStopBit, kHandshake, kIpAddress, kTcpPort})
+        EXPECT_FALSE(host.isEnabled(id));
+
+    pick(0); // LPT1, then the driver box on and off: all eight come back on.
+    host.checks[kUseDriver] = true;
+    dlg->OnCommand(kUseDriver);
+    EXPECT_TRUE(host.isEnabled(kPrinterDriver));
+    EXPECT_FALSE(host.isEnabled(kPort));
+    EXPECT_FALSE(host.isEnabled(kTcpPort));
+    host.checks[kUseDriver] = false;
+    dlg->OnCommand(kUseDriver);
+    EXPECT_FALSE(host.isEnabled(kPrinterDriver));
+    for (int id : {kPort, kBaudRate, kBitLength, kParity, kStopBit, kHandshake, kIpAddress, kTcpPort})
+        EXPECT_TRUE(host.isEnabled(id)) << id;
+}
+
+TEST_F(DialogTest, OptionButtonsStoreTheirValues) {
+    start();
+    dlg->OnCommand(kQualityDoubleHigh);
+    EXPECT_EQ(dlg->quality(), 2);
+    dlg->OnCommand(kQualityDouble);
+    EXPECT_EQ(dlg->quality(), 3);
+    dlg->OnCommand(kRangeSelection);
+    EXPECT_EQ(dlg->printRange(), 1);
+    dlg->OnCommand(kRangeAll);
+    EXPECT_EQ(dlg->printRange(), 0);
+    dlg->OnCommand(kIndexedOrder);
+    EXPECT_EQ(dlg->halftoneMode(), 2);
+    EXPECT_FALSE(dlg->OnCommand(4242));
+}
+
+// ---- the logo list
+
+TEST_F(DialogTest, AddingRemovingAndResettingKeepRowsAndCountersInStep) {
+    start();
+    const int sizes[][2] = {{100, 50}, {64, 64}, {8, 8}, {9, 9}, {16, 1}};
+    for (int i = 0; i < 5; ++i)
+        openFile(bitmap("logo" + std::to_string(i) + ".bmp", sizes[i][0], sizes[i][1]));
+    ASSERT_EQ(host.rows.size(), 5u);
+    EXPECT_EQ(host.rows[0][3], "728");
+    EXPECT_EQ(host.rows[1][3], "512");
+    EXPECT_EQ(dlg->totalNvSize(), 728 + 512 + 8 + 32 + 16);
+    EXPECT_EQ(host.texts[kFileCount], "Logo Files : 5 / 255");
+    EXPECT_EQ(dlg->currentImagePath(), dir + "/logo4.bmp");
+
+    // No to the question changes nothing.
+    host.clickRow(2);
+    host.answers = {MessageAnswer::No};
+    dlg->OnRemove();
+    EXPECT_EQ(host.rows.size(), 5u);
+
+    dlg->OnRemove();
+    ASSERT_EQ(host.rows.size(), 4u);
+    EXPECT_EQ(host.rows[2], (std::array<std::string, 4>{"2", "3", "logo3.bmp", "32"}));
+    EXPECT_EQ(dlg->totalNvSize(), 728 + 512 + 32 + 16);
+    EXPECT_EQ(host.texts[kFileCount], "Logo Files : 4 / 255");
+    // The previews and the size lines keep showing what they showed.
+    EXPECT_EQ(host.texts[kImageWidth], "Width : 16");
+
+    // No row is selected any more: the next Remove asks, then says so.
+    host.messages.clear();
+    dlg->OnRemove();
+    ASSERT_EQ(host.messages.size(), 2u);
+    EXPECT_EQ(host.messages[0].text, "Do you want to remove the selection?");
+    EXPECT_EQ(host.messages[1].text, "There is no selected Item");
+    EXPECT_EQ(host.messages[1].icon, MessageIcon::Error);
+
+    host.answers = {MessageAnswer::No};
+    dlg->OnReset();
+    EXPECT_EQ(host.rows.size(), 4u);
+    dlg->OnReset();
+    EXPECT_TRUE(host.rows.empty());
+    EXPECT_EQ(dlg->totalNvSize(), 0);
+    EXPECT_EQ(host.texts[kSizeTotal], "Logo size total : 0 / 250 KBytes");
+    EXPECT_FALSE(host.isEnabled(kUpload));
+    EXPECT_FALSE(host.isEnabled(kThreshold));
+}
+
+TEST_F(DialogTest, RemovingTheLastRowEmptiesTheList) {
+    start();
+    openFile(bitmap("only.bmp", 10, 10));
+    host.clickRow(0);
+    dlg->OnRemove();
+    EXPECT_TRUE(dlg->logoList().empty());
+    EXPECT_FALSE(host.isEnabled(kRemove));
+    EXPECT_EQ(host.texts[kFileCount], "Logo Files : 0 / 255");
+}
+
+TEST_F(DialogTest, AFileThatIsNotABitmapIsRefusedButStillPreviewed) {
+    start();
+    const std::string bad = dir + "/notes.bmp";
+    writeText(bad, "not a bitmap");
+    openFile(bad);
+    EXPECT_TRUE(dlg->logoList().empty());
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text, "Out of range bitmap file.");
+    EXPECT_EQ(host.messages[0].caption, "Error");
+    EXPECT_EQ(dlg->currentImagePath(), bad);
+    ASSERT_EQ(host.fileRequests.size(), 1u);
+    EXPECT_EQ(host.fileRequests[0].filters[0].name, "Bitmap Images (*.bmp)");
+    EXPECT_EQ(host.fileRequests[0].filters[0].pattern, "*.bmp;*.BMP");
+    EXPECT_FALSE(host.fileRequests[0].save);
+
+    host.fileChoices.clear();
+    dlg->OnOpenFile(); // cancelled: nothing changes
+    EXPECT_EQ(host.messages.size(), 1u);
+}
+
+TEST_F(DialogTest, OpenFileStopsAt255RowsButTheSettingsFileIsNotLimited) {
+    const std::string logo = bitmap("tiny.bmp", 8, 8);
+    std::string ini = "[LOGO]\r\r\n";
+    for (int i = 1; i <= 254; ++i)
+        ini += "Logofile" + std::to_string(i) + "=" + logo + "|tiny.bmp|8|8|8\r\r\n";
+    writeText(dir + "/files.ini", ini);
+    start();
+    ASSERT_EQ(dlg->logoCount(), 254);
+    openFile(logo);
+    EXPECT_EQ(dlg->logoCount(), 255);
+    host.fileChoices.push_back(logo);
+    dlg->OnOpenFile();
+    EXPECT_EQ(dlg->logoCount(), 255);
+    EXPECT_EQ(host.fileRequests.size(), 1u);
+    EXPECT_EQ(lastMessage().text, "Don't read files any more.");
+    EXPECT_EQ(lastMessage().caption, "Open");
+    EXPECT_EQ(lastMessage().icon, MessageIcon::Exclamation);
+
+    for (int i = 255; i <= 300; ++i)
+        ini += "Logofile" + std::to_string(i) + "=" + logo + "|tiny.bmp|8|8|8\r\r\n";
+    writeText(dir + "/files.ini", ini);
+    start();
+    EXPECT_EQ(dlg->logoCount(), 300);
+    EXPECT_EQ(host.rows[299][1], "300");
+}
+
+TEST_F(DialogTest, RowClickShowsThatLogoAndKeysDoNothing) {
+    start();
+    const std::string a = bitmap("a.bmp", 30, 20), b = bitmap("b.bmp", 12, 40);
+    openFile(a);
+    openFile(b);
+    host.clickRow(0);
+    const int before = host.invalidations;
+    dlg->OnRowClick();
+    EXPECT_EQ(dlg->currentImagePath(), a);
+    EXPECT_EQ(host.texts[kImageWidth], "Width : 30");
+    EXPECT_EQ(host.texts[kImageHeight], "Height : 20");
+    EXPECT_EQ(dlg->leftView().width(), 30);
+    EXPECT_GT(host.invalidations, before);
+}
+
+// ---- the operations
+
+TEST_F(DialogTest, UploadThroughAPortAsksTheLongQuestionAndSendsTheList) {
+    start();
+    const std::string a = bitmap("a.bmp", 20, 10);
+    openFile(a);
+    useNetwork();
+    host.messages.clear();
+    dlg->OnUpload();
+    ASSERT_EQ(host.messages.size(), 2u);
+    EXPECT_EQ(host.messages[0].text, "Logo file is written in the NV image area of the device.\r\nPlease waiting until "
+                                     "downloading completed.\r\r\r\nContinue it?");
+    EXPECT_EQ(host.messages[0].buttons, MessageButtons::YesNo);
+    EXPECT_EQ(host.messages[1].text, kUploadDone);
+    EXPECT_EQ(host.messages[1].icon, MessageIcon::Information);
+    EXPECT_TRUE(host.progress.empty());
+    EXPECT_EQ(net.ip, "127.0.0.1");
+    EXPECT_EQ(net.port, 9100);
+    ASSERT_GE(net.sent.size(), 5u);
+    EXPECT_EQ(Bytes(net.sent.begin(), net.sent.begin() + 5), (Bytes{0x1B, 0x40, 0x1C, 0x71, 0x01}));
+    EXPECT_EQ(net.finishes, 1);
+
+    // No: nothing is opened.
+    net = {};
+    host.answers = {MessageAnswer::No};
+    dlg->OnUpload();
+    EXPECT_TRUE(net.ip.empty());
+}
+
+TEST_F(DialogTest, UploadThroughTheDriverRunsTheProgressBeforeClosingIt) {
+    start();
+    openFile(bitmap("a.bmp", 20, 10));
+    useDriver("Front desk");
+    host.messages.clear();
+    host.events.clear();
+    dlg->OnUpload();
+    EXPECT_EQ(host.messages[0].text, "Logo file is written in the NV image area of the device. Continue it?");
+    EXPECT_EQ(host.events, (std::vector<std::string>{"message:Upload", "progress:Uploading...", "spooler:close",
+                                                     "message:Upload"}));
+    EXPECT_EQ(host.progress[0].second, 750);
+    EXPECT_EQ(spooler.printer, "Front desk");
+    EXPECT_EQ(lastMessage().text, kUploadDone);
+    EXPECT_FALSE(spooler.taken.empty());
+}
+
+TEST_F(DialogTest, UploadFailuresGetTheirMessages) {
+    start();
+    openFile(bitmap("a.bmp", 20, 10));
+    useNetwork();
+
+    net.connectResult = -1;
+    dlg->OnUpload();
+    EXPECT_EQ(lastMessage().text, kCommError);
+    EXPECT_EQ(lastMessage().caption, "Upload");
+    EXPECT_EQ(lastMessage().icon, MessageIcon::Error);
+
+    // The Korean system shows the open failure in Korean; the write failure has no Korean text.
+    host.codePage = 949;
+    start();
+    openFile(bitmap("a.bmp", 20, 10));
+    useNetwork();
+    dlg->OnUpload();
+    EXPECT_EQ(lastMessage().text, kCommErrorKo);
+    EXPECT_EQ(lastMessage().caption, "전송");
+    net.connectResult = 0;
+    net.sendOk = false;
+    dlg->OnUpload();
+    EXPECT_EQ(lastMessage().text, kCommError);
+    EXPECT_EQ(lastMessage().caption, "Upload");
+
+    // A printer that does not take the end of the transfer is a failure too.
+    net.sendOk = true;
+    net.finishResult = 0;
+    dlg->OnUpload();
+    EXPECT_EQ(lastMessage().text, kCommError);
+}
+
+TEST_F(DialogTest, ADriverThatCannotBeOpenedStopsTheOperationBeforeAnythingIsSent) {
+    start();
+    openFile(bitmap("a.bmp", 20, 10));
+    // An earlier transfer left the port kind at the network port; a failed driver open must not write there.
+    useNetwork();
+    dlg->OnErase();
+    const std::size_t sentBefore = net.sent.size();
+    spooler.openOk = false;
+    useDriver("Gone");
+    for (auto op : {&CNVUploadDlg::OnUpload, &CNVUploadDlg::OnErase, &CNVUploadDlg::OnPrintout}) {
+        host.messages.clear();
+        host.progress.clear();
+        ((*dlg).*op)();
+        EXPECT_EQ(lastMessage().text, kCommError);
+        EXPECT_TRUE(host.progress.empty());
+    }
+    EXPECT_EQ(host.captions(), (std::vector<std::string>{"Print"}));
+    EXPECT_EQ(net.sent.size(), sentBefore);
+    EXPECT_TRUE(spooler.taken.empty());
+}
+
+TEST_F(DialogTest, UploadRefusesWhatCannotBeSentBeforeOpeningAnything) {
+    start();
+    const std::string a = bitmap("a.bmp", 20, 10), b = bitmap("b.bmp", 20, 10);
+    openFile(a);
+    openFile(b);
+    useNetwork();
+    std::filesystem::remove(b);
+    host.messages.clear();
+    dlg->OnUpload();
+    ASSERT_EQ(host.messages.size(), 2u);
+    EXPECT_NE(lastMessage().text.find("b.bmp"), std::string::npos) << lastMessage().text;
+    EXPECT_EQ(lastMessage().caption, "Upload");
+    EXPECT_EQ(lastMessage().icon, MessageIcon::Error);
+    EXPECT_TRUE(net.ip.empty());
+
+    // More than 255 logos (only a settings file can list them) are refused before the question.
+    std::string ini = "[LOGO]\r\r\n";
+    for (int i = 1; i <= 256; ++i)
+        ini += "Logofile" + std::to_string(i) + "=" + a + "|a.bmp\r\r\n";
+    writeText(dir + "/files.ini", ini);
+    start();
+    useNetwork();
+    dlg->OnUpload();
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(lastMessage().text, "The printer stores at most 255 logos.");
+    dlg->OnSave();
+    EXPECT_EQ(lastMessage().caption, "Save");
+    EXPECT_TRUE(host.fileRequests.empty());
+    EXPECT_TRUE(net.ip.empty());
+}
+
+TEST_F(DialogTest, EraseAsksFirstAndNamesItsFailures) {
+    start();
+    host.checks[kUseDriver] = true;
+    host.answers = {MessageAnswer::No};
+    dlg->OnErase();
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text, "NV image all Delete. Continue it?");
+    EXPECT_EQ(spooler.printer, "");
+
+    useDriver("Front desk");
+    spooler.failAtCall = 0;
+    dlg->OnErase();
+    EXPECT_EQ(host.progress.back(), (std::pair<std::string, int>{"Erasing...", 750}));
+    EXPECT_EQ(lastMessage().caption, "Error");
+
+    host.checks[kUseDriver] = false;
+    dlg->OnCommand(kUseDriver);
+    useNetwork();
+    net.sendOk = false;
+    dlg->OnErase();
+    EXPECT_EQ(lastMessage().caption, "Erase");
+    EXPECT_EQ(lastMessage().text, kCommError);
+
+    host.codePage = 949;
+    start();
+    useNetwork();
+    net.sendOk = true;
+    net.connectResult = -2;
+    dlg->OnErase();
+    EXPECT_EQ(lastMessage().caption, "삭제");
+    EXPECT_EQ(lastMessage().text, kCommErrorKo);
+    net.connectResult = 0;
+    dlg->OnErase();
+    EXPECT_EQ(lastMessage().text, "Upload finished, and Cleaning of NV Image completed.");
+    EXPECT_EQ(lastMessage().caption, "Erase");
+}
+
+TEST_F(DialogTest, PrintoutNeverAsksAndReportsOnlyFailures) {
+    start();
+    openFile(bitmap("a.bmp", 20, 10));
+    useNetwork();
+    dlg->OnCommand(kRangeSelection);
+    dlg->OnCommand(kQualityDoubleWide);
+    host.texts[kSelectionNumber] = "2-4";
+    host.messages.clear();
+    dlg->OnPrintout();
+    EXPECT_TRUE(host.messages.empty());
+    const Bytes expected = {0x1C, 0x70, 2, 0x31, 0x1C, 0x70, 3, 0x31, 0x1C, 0x70, 4, 0x31};
+    ASSERT_GE(net.sent.size(), expected.size());
+    EXPECT_EQ(Bytes(net.sent.begin(), net.sent.begin() + 12), expected);
+
+    net.sendOk = false;
+    dlg->OnPrintout();
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(lastMessage().text, kCommError);
+    EXPECT_EQ(lastMessage().caption, "Print");
+
+    net.sendOk = true;
+    net.connectResult = 8;
+    host.codePage = 949;
+    start();
+    useNetwork();
+    dlg->OnPrintout();
+    EXPECT_EQ(lastMessage().caption, "인쇄");
+
+    host.codePage = 1252;
+    start();
+    useDriver("Front desk");
+    dlg->OnPrintout();
+    EXPECT_EQ(host.progress.back(), (std::pair<std::string, int>{"PrintOut", 100}));
+    EXPECT_TRUE(host.messages.empty());
+}
+
+TEST_F(DialogTest, SaveNamesTheFileByItsFormatAndReportsTheResult) {
+    start();
+    const std::string logo = bitmap("ten.bmp", 10, 10);
+
+    // An empty list still asks for a name, then refuses, writing nothing.
+    host.fileChoices.push_back(dir + "/empty");
+    dlg->OnSave();
+    EXPECT_EQ(lastMessage().text, "Syntax error. Can not be saved.");
+    EXPECT_FALSE(std::filesystem::exists(dir + "/empty.bit"));
+
+    openFile(logo);
+    host.fileChoices = {dir + "/logo", dir + "/logo.bit", dir + "/logo.BIT"};
+    for (int i = 0; i < 3; ++i)
+        dlg->OnSave();
+    EXPECT_TRUE(std::filesystem::exists(dir + "/logo.bit"));
+    EXPECT_TRUE(std::filesystem::exists(dir + "/logo.BIT.bit"));
+    EXPECT_FALSE(std::filesystem::exists(dir + "/logo.bit.bit"));
+    EXPECT_EQ(lastMessage().text, "Save finished.");
+    EXPECT_EQ(lastMessage().caption, "Save");
+    const FileDialogRequest& r = host.fileRequests.back();
+    EXPECT_TRUE(r.save);
+    EXPECT_EQ(r.title, "Save bit File");
+    EXPECT_EQ(r.filters[0].name, "bit image File(*.bit)");
+    EXPECT_EQ(r.maxPathLength, 255);
+    EXPECT_TRUE(r.promptOverwrite);
+    EXPECT_TRUE(r.startInCurrentDirectory);
+
+    host.select(kSaveFormat, 1);
+    host.fileChoices = {dir + "/logo"};
+    dlg->OnSave();
+    const std::string hex = readText(dir + "/logo.txt");
+    EXPECT_EQ(hex.size(), 123u);
+    EXPECT_EQ(hex.substr(0, 27), "1B 40 1C 71 01 02 00 02 00 ");
+    EXPECT_EQ(host.fileRequests.back().title, "Save text File");
+
+    // Cancelling says so, per format and language.
+    dlg->OnSave();
+    EXPECT_EQ(lastMessage().text, "Select text file !!!");
+    EXPECT_EQ(lastMessage().caption, "txt file");
+    host.codePage = 949;
+    start();
+    openFile(logo);
+    dlg->OnSave();
+    EXPECT_EQ(lastMessage().text, "저장할 bit 파일을 선택 바랍니다 !!!");
+    EXPECT_EQ(lastMessage().caption, "bit 파일");
+    host.fileChoices = {dir + "/k"};
+    dlg->OnSave();
+    EXPECT_EQ(lastMessage().text, "저장이 완료되었습니다.");
+    EXPECT_EQ(lastMessage().caption, "저장");
+}
+
+TEST_F(DialogTest, SaveSaysWhichFileCannotBeConvertedOrWritten) {
+    start();
+    const std::string logo = bitmap("gone.bmp", 10, 10);
+    openFile(logo);
+    std::filesystem::remove(logo);
+    host.fileChoices = {dir + "/out"};
+    dlg->OnSave();
+    EXPECT_NE(lastMessage().text.find("gone.bmp"), std::string::npos) << lastMessage().text;
+    EXPECT_EQ(lastMessage().icon, MessageIcon::Error);
+    EXPECT_FALSE(std::filesystem::exists(dir + "/out.bit"));
+
+    openFile(bitmap("here.bmp", 10, 10));
+    host.clickRow(0);
+    dlg->OnRemove();
+    host.fileChoices = {dir + "/no/such/dir/out"};
+    dlg->OnSave();
+    EXPECT_NE(lastMessage().text.find("out.bit"), std::string::npos) << lastMessage().text;
+}
+
+TEST_F(DialogTest, OpenFileAndDownloadSendsTheFileUnchanged) {
+    start();
+    useNetwork();
+    dlg->OnOpenFileAndDownload();
+    EXPECT_EQ(lastMessage().text, "Select bit file !!!");
+    EXPECT_EQ(lastMessage().caption, "Open bit file");
+    EXPECT_EQ(host.fileRequests.back().title, "Open bit File");
+
+    const std::string file = dir + "/stored.bit";
+    writeText(file, std::string("\x1B\x40\x1C\x71\x00 any bytes", 15));
+    host.fileChoices = {file};
+    dlg->OnOpenFileAndDownload();
+    EXPECT_EQ(host.messages[host.messages.size() - 2].caption, "File Send");
+    EXPECT_EQ(lastMessage().text, kUploadDone);
+    EXPECT_EQ(Bytes(net.sent.begin(), net.sent.begin() + 15), test::slurp(file));
+
+    host.fileChoices = {dir + "/missing.bit"};
+    dlg->OnOpenFileAndDownload();
+    EXPECT_EQ(lastMessage().text, kCommError);
+    EXPECT_EQ(lastMessage().caption, "Upload Error");
+
+    host.codePage = 949;
+    start();
+    useNetwork();
+    host.fileChoices = {file};
+    dlg->OnOpenFileAndDownload();
+    EXPECT_EQ(lastMessage().text, "전송이 완료되었습니다.\n프린터가 리셋된 후, 로고 사용이 가능합니다.");
+    EXPECT_EQ(lastMessage().caption, "전송");
+    useDriver("Front desk");
+    host.fileChoices = {file};
+    dlg->OnOpenFileAndDownload();
+    EXPECT_EQ(lastMessage().text, kUploadDone);
+    EXPECT_EQ(lastMessage().caption, "File Send");
+    EXPECT_EQ(host.progress.back(), (std::pair<std::string, int>{"Uploading...", 750}));
+}
+
+// ---- settings files at close
+
+TEST_F(DialogTest, CloseWritesBothSettingsFilesByteForByte) {
+    start();
+    const std::string a = bitmap("a.bmp", 100, 50), b = bitmap("b.bmp", 64, 64);
+    openFile(a);
+    openFile(b);
+    host.select(kPort, 7);   // COM4
+    host.select(kParity, 2); // ODD
+    dlg->OnClose();
+    EXPECT_EQ(readText(dir + "/files.ini"), "[LOGO]\r\r\nLogofile1=" + a + "|a.bmp|728|50|100\r\r\nLogofile2=" + b +
+                                                "|b.bmp|512|64|64\r\r\n");
+    EXPECT_EQ(readText(dir + "/nvupload.ini"),
+              "[LOGO]\r\r\nPort=7\r\r\nBaudRate=3\r\r\nBitLength=0\r\r\nParity=2\r\r\nStopBit=0\r\r\nHandShake=0\r\r\n");
+
+    // The next start reads them back as they were.
+    start();
+    EXPECT_EQ(host.rows.size(), 2u);
+    EXPECT_EQ(host.rows[1][2], "b.bmp");
+    EXPECT_EQ(host.selectedItem(kPort), "COM4");
+    EXPECT_TRUE(host.isEnabled(kBaudRate));
+
+    dlg->OnReset();
+    host.select(kBaudRate, -1);
+    dlg->OnClose();
+    EXPECT_EQ(test::slurp(dir + "/files.ini").size(), 0u);
+    EXPECT_NE(readText(dir + "/nvupload.ini").find("BaudRate=-1\r\r\n"), std::string::npos);
+}
+
+TEST_F(DialogTest, HandEditedListsAndPathsWithEqualsSignsSurvive) {
+    const std::string odd = bitmap("a=b.bmp", 16, 8);
+    writeText(dir + "/files.ini", "[LOGO]\r\nLogofile1=" + odd + "|a=b.bmp|16|8|16\r\n\r\n");
+    start();
+    ASSERT_EQ(dlg->logoList().size(), 1u);
+    EXPECT_EQ(dlg->logoList()[0].filePath, odd);
+    EXPECT_EQ(dlg->logoList()[0].displayName, "a=b.bmp");
+    EXPECT_TRUE(host.messages.empty());
+    dlg->OnClose();
+    EXPECT_EQ(readText(dir + "/files.ini"), "[LOGO]\r\r\nLogofile1=" + odd + "|a=b.bmp|16|8|16\r\r\n");
+}
+
+TEST_F(DialogTest, ASettingsFileThatCannotBeWrittenIsNamedAndClosingGoesOn) {
+    start();
+    openFile(bitmap("a.bmp", 8, 8));
+    host.directory = dir + "/missing/";
+    host.messages.clear();
+    dlg->OnClose();
+    ASSERT_EQ(host.messages.size(), 2u);
+    EXPECT_NE(host.messages[0].text.find("files.ini"), std::string::npos);
+    EXPECT_NE(host.messages[1].text.find("nvupload.ini"), std::string::npos);
+}
+
+TEST_F(DialogTest, AListedPathThatNoLongerLoadsIsRefusedAtStart) {
+    writeText(dir + "/files.ini", "[LOGO]\r\r\nno equals sign\r\r\n");
+    dlg = std::make_unique<CNVUploadDlg>(host, ports);
+    dlg->OnInitDialog();
+    EXPECT_EQ(host.captions(), (std::vector<std::string>{"Error", "EnumPrinters() Error"}));
+    EXPECT_TRUE(dlg->logoList().empty());
+}
+
+// ---- previews
+
+TEST_F(DialogTest, PreviewFitKeepsBothSidesInsideTheFrame) {
+    start();
+    struct Case {
+        int w, h, dw, dh;
+    } cases[] = {{100, 80, 100, 80}, {300, 200, 189, 126}, {400, 380, 163, 155}, {100, 300, 51, 155}, {191, 100, 188, 98}};
+    for (const Case& c : cases) {
+        openFile(bitmap("fit.bmp", c.w, c.h));
+        const PreviewLayout layout = dlg->layoutPreviews(189, 155);
+        EXPECT_TRUE(layout.draw);
+        EXPECT_EQ(layout.drawWidth, c.dw) << c.w << "x" << c.h;
+        EXPECT_EQ(layout.drawHeight, c.dh) << c.w << "x" << c.h;
+        EXPECT_EQ(layout.sourceWidth, c.w);
+    }
+}
+
+TEST_F(DialogTest, PreviewClearsWhatALargerPictureLeft) {
+    start();
+    EXPECT_FALSE(dlg->layoutPreviews(189, 155).draw);
+    openFile(bitmap("big.bmp", 300, 200));
+    EXPECT_TRUE(dlg->layoutPreviews(189, 155).strips.empty());
+    openFile(bitmap("small.bmp", 100, 80));
+    const PreviewLayout layout = dlg->layoutPreviews(189, 155);
+    ASSERT_EQ(layout.strips.size(), 2u);
+    EXPECT_EQ(layout.strips[0].left, 100);
+    EXPECT_EQ(layout.strips[0].right, 189);
+    EXPECT_EQ(layout.strips[0].bottom, 126);
+    EXPECT_EQ(layout.strips[1].top, 80);
+    EXPECT_EQ(layout.strips[1].right, 189);
+    EXPECT_EQ(layout.strips[1].bottom, 126);
+    EXPECT_TRUE(dlg->layoutPreviews(189, 155).strips.empty());
+}
+
+TEST_F(DialogTest, PreviewConvertsAtEveryPaintWithTheModeAndTheListedDepth) {
+    start();
+    // A grey logo: error diffusion gives a pattern, threshold a flat result.
+    openFile(bitmap("grey.bmp", 32, 16, {128, 128, 128}));
+    dlg->OnCommand(kErrorDiffusion);
+    host.clickRow(-1);
+    dlg->layoutPreviews(189, 155);
+    const auto diffused = *dlg->rightView().readPixels();
+    dlg->layoutPreviews(189, 155);
+    EXPECT_EQ(*dlg->rightView().readPixels(), diffused) << "repeated paints drift";
+
+    LogoBitmap thresholded;
+    thresholded.copyFrom(&dlg->leftView());
+    ASSERT_TRUE(convertForPreview(thresholded, 0, 5, 24));
+    EXPECT_NE(diffused, *thresholded.readPixels());
+
+    // With its row selected and recorded as 1 bit deep, the logo is thresholded in every mode.
+    const_cast<LogoEntry&>(dlg->logoList()[0]).bitsPerPixel = 1;
+    host.clickRow(0);
+    dlg->layoutPreviews(189, 155);
+    EXPECT_EQ(*dlg->rightView().readPixels(), *thresholded.readPixels());
+
+    // The slider's position is read at the paint.
+    host.sliderPos = 10;
+    dlg->layoutPreviews(189, 155);
+    EXPECT_EQ(dlg->brightness(), 10);
+}
+
+TEST_F(DialogTest, ModeChangesWithoutACurrentPathWaitForThePaint) {
+    const std::string a = bitmap("a.bmp", 16, 16);
+    writeText(dir + "/files.ini", "[LOGO]\r\r\nLogofile1=" + a + "|a.bmp|32|16|16\r\r\n");
+    start();
+    const int before = host.invalidations;
+    dlg->OnCommand(kIndexedOrder);
+    dlg->OnSliderReleased();
+    EXPECT_EQ(host.invalidations, before);
+    EXPECT_EQ(dlg->halftoneMode(), 2);
+}
+
+} // namespace
+} // namespace tessera
