@@ -2,6 +2,8 @@
 
 #include "app/print_options.h"
 
+#include <cstdint>
+
 namespace tessera {
 
 namespace {
@@ -81,6 +83,41 @@ bool parsePortSelections(std::string_view text, PortSelections& selections) {
         std::string_view value = i + 1 < lines.size() ? valueAfterEquals(lines[i + 1]) : std::string_view{};
         value = value.substr(0, value.find('='));
         selections[i] = integerValue(value);
+    }
+    return true;
+}
+
+bool isValidUtf8(std::string_view bytes) {
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        int extra = 0;
+        std::uint32_t cp = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            extra = 1;
+            cp = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            extra = 2;
+            cp = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            extra = 3;
+            cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (bytes.size() - i <= static_cast<std::size_t>(extra)) return false;
+        for (int k = 1; k <= extra; ++k) {
+            const auto d = static_cast<unsigned char>(bytes[i + static_cast<std::size_t>(k)]);
+            if ((d & 0xC0) != 0x80) return false;
+            cp = cp << 6 | (d & 0x3F);
+        }
+        if ((extra == 2 && cp < 0x800) || (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+            (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        i += static_cast<std::size_t>(extra) + 1;
     }
     return true;
 }

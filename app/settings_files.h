@@ -32,4 +32,7 @@ std::string composePortSelections(const PortSelections& selections);
 // False when the header is missing. A missing line reads as 0; each value is read as atoi reads it.
 bool parsePortSelections(std::string_view text, PortSelections& selections);
 
+// Whether the bytes are well-formed UTF-8 (shortest forms only, no surrogates, nothing past U+10FFFF).
+bool isValidUtf8(std::string_view bytes);
+
 } // namespace tessera

@@ -8,7 +8,7 @@
 namespace tessera {
 namespace {
 
-// "CreateFileA: (0x00000020) The process cannot access the file ..."
+// "CreateFileW: (0x00000020) The process cannot access the file ..."
 std::string winError(const char* call, const std::string& path) {
     DWORD code = GetLastError();
     char text[512] = "";
@@ -18,6 +18,15 @@ std::string winError(const char* call, const std::string& path) {
     char head[32];
     std::snprintf(head, sizeof head, "(0x%08lX) ", static_cast<unsigned long>(code));
     return path + ": " + call + ": " + head + text;
+}
+
+// Paths are UTF-8 everywhere in the program; Windows takes them as UTF-16.
+std::wstring wide(const std::string& text) {
+    if (text.empty()) return {};
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+    return out;
 }
 
 class Handle {
@@ -57,8 +66,8 @@ Result<std::vector<std::uint8_t>> readHandle(Handle& h, const std::string& path,
 }
 
 Result<std::vector<std::uint8_t>> readShared(const std::string& path, DWORD share, std::size_t maxBytes) {
-    Handle h(CreateFileA(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!h.valid()) return ioError(winError("CreateFileA", path));
+    Handle h(CreateFileW(wide(path).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h.valid()) return ioError(winError("CreateFileW", path));
     return readHandle(h, path, maxBytes);
 }
 
@@ -77,16 +86,16 @@ Status writeFileAtomically(const std::string& path, std::span<const std::uint8_t
     HANDLE raw = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 100 && raw == INVALID_HANDLE_VALUE; ++attempt) {
         tmp = path + ".tmp-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt);
-        raw = CreateFileA(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        raw = CreateFileW(wide(tmp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (raw == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
-            return ioError(winError("CreateFileA", tmp));
+            return ioError(winError("CreateFileW", tmp));
     }
     Handle h(raw);
     if (!h.valid()) return ioError(path + ": no free temporary file name beside it");
     auto fail = [&](const char* call) {
         Status s = ioError(winError(call, path));
         h.close();
-        DeleteFileA(tmp.c_str());
+        DeleteFileW(wide(tmp).c_str());
         return s;
     };
     std::size_t done = 0;
@@ -98,9 +107,9 @@ Status writeFileAtomically(const std::string& path, std::span<const std::uint8_t
     }
     if (!FlushFileBuffers(h.get())) return fail("FlushFileBuffers");
     if (!h.close()) return fail("CloseHandle");
-    if (!MoveFileExA(tmp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        Status s = ioError(winError("MoveFileExA", path));
-        DeleteFileA(tmp.c_str());
+    if (!MoveFileExW(wide(tmp).c_str(), wide(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        Status s = ioError(winError("MoveFileExW", path));
+        DeleteFileW(wide(tmp).c_str());
         return s;
     }
     return {};

@@ -3,10 +3,32 @@
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
+#include <windows.h>
+#include <shellapi.h>
 
 namespace tessera {
 
 void setBinaryStdout() { _setmode(_fileno(stdout), _O_BINARY); }
+
+// argv holds the arguments in the ANSI code page, which loses every character outside it; the wide command
+// line has them all.
+std::vector<std::string> utf8Arguments(int argc, char** argv) {
+    int n = 0;
+    LPWSTR* wargs = CommandLineToArgvW(GetCommandLineW(), &n);
+    if (!wargs || n != argc) {
+        if (wargs) LocalFree(wargs);
+        return {argv, argv + argc};
+    }
+    std::vector<std::string> args;
+    for (int i = 0; i < n; ++i) {
+        const int bytes = WideCharToMultiByte(CP_UTF8, 0, wargs[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string arg(static_cast<std::size_t>(bytes > 0 ? bytes - 1 : 0), '\0');
+        if (bytes > 1) WideCharToMultiByte(CP_UTF8, 0, wargs[i], -1, arg.data(), bytes, nullptr, nullptr);
+        args.push_back(std::move(arg));
+    }
+    LocalFree(wargs);
+    return args;
+}
 
 bool stderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 

@@ -1,0 +1,395 @@
+// Tessera.exe: the main window on plain Win32. The behaviour lives in CNVUploadDlg; this file gives it real
+// controls (DialogHost), routes the window's messages to it and paints the previews.
+
+#include "app/dialog_ids.h"
+#include "app/nv_upload_dlg.h"
+#include "app/progress_dlg_win32.h"
+#include "app/settings_files.h"
+#include "app/splash_screen_win32.h"
+#include "app/window_geometry.h"
+#include "port/parallel_port.h"
+#include "port/serial_port.h"
+#include "port/system_spooler.h"
+#include "port/tcp_client.h"
+
+#include "res/resource.h"
+
+#include <windows.h>
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace tessera {
+
+static_assert(IDR_MAIN_DIALOG == ids::kMainDialog && IDR_PROGRESS_DIALOG == ids::kProgressDialog &&
+                  IDR_ICON == ids::kIcon && IDR_SPLASH_BITMAP == ids::kSplashBitmap && IDR_LOGO_LIST == ids::kLogoList &&
+                  IDR_IP_ADDRESS == ids::kIpAddress && IDR_EXIT == ids::kExit && IDR_PROGRESS_BAR == ids::kProgressBar,
+              "res/resource.h and app/dialog_ids.h disagree");
+
+namespace {
+
+std::wstring widen(const std::string& utf8, UINT codePage = CP_UTF8) {
+    if (utf8.empty()) return {};
+    const int n = MultiByteToWideChar(codePage, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(codePage, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+    return out;
+}
+
+std::string narrow(const std::wstring& wide, UINT codePage = CP_UTF8, BOOL* lossy = nullptr) {
+    if (wide.empty()) return {};
+    const DWORD flags = codePage == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    const int n = WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                      nullptr, codePage == CP_UTF8 ? nullptr : lossy);
+    std::string out(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr,
+                        codePage == CP_UTF8 ? nullptr : lossy);
+    return out;
+}
+
+std::wstring windowText(HWND h) {
+    const int n = GetWindowTextLengthW(h);
+    std::wstring text(static_cast<std::size_t>(n) + 1, L'\0');
+    GetWindowTextW(h, text.data(), n + 1);
+    text.resize(static_cast<std::size_t>(n));
+    return text;
+}
+
+class Win32DialogHost : public DialogHost {
+  public:
+    explicit Win32DialogHost(HWND dlg) : dlg_(dlg) {}
+
+    HWND item(int id) const { return GetDlgItem(dlg_, id); }
+
+    void setText(int id, const std::string& text) override { SetWindowTextW(item(id), widen(text).c_str()); }
+    std::string text(int id) override { return narrow(windowText(item(id))); }
+    void enable(int id, bool enabled) override { EnableWindow(item(id), enabled); }
+    void setCheck(int id, bool checked) override { CheckDlgButton(dlg_, id, checked ? BST_CHECKED : BST_UNCHECKED); }
+    bool isChecked(int id) override { return IsDlgButtonChecked(dlg_, id) == BST_CHECKED; }
+
+    void addComboItem(int id, const std::string& text) override {
+        SendMessageW(item(id), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(widen(text).c_str()));
+    }
+    int comboCount(int id) override { return static_cast<int>(SendMessageW(item(id), CB_GETCOUNT, 0, 0)); }
+    std::string comboItem(int id, int index) override {
+        const LRESULT n = SendMessageW(item(id), CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
+        if (n == CB_ERR) return {};
+        std::wstring text(static_cast<std::size_t>(n) + 1, L'\0');
+        SendMessageW(item(id), CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
+        text.resize(static_cast<std::size_t>(n));
+        return narrow(text);
+    }
+    void setComboSelection(int id, int index) override {
+        SendMessageW(item(id), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    }
+    int comboSelection(int id) override { return static_cast<int>(SendMessageW(item(id), CB_GETCURSEL, 0, 0)); }
+
+    void setSliderRange(int id, int minimum, int maximum, int pageSize) override {
+        SendMessageW(item(id), TBM_SETRANGE, TRUE, MAKELPARAM(minimum, maximum));
+        SendMessageW(item(id), TBM_SETPAGESIZE, 0, pageSize);
+        SendMessageW(item(id), TBM_SETTICFREQ, 1, 0);
+    }
+    void setSliderPosition(int id, int position) override { SendMessageW(item(id), TBM_SETPOS, TRUE, position); }
+    int sliderPosition(int id) override { return static_cast<int>(SendMessageW(item(id), TBM_GETPOS, 0, 0)); }
+    int sliderMaximum(int id) override { return static_cast<int>(SendMessageW(item(id), TBM_GETRANGEMAX, 0, 0)); }
+
+    void insertListRow(int row, const std::array<std::string, 4>& columns) override {
+        HWND list = item(ids::kLogoList);
+        std::wstring first = widen(columns[0]);
+        LVITEMW it{};
+        it.mask = LVIF_TEXT;
+        it.iItem = row;
+        it.pszText = first.data();
+        const int at = static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&it)));
+        for (int column = 1; column < 4; ++column) {
+            std::wstring text = widen(columns[static_cast<std::size_t>(column)]);
+            LVITEMW sub{};
+            sub.iSubItem = column;
+            sub.pszText = text.data();
+            SendMessageW(list, LVM_SETITEMTEXTW, static_cast<WPARAM>(at), reinterpret_cast<LPARAM>(&sub));
+        }
+    }
+    void deleteAllListRows() override {
+        HWND list = item(ids::kLogoList);
+        SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
+        SendMessageW(list, LVM_SETSELECTIONMARK, 0, -1);
+    }
+    int listSelectionMark() override {
+        return static_cast<int>(SendMessageW(item(ids::kLogoList), LVM_GETSELECTIONMARK, 0, 0));
+    }
+
+    MessageAnswer messageBox(const std::string& text, const std::string& caption, MessageButtons buttons,
+                             MessageIcon icon) override {
+        UINT flags = buttons == MessageButtons::YesNo ? MB_YESNO : MB_OK;
+        switch (icon) {
+        case MessageIcon::Information: flags |= MB_ICONINFORMATION; break;
+        case MessageIcon::Question: flags |= MB_ICONQUESTION; break;
+        case MessageIcon::Exclamation: flags |= MB_ICONEXCLAMATION; break;
+        case MessageIcon::Error: flags |= MB_ICONERROR; break;
+        case MessageIcon::None: break;
+        }
+        const int r = MessageBoxW(dlg_, widen(text).c_str(), widen(caption).c_str(), flags);
+        return r == IDYES ? MessageAnswer::Yes : r == IDNO ? MessageAnswer::No : MessageAnswer::Ok;
+    }
+
+    std::optional<std::string> fileDialog(const FileDialogRequest& request) override {
+        std::wstring filter;
+        for (const FileFilter& f : request.filters) {
+            filter += widen(f.name);
+            filter += L'\0';
+            filter += widen(f.pattern);
+            filter += L'\0';
+        }
+        filter += L'\0';
+        std::vector<wchar_t> path(static_cast<std::size_t>(request.maxPathLength) + 1, L'\0');
+        std::wstring title = widen(request.title);
+        std::wstring folder;
+        if (request.startInCurrentDirectory) {
+            folder.resize(MAX_PATH * 8);
+            folder.resize(GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), folder.data()));
+        }
+        OPENFILENAMEW ofn{};
+        ofn.lStructSize = sizeof ofn;
+        ofn.hwndOwner = dlg_;
+        ofn.lpstrFilter = filter.c_str();
+        ofn.nFilterIndex = 1;
+        ofn.lpstrFile = path.data();
+        ofn.nMaxFile = static_cast<DWORD>(path.size());
+        ofn.lpstrTitle = title.empty() ? nullptr : title.c_str();
+        ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+        ofn.Flags = OFN_EXPLORER | OFN_ENABLESIZING | OFN_NOCHANGEDIR | (request.hideReadOnly ? OFN_HIDEREADONLY : 0) |
+                    (request.promptOverwrite ? OFN_OVERWRITEPROMPT : 0) | (request.save ? 0 : OFN_FILEMUSTEXIST);
+        const BOOL ok = request.save ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn);
+        if (!ok) return std::nullopt;
+        return narrow(path.data());
+    }
+
+    void runProgress(const std::string& caption, int stepMs) override {
+        CProgressDlg progress;
+        if (progress.create(dlg_, widen(caption))) progress.run(stepMs);
+    }
+    void showSplash() override {
+        splash_ = new CSplashScreenEx;
+        if (!splash_->create(dlg_, "", 0, kSplashFadeIn | kSplashFadeOut | kSplashShadow | kSplashCentreOnScreen)) {
+            splash_ = nullptr; // a window that was never made cannot delete its object; this one is dropped
+            return;
+        }
+        splash_->setBitmap(ids::kSplashBitmap, 255, 0, 255);
+        splash_->show();
+    }
+    void hideSplash() override {
+        if (splash_) splash_->hide();
+        splash_ = nullptr;
+    }
+    void sleep(int milliseconds) override { Sleep(static_cast<DWORD>(milliseconds)); }
+    void invalidate() override { InvalidateRect(dlg_, nullptr, FALSE); }
+
+    unsigned ansiCodePage() override { return GetACP(); }
+    std::string executableDirectory() override {
+        std::vector<wchar_t> path(32768, L'\0');
+        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        std::wstring full(path.data(), n);
+        const auto slash = full.find_last_of(L'\\');
+        return narrow(slash == std::wstring::npos ? std::wstring() : full.substr(0, slash)) + "\\";
+    }
+    std::vector<InstalledPrinter> installedPrinters() override {
+        std::vector<InstalledPrinter> printers;
+        for (const SpoolerPrinter& p : listSpoolerPrinters())
+            printers.push_back({p.name, p.driverName});
+        return printers;
+    }
+    // Stored files keep the ANSI code page; a path it cannot spell is kept as UTF-8, so no logo is lost.
+    std::string toStoredText(const std::string& text) override {
+        BOOL lossy = FALSE;
+        std::string ansi = narrow(widen(text), CP_ACP, &lossy);
+        return lossy ? text : ansi;
+    }
+    std::string fromStoredText(const std::string& bytes) override {
+        return isValidUtf8(bytes) ? bytes : narrow(widen(bytes, CP_ACP));
+    }
+
+  private:
+    HWND dlg_;
+    CSplashScreenEx* splash_ = nullptr;
+};
+
+// The ports of the process, one of each.
+struct Ports {
+    SystemSpooler spooler;
+    CSerialPort serial;
+    CParallelPort parallel;
+    CTcpClient network;
+    PortSet set() { return PortSet{&spooler, &serial, &parallel, nullptr, &network}; }
+};
+
+struct MainWindow {
+    std::unique_ptr<Win32DialogHost> host;
+    std::unique_ptr<CNVUploadDlg> dlg;
+    HICON icon = nullptr;
+};
+
+Ports& ports() {
+    static Ports instance;
+    return instance;
+}
+
+MainWindow& mainWindow() {
+    static MainWindow instance;
+    return instance;
+}
+
+// A device-independent bitmap of a LogoBitmap's pixels, for drawing.
+HBITMAP bitmapOf(HDC dc, const LogoBitmap& image) {
+    auto pixels = image.readPixels();
+    if (!pixels) return nullptr;
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), image.width(), -image.height(), 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap && bits) std::memcpy(bits, pixels->data(), pixels->size());
+    return bitmap;
+}
+
+RECT clientRectOf(HWND dlg, HWND child) {
+    RECT r{};
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, dlg, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+void paintPreviews(HWND dlg) {
+    MainWindow& w = mainWindow();
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(dlg, &ps);
+    if (!w.dlg || !w.dlg->leftView().hasImage()) {
+        EndPaint(dlg, &ps);
+        return;
+    }
+    const RECT left = clientRectOf(dlg, GetDlgItem(dlg, ids::kSourceFrame));
+    const RECT right = clientRectOf(dlg, GetDlgItem(dlg, ids::kConvertedFrame));
+    HDC memory = CreateCompatibleDC(dc);
+    if (!memory) {
+        EndPaint(dlg, &ps);
+        return;
+    }
+    const PreviewLayout layout = w.dlg->layoutPreviews(left.right - left.left, left.bottom - left.top);
+    SetStretchBltMode(dc, HALFTONE);
+    SetBrushOrgEx(dc, 0, 0, nullptr);
+    const LogoBitmap* images[] = {&w.dlg->leftView(), &w.dlg->rightView()};
+    const POINT corners[] = {{left.left, left.top}, {right.left, right.top}};
+    for (int i = 0; i < 2; ++i) {
+        if (HBITMAP bitmap = bitmapOf(dc, *images[i])) {
+            HGDIOBJ old = SelectObject(memory, bitmap);
+            StretchBlt(dc, corners[i].x, corners[i].y, layout.drawWidth, layout.drawHeight, memory, 0, 0,
+                       layout.sourceWidth, layout.sourceHeight, SRCCOPY);
+            SelectObject(memory, old);
+            DeleteObject(bitmap);
+        }
+        for (const PreviewStrip& s : layout.strips) {
+            RECT r{corners[i].x + s.left, corners[i].y + s.top, corners[i].x + s.right, corners[i].y + s.bottom};
+            FillRect(dc, &r, GetSysColorBrush(COLOR_BTNFACE));
+        }
+    }
+    DeleteDC(memory);
+    EndPaint(dlg, &ps);
+}
+
+void setUpList(HWND dlg) {
+    HWND list = GetDlgItem(dlg, ids::kLogoList);
+    SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+    HDC screen = GetDC(dlg);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+    ReleaseDC(dlg, screen);
+    const wchar_t* names[] = {L"No.", L"No.", L"Name", L"Size"};
+    const int widths[] = {0, 42, 180, 80};
+    for (int i = 0; i < 4; ++i) {
+        LVCOLUMNW c{};
+        c.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT | LVCF_SUBITEM;
+        c.fmt = LVCFMT_LEFT;
+        c.cx = MulDiv(widths[i], dpi, 96);
+        c.pszText = const_cast<wchar_t*>(names[i]);
+        c.iSubItem = i;
+        SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&c));
+    }
+}
+
+INT_PTR CALLBACK dialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
+    MainWindow& w = mainWindow();
+    switch (msg) {
+    case WM_INITDIALOG: {
+        w.icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(ids::kIcon), IMAGE_ICON, 0, 0,
+                                               LR_DEFAULTSIZE));
+        SendMessageW(dlg, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(w.icon));
+        SendMessageW(dlg, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(w.icon));
+        setUpList(dlg);
+        w.host = std::make_unique<Win32DialogHost>(dlg);
+        w.dlg = std::make_unique<CNVUploadDlg>(*w.host, ports().set());
+        return w.dlg->OnInitDialog() ? TRUE : FALSE;
+    }
+    case WM_COMMAND: {
+        const int id = LOWORD(wp), code = HIWORD(wp);
+        if (!w.dlg) return FALSE;
+        if (id == ids::kExit || id == IDCANCEL) {
+            // Esc and Exit close like the close box, so the settings are kept.
+            SendMessageW(dlg, WM_CLOSE, 0, 0);
+            return TRUE;
+        }
+        if (id == ids::kPort && code == CBN_SELCHANGE) {
+            w.dlg->OnPortSelectionChanged();
+            return TRUE;
+        }
+        if (code == BN_CLICKED) return w.dlg->OnCommand(id) ? TRUE : FALSE;
+        return FALSE;
+    }
+    case WM_NOTIFY: {
+        const auto* hdr = reinterpret_cast<const NMHDR*>(lp);
+        if (!w.dlg) return FALSE;
+        if (hdr->idFrom == static_cast<UINT_PTR>(ids::kLogoList)) {
+            if (hdr->code == NM_CLICK) w.dlg->OnRowClick();
+            // Keys move the selection without changing the previews.
+            SetWindowLongPtrW(dlg, DWLP_MSGRESULT, 0);
+            return TRUE;
+        }
+        if (hdr->idFrom == static_cast<UINT_PTR>(ids::kBrightness) && hdr->code == NM_RELEASEDCAPTURE) {
+            w.dlg->OnSliderReleased();
+            SetWindowLongPtrW(dlg, DWLP_MSGRESULT, 0);
+            return TRUE;
+        }
+        return FALSE;
+    }
+    case WM_PAINT: paintPreviews(dlg); return TRUE;
+    case WM_QUERYDRAGICON: return reinterpret_cast<INT_PTR>(w.icon);
+    case WM_CLOSE:
+        if (w.dlg) w.dlg->OnClose();
+        EndDialog(dlg, 0);
+        return TRUE;
+    default: return FALSE;
+    }
+}
+
+} // namespace
+
+// The application: the main window, run modally; the program ends with it.
+class CNVUploadApp {
+  public:
+    int run(HINSTANCE instance) {
+        INITCOMMONCONTROLSEX icc{sizeof icc, ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES | ICC_PROGRESS_CLASS |
+                                                  ICC_INTERNET_CLASSES | ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
+        InitCommonControlsEx(&icc);
+        DialogBoxParamW(instance, MAKEINTRESOURCEW(ids::kMainDialog), nullptr, dialogProc, 0);
+        MainWindow& w = mainWindow();
+        w.dlg.reset();
+        w.host.reset();
+        return 0;
+    }
+};
+
+} // namespace tessera
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    static tessera::CNVUploadApp app;
+    return app.run(instance);
+}

@@ -1,0 +1,37 @@
+#pragma once
+// The system's printer spooler: a raw document to an installed printer, and the list of installed printers.
+
+#include "port/ports.h"
+
+#include <string>
+#include <vector>
+
+namespace tessera {
+
+struct SpoolerPrinter {
+    std::string name;
+    std::string driverName; // the make and model of its driver
+};
+
+class SystemSpooler : public PrinterSpooler {
+  public:
+    SystemSpooler() = default;
+    ~SystemSpooler() override;
+    SystemSpooler(const SystemSpooler&) = delete;
+    SystemSpooler& operator=(const SystemSpooler&) = delete;
+
+    bool openPrinter(const std::string& printerName) override;
+    bool startDocument(const std::string& documentName, const std::string& dataType) override;
+    bool writePrinter(std::span<const std::uint8_t> bytes, std::size_t& written) override;
+    bool endDocument() override;
+    bool closePrinter() override;
+
+  private:
+    void* handle_ = nullptr;
+    bool inDocument_ = false;
+};
+
+// The local printers in the spooler's order; empty when it returned none.
+std::vector<SpoolerPrinter> listSpoolerPrinters();
+
+} // namespace tessera
