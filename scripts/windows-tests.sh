@@ -7,7 +7,11 @@
 #   - nvlogo.exe uploads, prints, erases and sends over Winsock to the Linux virtual printer on loopback, and
 #     fails with exit code 1 when that printer refuses, drops the connection or is not there at all;
 #   - nvlogo.exe uploads through COM1, mapped to a pseudo-terminal, delivering exactly the saved stream and
-#     1D 61 00, and fails with exit code 1 when the reader at the other end stops.
+#     1D 61 00, and fails with exit code 1 when the reader at the other end stops;
+#   - Tessera.exe, driven from outside, starts with its start values, restores its settings files, adds a
+#     logo, uploads the list to the virtual printer and writes both settings files at Exit (screenshots of
+#     both runs land in docs/screenshots/);
+#   - nvlogo-printer.exe serves the Linux nvlogo and keeps exactly what was uploaded.
 #
 # Usage: scripts/windows-tests.sh [--no-build]
 #   Brings build/windows, the Linux nvlogo and nvlogo-printer up to date first (configuring a missing build),
@@ -752,6 +756,119 @@ $(stat -c %s "$S/expected.bin") of ref.bit + 1D 61 00: $(cmp "$S/expected.bin" "
 }
 T_SERIAL=$(ms)
 serial_checks
+
+# ---------------------------------------------------------------------------------------------------------------
+# f. The window: Tessera.exe started from a folder of its own, driven by gui_driver.exe as a person would.
+# A first start (no settings files, no printer) checks the start values; a second start with both settings
+# files adds a logo in the open-file dialog and uploads the list to the Linux virtual printer over Winsock.
+# The printer's NV file must equal what nvlogo save writes, and closing must write both settings files.
+# The screenshots of both runs go to docs/screenshots/.
+gui_checks() {
+    local G=$WORK/gui driver=$WIN_BUILD/tests/gui_driver.exe app=$WIN_BUILD/app/Tessera.exe
+    mkdir -p "$G/first" "$G/second" "$G/logs" "$ROOT/docs/screenshots"
+    if [ ! -f "$driver" ] || [ ! -f "$app" ]; then
+        fail "gui: Tessera.exe or gui_driver.exe was not built"
+        return 0
+    fi
+    cp "$app" "$G/first/Tessera.exe"
+    cp "$app" "$G/second/Tessera.exe"
+    gui_run() { # LOG ARG...: the driver's own checks count one each
+        local log=$1 rc=0 line
+        shift
+        timeout -k 5 180 wine64 "$driver" "$@" </dev/null >"$G/logs/$log.out" 2>"$G/logs/$log.err" || rc=$?
+        while IFS= read -r line; do
+            case $line in ok\ *) pass ;; FAIL\ *) fail "gui $log: ${line#FAIL }" ;; esac
+        done <"$G/logs/$log.out"
+        [ "$rc" -eq 0 ] || fail "gui $log: the driver exited with $rc"
+    }
+    shot() { # BMP NAME
+        if python3 "$ROOT/scripts/bmp_to_png.py" "$1" "$ROOT/docs/screenshots/$2.png"; then pass; else fail "gui: screenshot $2"; fi
+    }
+
+    gui_run first empty "$(winpath "$G/first/Tessera.exe")" "$(winpath "$G/first.bmp")"
+    shot "$G/first.bmp" main-empty
+    if [ -s "$G/first/files.ini" ] || ! grep -q $'^Port=2\r\r$' "$G/first/nvupload.ini" 2>/dev/null; then
+        fail "gui: the first run's close did not write an empty files.ini and Port=2 in nvupload.ini"
+    else
+        pass
+    fi
+
+    local ex=$ROOT/examples
+    printf '[LOGO]\r\r\nLogofile1=%s|badge.bmp|1152|96|96\r\r\nLogofile2=%s|line-drawing.bmp|3000|120|200\r\r\n' \
+        "$(winpath "$ex/badge.bmp")" "$(winpath "$ex/line-drawing.bmp")" >"$G/second/files.ini"
+    printf '[LOGO]\r\r\nPort=3\r\r\nBaudRate=3\r\r\nBitLength=0\r\r\nParity=0\r\r\nStopBit=0\r\r\nHandShake=0\r\r\n' \
+        >"$G/second/nvupload.ini"
+    mkdir -p "$G/printer"
+    "$LINUX_PRINTER" --listen 127.0.0.1:0 --nv "$G/printer/nv.bit" --out "$G/printer/prints" \
+        </dev/null >"$G/logs/printer.log" 2>&1 &
+    local pid=$! port=
+    PRINTER_PIDS+=("$pid")
+    for _ in $(seq 100); do
+        port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$G/logs/printer.log")
+        [ -n "$port" ] && break
+        sleep 0.05
+    done
+    if [ -z "$port" ]; then
+        fail "gui: the virtual printer did not start"
+        return 0
+    fi
+    gui_run second upload "$(winpath "$G/second/Tessera.exe")" "$(winpath "$ex/shop-logo.bmp")" 127.0.0.1 "$port" \
+        "$(winpath "$G/second.bmp")"
+    stop_pid "$pid"
+    shot "$G/second.bmp" main-logos
+    "$LINUX_NVLOGO" save -H error-diffusion -b 5 -o "$G/expected.bit" "$ex/badge.bmp" "$ex/line-drawing.bmp" \
+        "$ex/shop-logo.bmp" </dev/null >"$G/logs/reference.log" 2>&1
+    if cmp -s "$G/printer/nv.bit" "$G/expected.bit"; then
+        pass
+    else
+        fail "gui: the printer's NV memory is not the stream of the three logos ($(cmp "$G/printer/nv.bit" "$G/expected.bit" 2>&1))"
+    fi
+    local expected_list
+    expected_list=$(printf '[LOGO]\r\r\nLogofile1=%s|badge.bmp|1152|96|96\r\r\nLogofile2=%s|line-drawing.bmp|3000|120|200\r\r\nLogofile3=%s|shop-logo.bmp|11520|160|576\r\r\n' \
+        "$(winpath "$ex/badge.bmp")" "$(winpath "$ex/line-drawing.bmp")" "$(winpath "$ex/shop-logo.bmp")")
+    if [ "$(cat "$G/second/files.ini")" = "$expected_list" ] && grep -q $'^Port=3\r\r$' "$G/second/nvupload.ini"; then
+        pass
+    else
+        fail "gui: files.ini or nvupload.ini after the second run is not as expected (see $G/second)"
+    fi
+    say "gui: Tessera.exe driven in $((($(ms) - T_GUI) / 1000)) s; screenshots in docs/screenshots/"
+}
+T_GUI=$(ms)
+gui_checks
+
+# ---------------------------------------------------------------------------------------------------------------
+# g. The virtual printer built for Windows: nvlogo-printer.exe under Wine serves the Linux nvlogo, and keeps
+# exactly the uploaded stream as its NV memory.
+printer_exe_checks() {
+    local P=$WORK/printer-exe exe=$WIN_BUILD/tools/nvlogo-printer.exe port
+    mkdir -p "$P"
+    port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    timeout -k 5 120 wine64 "$exe" --listen "127.0.0.1:$port" --nv "$(winpath "$P/nv.bit")" --out "$(winpath "$P/prints")" \
+        </dev/null >"$P/printer.log" 2>&1 &
+    local pid=$!
+    PRINTER_PIDS+=("$pid")
+    for _ in $(seq 200); do
+        grep -q '^listening on ' "$P/printer.log" 2>/dev/null && break
+        sleep 0.05
+    done
+    local ex=$ROOT/examples
+    if "$LINUX_NVLOGO" upload -H indexed-order -p "tcp:127.0.0.1:$port" "$ex/badge.bmp" "$ex/shop-logo.bmp" \
+        </dev/null >"$P/upload.log" 2>&1 &&
+        "$LINUX_NVLOGO" print -p "tcp:127.0.0.1:$port" </dev/null >>"$P/upload.log" 2>&1; then
+        pass
+    else
+        fail "nvlogo-printer.exe: the Linux nvlogo could not upload and print to it ($(tail -n 1 "$P/upload.log"))"
+    fi
+    sleep 0.5
+    stop_pid "$pid"
+    "$LINUX_NVLOGO" save -H indexed-order -o "$P/expected.bit" "$ex/badge.bmp" "$ex/shop-logo.bmp" </dev/null >/dev/null 2>&1
+    if cmp -s "$P/nv.bit" "$P/expected.bit" && [ -s "$P/prints/print-0001.png" ]; then
+        pass
+    else
+        fail "nvlogo-printer.exe: its NV file or printout is not what was sent (log: $(tail -n 3 "$P/printer.log" | tr '\n' ' '))"
+    fi
+}
+printer_exe_checks
 
 # ---------------------------------------------------------------------------------------------------------------
 say "total $((($(ms) - T_START) / 1000)) s"
