@@ -12,5 +12,6 @@ void setupErase(CLI::App& app, Context& ctx);
 void setupPrint(CLI::App& app, Context& ctx);
 void setupSend(CLI::App& app, Context& ctx);
 void setupPreview(CLI::App& app, Context& ctx);
+void setupPrinters(CLI::App& app, Context& ctx);
 
 } // namespace tessera::cli

@@ -23,6 +23,7 @@ int runNvlogo(int argc, const char* const* argv, std::ostream& out, std::ostream
     cli::setupPrint(app, ctx);
     cli::setupSend(app, ctx);
     cli::setupPreview(app, ctx);
+    cli::setupPrinters(app, ctx);
 
     try {
         app.parse(argc, argv);

@@ -73,8 +73,34 @@ Result<PortTarget> parsePortSpec(const std::string& spec) {
         if (lpt < 1 || lpt > 2) return badInput(spec + ": the parallel ports are LPT1 and LPT2");
         return lineTarget(spec, PortKind::Parallel, "LPT" + std::to_string(lpt));
     }
-    if (upperStartsWith(spec, "USB") || startsWith(spec, "driver:"))
-        return badInput(spec + ": this build of nvlogo reaches network, serial and parallel printers only");
+    if (startsWith(spec, "driver:")) {
+        PortTarget t;
+        t.spec = spec;
+        t.kind = PortKind::Driver;
+        t.device = spec.substr(7);
+        if (t.device.empty()) return badInput(spec + ": no printer name after 'driver:'");
+        if (t.device.size() > 127) return badInput(spec + ": a printer name has at most 127 characters");
+        return t;
+    }
+    if (upperStartsWith(spec, "USB") && (spec.size() == 3 || spec[3] == ':')) {
+        PortTarget t;
+        t.spec = spec;
+        t.kind = PortKind::Usb;
+        if (spec.size() == 3) return t;
+        // usb:VID:PID, four hexadecimal digits each
+        const std::string ids = spec.substr(4);
+        auto hex4 = [](const std::string& text, std::uint16_t& value) {
+            if (text.size() != 4 || text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;
+            value = static_cast<std::uint16_t>(std::stoul(text, nullptr, 16));
+            return true;
+        };
+        const auto colon = ids.find(':');
+        std::uint16_t vendor = 0, product = 0;
+        if (colon == std::string::npos || !hex4(ids.substr(0, colon), vendor) || !hex4(ids.substr(colon + 1), product))
+            return badInput(spec + ": expected usb or usb:VID:PID with four hexadecimal digits each");
+        t.usbIds = {vendor, product};
+        return t;
+    }
     if (startsWith(spec, "/")) {
         if (startsWith(spec, "/dev/tty") || startsWith(spec, "/dev/pts/"))
             return lineTarget(spec, PortKind::Serial, spec);

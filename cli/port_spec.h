@@ -5,7 +5,10 @@
 #include "port/line_device.h"
 #include "port/port_kind.h"
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tessera::cli {
@@ -18,6 +21,7 @@ struct PortTarget {
     std::string device;                   // serial, parallel: "COM3", "LPT1" or a device path, as the port opens it
     int baudCode = 7;                     // serial
     FlowControl flow = FlowControl::None; // serial
+    std::optional<std::pair<std::uint16_t, std::uint16_t>> usbIds; // usb: one more vendor and product to take
 };
 
 inline constexpr int kDefaultTcpPort = 9100;
@@ -32,7 +36,8 @@ struct PortOptions {
 
 // tcp:HOST[:PORT], a bare IPv4 address or host name with an optional :PORT; COM1..COM12, LPT1, LPT2;
 // serial:PATH, parallel:PATH; a bare path: serial for /dev/tty* and /dev/pts/*, parallel for /dev/lp* and
-// /dev/usb/lp*. Anything else is BadInput with a reason.
+// /dev/usb/lp*; usb (any case) or usb:VID:PID; driver:NAME, an installed printer. Anything else is BadInput
+// with a reason.
 Result<PortTarget> parsePortSpec(const std::string& spec);
 
 } // namespace tessera::cli

@@ -5,7 +5,9 @@
 #include "port/parallel_port.h"
 #include "port/port_settings.h"
 #include "port/serial_port.h"
+#include "port/system_spooler.h"
 #include "port/tcp_client.h"
+#include "port/usb_printer.h"
 #include "printer/nv_operation.h"
 
 #include <algorithm>
@@ -51,6 +53,7 @@ class TargetLinePort : public LinePort {
         return ok;
     }
     void close() override { port_.close(); }
+    bool reEnablesStatus() const override { return port_.reEnablesStatus(); }
 
   private:
     LinePort& port_;
@@ -105,7 +108,68 @@ Outcome transferToLine(const PortTarget& target, const TransferPlan& plan, Progr
     return {true, label + ": " + plan.verb + ", " + std::to_string(plan.streamBytes + 3) + " bytes"};
 }
 
+// Counts what the spooler takes, for the progress bar.
+class MeteredSpooler : public PrinterSpooler {
+  public:
+    explicit MeteredSpooler(ProgressMeter& meter) : meter_(meter) {}
+    bool openPrinter(const std::string& name) override { return spooler_.openPrinter(name); }
+    bool startDocument(const std::string& d, const std::string& t) override { return spooler_.startDocument(d, t); }
+    bool writePrinter(std::span<const std::uint8_t> bytes, std::size_t& written) override {
+        const bool ok = spooler_.writePrinter(bytes, written);
+        if (ok) meter_.add(written);
+        return ok;
+    }
+    bool endDocument() override { return spooler_.endDocument(); }
+    bool closePrinter() override { return spooler_.closePrinter(); }
+
+  private:
+    ProgressMeter& meter_;
+    SystemSpooler spooler_;
+};
+
+Outcome finished(const TransferResult& r, const std::string& label, const TransferPlan& plan, const std::string& openFailure,
+                 const CNVUploadCtrl& ctrl) {
+    switch (r.outcome) {
+    case TransferOutcome::OpenFailed: return {false, openFailure};
+    case TransferOutcome::WriteFailed: {
+        const std::string& why = ctrl.lastError().message;
+        return {false, label + ": transfer failed: " + (why.empty() ? std::string("the printer did not take the data") : why)};
+    }
+    case TransferOutcome::FinishFailed: return {false, label + ": the printer did not take the end of the transfer"};
+    case TransferOutcome::Done: break;
+    }
+    return {true, label + ": " + plan.verb + ", " + std::to_string(plan.streamBytes + 3) + " bytes"};
+}
+
+Outcome transferToUsb(const PortTarget& target, const TransferPlan& plan, ProgressMeter& meter) {
+    auto layer = makeUsbDeviceLayer();
+    CUsbPrinter usb(*layer);
+    if (target.usbIds) usb.acceptAlso(target.usbIds->first, target.usbIds->second);
+    TargetLinePort port(usb, "USB", meter);
+    CNVUploadCtrl ctrl(PortSet{.usb = &port});
+    PortSettings settings;
+    settings.portName = "USB";
+    const TransferResult r = runTransfer(ctrl, settings, plan.writer);
+    return finished(r, target.spec, plan, "cannot open the USB printer: " + usb.lastError(), ctrl);
+}
+
+Outcome transferToDriver(const PortTarget& target, const TransferPlan& plan, ProgressMeter& meter) {
+    MeteredSpooler spooler(meter);
+    CNVUploadCtrl ctrl(PortSet{.spooler = &spooler});
+    PortSettings settings;
+    settings.useDriver = true;
+    settings.printerName = target.device;
+    const TransferResult r = runTransfer(ctrl, settings, plan.writer);
+    // A spooler takes the data before the printer does: the job's end is where it can still refuse.
+    return finished(r, target.spec, plan,
+                    "cannot send to the installed printer " + target.device +
+                        " (no such printer, or it is stopped or refuses jobs)",
+                    ctrl);
+}
+
 Outcome transferTo(const PortTarget& target, const TransferPlan& plan, ProgressMeter& meter) {
+    if (target.kind == PortKind::Usb) return transferToUsb(target, plan, meter);
+    if (target.kind == PortKind::Driver) return transferToDriver(target, plan, meter);
     if (target.kind != PortKind::Network) return transferToLine(target, plan, meter);
     const std::string label = target.host + ":" + std::to_string(target.tcpPort);
     auto ip = resolveIPv4(target.host);
@@ -149,9 +213,10 @@ CLI::Option* addPortOption(CLI::App& app, PortOptions& options) {
         app.add_option("-p,--port", options.specs,
                        "Printer: tcp:HOST[:PORT], an IPv4 address or a host name (TCP port 9100 unless given); "
                        "COM1..COM12, LPT1, LPT2; serial:PATH, parallel:PATH, or a device path (/dev/tty*, "
-                       "/dev/pts/* serial; /dev/lp*, /dev/usb/lp* parallel); repeat to send to several printers "
-                       "at once")
+                       "/dev/pts/* serial; /dev/lp*, /dev/usb/lp* parallel); usb or usb:VID:PID; driver:NAME, an "
+                       "installed printer; repeat to send to several printers at once")
             ->required()
+            ->option_text("PORT ...")
             ->allow_extra_args(false)
             ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     app.add_option("--baud", options.lineSpeed,

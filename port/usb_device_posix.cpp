@@ -1,0 +1,193 @@
+// The USB printer on Linux, through libusb: the printer-class interface of each device and its bulk OUT
+// endpoint. The kernel's line-printer driver is set aside while we write and given back afterwards.
+
+#include "port/usb_printer.h"
+
+#include <libusb-1.0/libusb.h>
+
+#include <cstdio>
+
+namespace tessera {
+
+namespace {
+
+constexpr std::uint8_t kPrinterClass = 7;
+
+struct Endpoint {
+    std::uint8_t bus = 0, address = 0;
+    int interface = -1;
+    std::uint8_t out = 0;
+};
+
+std::string nameOf(const Endpoint& e) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%03u-%03u", e.bus, e.address);
+    return text;
+}
+
+// The first printer-class interface of the device with a bulk OUT endpoint.
+bool printerEndpoint(libusb_device* device, Endpoint& found) {
+    libusb_config_descriptor* config = nullptr;
+    if (libusb_get_active_config_descriptor(device, &config) != 0 &&
+        libusb_get_config_descriptor(device, 0, &config) != 0)
+        return false;
+    bool ok = false;
+    for (int i = 0; i < config->bNumInterfaces && !ok; ++i) {
+        const libusb_interface& itf = config->interface[i];
+        for (int a = 0; a < itf.num_altsetting && !ok; ++a) {
+            const libusb_interface_descriptor& alt = itf.altsetting[a];
+            if (alt.bInterfaceClass != kPrinterClass) continue;
+            for (int e = 0; e < alt.bNumEndpoints; ++e) {
+                const libusb_endpoint_descriptor& ep = alt.endpoint[e];
+                if ((ep.bmAttributes & 0x03) == LIBUSB_TRANSFER_TYPE_BULK &&
+                    (ep.bEndpointAddress & 0x80) == LIBUSB_ENDPOINT_OUT) {
+                    found.interface = alt.bInterfaceNumber;
+                    found.out = ep.bEndpointAddress;
+                    ok = true;
+                    break;
+                }
+            }
+        }
+    }
+    libusb_free_config_descriptor(config);
+    return ok;
+}
+
+class LibusbLayer : public UsbDeviceLayer {
+  public:
+    ~LibusbLayer() override {
+        close();
+        if (context_) libusb_exit(context_);
+    }
+
+    bool load() override {
+        if (!context_) {
+            const int r = libusb_init(&context_);
+            if (r != 0) {
+                context_ = nullptr;
+                error_ = std::string("USB is not available here (libusb: ") + libusb_strerror(r) + ")";
+                return false;
+            }
+        }
+        loaded_ = true;
+        return true;
+    }
+    void unload() override { loaded_ = false; }
+    bool loaded() const override { return loaded_; }
+
+    std::vector<UsbInterface> present() override {
+        std::vector<UsbInterface> found;
+        endpoints_.clear();
+        if (!context_) return found;
+        libusb_device** list = nullptr;
+        const ssize_t n = libusb_get_device_list(context_, &list);
+        for (ssize_t i = 0; i < n; ++i) {
+            libusb_device_descriptor d{};
+            Endpoint e;
+            if (libusb_get_device_descriptor(list[i], &d) != 0 || !printerEndpoint(list[i], e)) continue;
+            e.bus = libusb_get_bus_number(list[i]);
+            e.address = libusb_get_device_address(list[i]);
+            endpoints_.push_back(e);
+            found.push_back({nameOf(e), d.idVendor, d.idProduct, true});
+        }
+        if (list) libusb_free_device_list(list, 1);
+        return found;
+    }
+
+    bool probe(const UsbInterface& device) override {
+        libusb_device_handle* h = openByName(device.path);
+        if (!h) return false;
+        libusb_close(h);
+        return true;
+    }
+
+    bool open(const UsbInterface& device) override {
+        close();
+        const Endpoint* e = endpointOf(device.path);
+        libusb_device_handle* h = e ? openByName(device.path) : nullptr;
+        if (!h) return false;
+        detached_ = libusb_kernel_driver_active(h, e->interface) == 1 &&
+                    libusb_detach_kernel_driver(h, e->interface) == 0;
+        const int r = libusb_claim_interface(h, e->interface);
+        if (r != 0) {
+            error_ = "the USB printer " + device.path + " is in use (libusb: " + libusb_strerror(r) + ")";
+            if (detached_) libusb_attach_kernel_driver(h, e->interface);
+            libusb_close(h);
+            detached_ = false;
+            return false;
+        }
+        handle_ = h;
+        current_ = *e;
+        return true;
+    }
+
+    bool isOpen() const override { return handle_ != nullptr; }
+
+    void close() override {
+        if (!handle_) return;
+        libusb_release_interface(handle_, current_.interface);
+        if (detached_) libusb_attach_kernel_driver(handle_, current_.interface);
+        libusb_close(handle_);
+        handle_ = nullptr;
+        detached_ = false;
+    }
+
+    std::optional<std::size_t> writePiece(std::span<const std::uint8_t> piece, std::chrono::milliseconds limit) override {
+        if (!handle_) return std::nullopt;
+        int done = 0;
+        const int r = libusb_bulk_transfer(handle_, current_.out, const_cast<unsigned char*>(piece.data()),
+                                           static_cast<int>(piece.size()), &done,
+                                           static_cast<unsigned>(std::min<long long>(limit.count(), 0x7FFFFFFF)));
+        if (r == 0 || (r == LIBUSB_ERROR_TIMEOUT && done > 0)) return static_cast<std::size_t>(done);
+        error_ = std::string("USB write failed (libusb: ") + libusb_strerror(r) + ")";
+        return std::nullopt;
+    }
+
+    // A bulk pipe keeps nothing that could be dropped.
+    void purge() override {}
+
+    std::string lastError() const override { return error_; }
+
+  private:
+    const Endpoint* endpointOf(const std::string& name) const {
+        for (const Endpoint& e : endpoints_)
+            if (nameOf(e) == name) return &e;
+        return nullptr;
+    }
+
+    libusb_device_handle* openByName(const std::string& name) {
+        const Endpoint* e = endpointOf(name);
+        if (!e || !context_) return nullptr;
+        libusb_device** list = nullptr;
+        const ssize_t n = libusb_get_device_list(context_, &list);
+        libusb_device_handle* h = nullptr;
+        for (ssize_t i = 0; i < n; ++i) {
+            if (libusb_get_bus_number(list[i]) != e->bus || libusb_get_device_address(list[i]) != e->address) continue;
+            const int r = libusb_open(list[i], &h);
+            if (r == LIBUSB_ERROR_ACCESS)
+                error_ = "no permission to use the USB printer " + name +
+                         ": install the udev rule that comes with Tessera (udev/60-tessera-printers.rules, "
+                         "into /etc/udev/rules.d), add yourself to the group lp and plug the printer in again";
+            else if (r != 0)
+                error_ = "the USB printer " + name + " cannot be opened (libusb: " + libusb_strerror(r) + ")";
+            if (r != 0) h = nullptr;
+            break;
+        }
+        if (list) libusb_free_device_list(list, 1);
+        return h;
+    }
+
+    libusb_context* context_ = nullptr;
+    bool loaded_ = false;
+    std::vector<Endpoint> endpoints_;
+    libusb_device_handle* handle_ = nullptr;
+    Endpoint current_;
+    bool detached_ = false;
+    std::string error_;
+};
+
+} // namespace
+
+std::unique_ptr<UsbDeviceLayer> makeUsbDeviceLayer() { return std::make_unique<LibusbLayer>(); }
+
+} // namespace tessera

@@ -1,0 +1,281 @@
+// The USB printer's logic against a scripted device layer: which devices are taken, the pieces, the bytes at
+// the end of a transfer for each family, a piece failing in the middle, and the reconnect thread.
+
+#include "port/usb_printer.h"
+
+#include "port/port_dispatcher.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+namespace tessera {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using namespace std::chrono_literals;
+
+const std::string kA700 = "\\\\?\\usb#vid_0525&pid_a700#5&1234#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}";
+const std::string kA702 = "\\\\?\\usb#vid_0525&pid_a702#5&77#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}";
+const std::string k811E = "\\\\?\\usb#vid_0fe6&pid_811e#6&9#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}";
+const std::string kOther = "\\\\?\\usb#vid_04b8&pid_0202#7&1#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}";
+
+class FakeUsbLayer : public UsbDeviceLayer {
+  public:
+    // Everything a test changes while the reconnect thread may run goes through the mutex.
+    mutable std::mutex m;
+    std::vector<UsbInterface> devices;
+    std::vector<std::string> refuse; // paths whose probe or open fails
+    bool loadOk = true;
+    bool isLoaded = false;
+    bool legacyPlatform = false;
+    std::string opened;
+    std::vector<Bytes> pieces;
+    std::vector<std::chrono::milliseconds> limits;
+    int failPiece = -1; // this piece (0-based, counted over the layer's life) fails
+    int presentCalls = 0, purges = 0, closes = 0, unloads = 0;
+
+    static UsbInterface byPath(const std::string& p) { return {p, 0, 0, false}; }
+    static UsbInterface byIds(std::uint16_t v, std::uint16_t p) { return {"1-" + std::to_string(v), v, p, true}; }
+
+    bool load() override {
+        std::lock_guard l(m);
+        isLoaded = loadOk;
+        return loadOk;
+    }
+    void unload() override {
+        std::lock_guard l(m);
+        isLoaded = false;
+        ++unloads;
+    }
+    bool loaded() const override {
+        std::lock_guard l(m);
+        return isLoaded;
+    }
+    bool legacy() const override { return legacyPlatform; }
+    std::vector<UsbInterface> present() override {
+        std::lock_guard l(m);
+        ++presentCalls;
+        return devices;
+    }
+    bool refused(const std::string& p) const { return std::find(refuse.begin(), refuse.end(), p) != refuse.end(); }
+    bool probe(const UsbInterface& d) override {
+        std::lock_guard l(m);
+        return !refused(d.path);
+    }
+    bool open(const UsbInterface& d) override {
+        std::lock_guard l(m);
+        if (refused(d.path)) return false;
+        opened = d.path;
+        return true;
+    }
+    bool isOpen() const override {
+        std::lock_guard l(m);
+        return !opened.empty();
+    }
+    void close() override {
+        std::lock_guard l(m);
+        opened.clear();
+        ++closes;
+    }
+    std::optional<std::size_t> writePiece(std::span<const std::uint8_t> piece, std::chrono::milliseconds limit) override {
+        std::lock_guard l(m);
+        const int index = static_cast<int>(pieces.size());
+        pieces.emplace_back(piece.begin(), piece.end());
+        limits.push_back(limit);
+        if (index == failPiece) return std::nullopt;
+        return piece.size();
+    }
+    void purge() override {
+        std::lock_guard l(m);
+        ++purges;
+    }
+
+    Bytes all() const {
+        std::lock_guard l(m);
+        Bytes out;
+        for (const Bytes& p : pieces)
+            out.insert(out.end(), p.begin(), p.end());
+        return out;
+    }
+};
+
+struct UsbTest : ::testing::Test {
+    FakeUsbLayer layer;
+    std::vector<std::chrono::milliseconds> pauses;
+    CUsbPrinter usb{layer, [this](std::chrono::milliseconds d) { pauses.push_back(d); }};
+
+    // Waits up to 3 s for the condition, for the reconnect thread's 500 ms polls.
+    template <class F>
+    bool eventually(F f) {
+        for (int i = 0; i < 300; ++i) {
+            if (f()) return true;
+            std::this_thread::sleep_for(10ms);
+        }
+        return f();
+    }
+};
+
+TEST_F(UsbTest, OnlyTheAcceptedModelsAreTakenAndTheFirstThatOpensWins) {
+    layer.devices = {FakeUsbLayer::byPath(kOther)};
+    EXPECT_EQ(usb.open("USB", 7), CUsbPrinter::kNoDevice);
+    EXPECT_EQ(layer.presentCalls, 1);
+    EXPECT_TRUE(layer.opened.empty());
+
+    // Capitals spell another path.
+    std::string shouted = kA700;
+    shouted.replace(4, 3, "USB");
+    layer.devices = {FakeUsbLayer::byPath(shouted)};
+    EXPECT_EQ(usb.open("USB", 7), CUsbPrinter::kNoDevice);
+
+    layer.devices = {FakeUsbLayer::byPath(kOther), FakeUsbLayer::byPath(kA700), FakeUsbLayer::byPath(kA702)};
+    layer.refuse = {kA700};
+    EXPECT_EQ(usb.open("USB", 7), CUsbPrinter::kOpened);
+    EXPECT_EQ(layer.opened, kA702);
+    EXPECT_FALSE(usb.reEnablesStatus());
+    usb.closeDevice();
+
+    // libusb names devices by their numbers; one more pair can be accepted.
+    layer.refuse.clear();
+    layer.devices = {FakeUsbLayer::byIds(0x04B8, 0x0202), FakeUsbLayer::byIds(0x0FE6, 0x811E)};
+    EXPECT_EQ(usb.open("USB", 7), CUsbPrinter::kOpened);
+    EXPECT_EQ(layer.opened, "1-" + std::to_string(0x0FE6));
+    EXPECT_TRUE(usb.reEnablesStatus());
+    usb.closeDevice();
+    layer.devices = {FakeUsbLayer::byIds(0x04B8, 0x0202)};
+    usb.acceptAlso(0x04B8, 0x0202);
+    EXPECT_EQ(usb.open("USB", 7), CUsbPrinter::kOpened);
+    EXPECT_FALSE(usb.reEnablesStatus());
+}
+
+TEST_F(UsbTest, LegacyPlatformsTakeAnyDeviceOfTheClass) {
+    layer.legacyPlatform = true;
+    layer.devices = {FakeUsbLayer::byPath(kOther)};
+    EXPECT_EQ(usb.open("USB", 7), CUsbPrinter::kOpened);
+    EXPECT_EQ(layer.opened, kOther);
+}
+
+TEST_F(UsbTest, NoDeviceCallsMeansNoDevice) {
+    layer.loadOk = false;
+    EXPECT_EQ(usb.open("USB", 7), CUsbPrinter::kNoDevice);
+    EXPECT_FALSE(usb.lastError().empty());
+    EXPECT_FALSE(usb.write(Bytes{1, 2, 3}));
+}
+
+TEST_F(UsbTest, BlocksGoInPiecesOf1024WithATimeLimitThatGrowsWithTheBlock) {
+    layer.devices = {FakeUsbLayer::byPath(kA700)};
+    ASSERT_EQ(usb.open("USB", 7), 0);
+    Bytes block(2500);
+    for (std::size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<std::uint8_t>(i * 7);
+    EXPECT_TRUE(usb.write(block));
+    ASSERT_EQ(layer.pieces.size(), 3u);
+    EXPECT_EQ(layer.pieces[0].size(), 1024u);
+    EXPECT_EQ(layer.pieces[1].size(), 1024u);
+    EXPECT_EQ(layer.pieces[2].size(), 452u);
+    EXPECT_EQ(layer.all(), block);
+    EXPECT_EQ(layer.limits[0], std::chrono::milliseconds(300 * 2500 + 500));
+}
+
+// A whole transfer through the dispatcher: the last bytes, pauses and purge depend on the family.
+TEST_F(UsbTest, TransfersEndWithTheBytesOfTheirFamily) {
+    struct Case {
+        std::string path;
+        Bytes tail;
+        std::vector<std::chrono::milliseconds> pauses;
+    } cases[] = {
+        {kA700, {0x1D, 0x61, 0x00, 0x00}, {700ms}},
+        {k811E, {0x1D, 0x61, 0x00, 0x1D, 0x61, 0xFF, 0x00}, {100ms, 2000ms, 700ms}},
+    };
+    for (const Case& c : cases) {
+        FakeUsbLayer l;
+        l.devices = {FakeUsbLayer::byPath(c.path)};
+        std::vector<std::chrono::milliseconds> slept;
+        auto record = [&](std::chrono::milliseconds d) { slept.push_back(d); };
+        CUsbPrinter printer(l, record);
+        PortDispatcher dispatcher(PortSet{.usb = &printer}, record);
+        ASSERT_EQ(dispatcher.OpenPort("USB", 7, 0, 0, 0, 0), 0);
+        const Bytes body = {0x1B, 0x40, 0x1C, 0x71, 0x00};
+        ASSERT_EQ(dispatcher.SendBytes(body.data(), body.size()), 1);
+        EXPECT_EQ(dispatcher.FinishPort(), 0);
+        Bytes expected = body;
+        expected.insert(expected.end(), c.tail.begin(), c.tail.end());
+        EXPECT_EQ(l.all(), expected) << c.path;
+        EXPECT_EQ(slept, c.pauses) << c.path;
+        EXPECT_EQ(l.purges, 1);
+        EXPECT_TRUE(l.opened.empty());
+        EXPECT_FALSE(l.isLoaded);
+    }
+}
+
+TEST_F(UsbTest, AFailedPieceEndsTheWriteAtOnceAndTheReconnectThreadFindsThePrinterAgain) {
+    layer.devices = {FakeUsbLayer::byPath(kA700)};
+    ASSERT_EQ(usb.open("USB", 7), 0);
+    layer.failPiece = 1;
+    {
+        std::lock_guard l(layer.m);
+        layer.devices.clear(); // unplugged
+    }
+    EXPECT_FALSE(usb.write(Bytes(3000, 0x55)));
+    EXPECT_EQ(layer.pieces.size(), 2u) << "the failed piece is not retried and nothing after it is sent";
+    EXPECT_TRUE(layer.opened.empty());
+    EXPECT_TRUE(usb.reconnecting());
+    // While it is missing the writes fail and no second thread starts.
+    EXPECT_FALSE(usb.write(Bytes{1}));
+
+    {
+        std::lock_guard l(layer.m);
+        layer.devices = {FakeUsbLayer::byPath(kA700)}; // plugged in again
+    }
+    ASSERT_TRUE(eventually([&] { return !usb.reconnecting(); }));
+    EXPECT_TRUE(usb.isOpen());
+    EXPECT_EQ(layer.opened, kA700);
+    EXPECT_TRUE(usb.write(Bytes{9, 9}));
+    EXPECT_EQ(usb.closeDevice(), CUsbPrinter::kClosed);
+}
+
+TEST_F(UsbTest, ClosingWhileThePrinterIsMissingLeavesTheThreadPolling) {
+    layer.devices = {FakeUsbLayer::byPath(kA700)};
+    ASSERT_EQ(usb.open("USB", 7), 0);
+    layer.failPiece = 0;
+    {
+        std::lock_guard l(layer.m);
+        layer.devices.clear();
+    }
+    EXPECT_FALSE(usb.write(Bytes(10)));
+    // The thread's first poll finds nothing, which drops the open flag.
+    ASSERT_TRUE(eventually([&] {
+        std::lock_guard l(layer.m);
+        return layer.presentCalls >= 2;
+    }));
+    ASSERT_TRUE(eventually([&] { return !usb.isOpen(); }));
+    EXPECT_EQ(usb.closeDevice(), CUsbPrinter::kNothingOpen);
+    EXPECT_TRUE(usb.reconnecting());
+    {
+        std::lock_guard l(layer.m);
+        layer.devices = {FakeUsbLayer::byPath(kA700)};
+    }
+    ASSERT_TRUE(eventually([&] { return !usb.reconnecting(); }));
+    EXPECT_EQ(layer.opened, kA700);
+
+    // The next open stops any thread and replaces the handle itself.
+    EXPECT_EQ(usb.open("USB", 7), 0);
+    EXPECT_FALSE(usb.reconnecting());
+}
+
+TEST_F(UsbTest, ANewOpenStopsAThreadThatIsStillPolling) {
+    layer.devices = {FakeUsbLayer::byPath(kA700)};
+    ASSERT_EQ(usb.open("USB", 7), 0);
+    layer.failPiece = 0;
+    {
+        std::lock_guard l(layer.m);
+        layer.devices.clear();
+    }
+    EXPECT_FALSE(usb.write(Bytes(10)));
+    ASSERT_TRUE(usb.reconnecting());
+    EXPECT_EQ(usb.open("USB", 7), CUsbPrinter::kNoDevice);
+    EXPECT_FALSE(usb.reconnecting());
+}
+
+} // namespace
+} // namespace tessera
