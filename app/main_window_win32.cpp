@@ -11,6 +11,7 @@
 #include "port/serial_port.h"
 #include "port/system_spooler.h"
 #include "port/tcp_client.h"
+#include "port/usb_printer.h"
 
 #include "res/resource.h"
 
@@ -221,8 +222,10 @@ struct Ports {
     SystemSpooler spooler;
     CSerialPort serial;
     CParallelPort parallel;
+    std::unique_ptr<UsbDeviceLayer> usbLayer = makeUsbDeviceLayer();
+    CUsbPrinter usb{*usbLayer};
     CTcpClient network;
-    PortSet set() { return PortSet{&spooler, &serial, &parallel, nullptr, &network}; }
+    PortSet set() { return PortSet{&spooler, &serial, &parallel, &usb, &network}; }
 };
 
 struct MainWindow {
