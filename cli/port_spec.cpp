@@ -82,6 +82,9 @@ Result<PortTarget> parsePortSpec(const std::string& spec) {
         if (t.device.size() > 127) return badInput(spec + ": a printer name has at most 127 characters");
         return t;
     }
+    if (upperStartsWith(spec, "USB") && spec.size() > 3 && spec[3] != ':' && !std::isalpha(static_cast<unsigned char>(spec[3])) &&
+        spec[3] != '-' && spec[3] != '.')
+        return badInput(spec + ": say usb for the first accepted USB printer, or usb:VID:PID");
     if (upperStartsWith(spec, "USB") && (spec.size() == 3 || spec[3] == ':')) {
         PortTarget t;
         t.spec = spec;

@@ -49,8 +49,31 @@ TEST(PortSpec, NetworkFormsStayAsTheyWere) {
     }
 }
 
+TEST(PortSpec, UsbAndInstalledPrinters) {
+    for (const char* spec : {"usb", "USB", "Usb"}) {
+        auto t = parsePortSpec(spec);
+        ASSERT_TRUE(t) << spec;
+        EXPECT_EQ(t->kind, PortKind::Usb);
+        EXPECT_FALSE(t->usbIds);
+    }
+    auto extra = parsePortSpec("usb:04B8:0e2a");
+    ASSERT_TRUE(extra);
+    ASSERT_TRUE(extra->usbIds);
+    EXPECT_EQ(extra->usbIds->first, 0x04B8);
+    EXPECT_EQ(extra->usbIds->second, 0x0E2A);
+    auto driver = parsePortSpec("driver:Front desk");
+    ASSERT_TRUE(driver);
+    EXPECT_EQ(driver->kind, PortKind::Driver);
+    EXPECT_EQ(driver->device, "Front desk");
+    // A host whose name begins with the letters stays a host.
+    auto host = parsePortSpec("usbprinter.local");
+    ASSERT_TRUE(host);
+    EXPECT_EQ(host->kind, PortKind::Network);
+}
+
 TEST(PortSpec, RefusedForms) {
-    for (const char* spec : {"COM0", "COM13", "COM", "COM99999999999", "LPT0", "LPT3", "USB", "USB001", "driver:x",
+    for (const char* spec : {"COM0", "COM13", "COM", "COM99999999999", "LPT0", "LPT3", "USB001", "usb:0525", "usb:05250:a700",
+                             "usb:xyz1:a700", "driver:",
                              "serial:", "parallel:", "/tmp/file", "/dev/null", "/dev/sda", "tcp:host:0", ""}) {
         auto t = parsePortSpec(spec);
         EXPECT_FALSE(t) << spec;

@@ -214,7 +214,7 @@ TEST(NvlogoSerial, RefusedLineOptionsAndPortsOpenNothing) {
         {"erase", "--port", "LPT3"},
         {"erase", "--port", "/tmp/not-a-device"},
         {"erase", "--port", "serial:"},
-        {"erase", "--port", "USB"},
+        {"erase", "--port", "USB3"},
     };
     for (const auto& args : cases) {
         Outcome r = nvlogo(args);
