@@ -676,6 +676,54 @@ TEST_F(DialogTest, OpenFileAndDownloadSendsTheFileUnchanged) {
     EXPECT_EQ(host.progress.back(), (std::pair<std::string, int>{"Uploading...", 750}));
 }
 
+TEST_F(DialogTest, DownloadFailuresAndCancelsInEitherLanguage) {
+    const std::string file = dir + "/stored.bit";
+    writeText(file, "\x1B\x40");
+    struct Case {
+        unsigned codePage;
+        bool driver;
+        bool openFails, sendFails;
+        const char* text;
+        const char* caption;
+    } cases[] = {
+        {1252, false, true, false, kCommError, "File Send"},
+        {949, false, true, false, kCommErrorKo, "전송"},
+        {949, false, false, true, kCommErrorKo, "전송 에러"},
+        {949, true, false, true, kCommError, "File Send"},
+        {949, true, true, false, kCommErrorKo, "전송"},
+    };
+    for (const Case& c : cases) {
+        host.codePage = c.codePage;
+        spooler.openOk = !(c.driver && c.openFails);
+        spooler.failAtCall = c.driver && c.sendFails ? std::optional<int>(0) : std::nullopt;
+        net.connectResult = !c.driver && c.openFails ? -1 : 0;
+        net.sendOk = !(!c.driver && c.sendFails);
+        start();
+        if (c.driver)
+            useDriver("Front desk");
+        else
+            useNetwork();
+        host.fileChoices = {file};
+        dlg->OnOpenFileAndDownload();
+        EXPECT_EQ(lastMessage().text, c.text) << c.codePage << c.driver << c.openFails;
+        EXPECT_EQ(lastMessage().caption, c.caption) << c.codePage << c.driver << c.openFails;
+        EXPECT_EQ(lastMessage().icon, MessageIcon::Error);
+    }
+    host.codePage = 949;
+    start();
+    dlg->OnOpenFileAndDownload();
+    EXPECT_EQ(lastMessage().text, "전송할 bit 파일을 선택 바랍니다 !!!");
+    EXPECT_EQ(lastMessage().caption, "Bit 파일 열기");
+    host.select(kSaveFormat, 1);
+    dlg->OnSave();
+    EXPECT_EQ(lastMessage().text, "저장할 텍스트 파일을 선택 바랍니다 !!!");
+    EXPECT_EQ(lastMessage().caption, "txt 파일");
+    host.fileChoices = {dir + "/nothing"};
+    dlg->OnSave();
+    EXPECT_EQ(lastMessage().text, "Syntax 에러. 저장할 수 없습니다.");
+    EXPECT_EQ(lastMessage().caption, "저장");
+}
+
 // ---- settings files at close
 
 TEST_F(DialogTest, CloseWritesBothSettingsFilesByteForByte) {
