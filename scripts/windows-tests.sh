@@ -247,7 +247,7 @@ export PATH=/usr/lib/wine:$PATH
 
 # 3. Private X server; -displayfd writes the display number once it is ready.
 : >"$WORK/display"
-Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$WORK/display" 2>"$WORK/xvfb.log" </dev/null &
+Xvfb -displayfd 5 -screen 0 1600x1200x24 -nolisten tcp 5>"$WORK/display" 2>"$WORK/xvfb.log" </dev/null &
 XVFB_PID=$!
 for _ in $(seq 200); do
     [ -s "$WORK/display" ] && break
@@ -785,8 +785,9 @@ gui_checks() {
         if python3 "$ROOT/scripts/bmp_to_png.py" "$1" "$ROOT/docs/screenshots/$2.png"; then pass; else fail "gui: screenshot $2"; fi
     }
 
-    gui_run first empty "$(winpath "$G/first/Tessera.exe")" "$(winpath "$G/first.bmp")"
+    gui_run first empty "$(winpath "$G/first/Tessera.exe")" "$(winpath "$G/first.bmp")" "$(winpath "$G/splash.bmp")"
     shot "$G/first.bmp" main-empty
+    shot "$G/splash.bmp" splash
     if [ -s "$G/first/files.ini" ] || ! grep -q $'^Port=2\r\r$' "$G/first/nvupload.ini" 2>/dev/null; then
         fail "gui: the first run's close did not write an empty files.ini and Port=2 in nvupload.ini"
     else
@@ -813,9 +814,10 @@ gui_checks() {
         return 0
     fi
     gui_run second upload "$(winpath "$G/second/Tessera.exe")" "$(winpath "$ex/shop-logo.bmp")" 127.0.0.1 "$port" \
-        "$(winpath "$G/second.bmp")"
+        "$(winpath "$G/second.bmp")" "$(winpath "$G/question.bmp")"
     stop_pid "$pid"
     shot "$G/second.bmp" main-logos
+    shot "$G/question.bmp" upload-question
     "$LINUX_NVLOGO" save -H error-diffusion -b 5 -o "$G/expected.bit" "$ex/badge.bmp" "$ex/line-drawing.bmp" \
         "$ex/shop-logo.bmp" </dev/null >"$G/logs/reference.log" 2>&1
     if cmp -s "$G/printer/nv.bit" "$G/expected.bit"; then
@@ -831,6 +833,16 @@ gui_checks() {
     else
         fail "gui: files.ini or nvupload.ini after the second run is not as expected (see $G/second)"
     fi
+    # The same first start at 144 dots per inch: every control must still be in place.
+    mkdir -p "$G/dpi"
+    cp "$app" "$G/dpi/Tessera.exe"
+    printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\n"LogPixels"=dword:00000090\n' >"$G/dpi.reg"
+    timeout -k 5 60 wine64 regedit /S "$(winpath "$G/dpi.reg")" </dev/null >/dev/null 2>&1
+    timeout -k 5 30 wineserver -k </dev/null >/dev/null 2>&1
+    timeout -k 5 30 wineserver -w </dev/null >/dev/null 2>&1 || true
+    timeout -k 5 30 wineserver -p </dev/null >/dev/null 2>&1 || true
+    gui_run dpi empty "$(winpath "$G/dpi/Tessera.exe")" "$(winpath "$G/dpi.bmp")" "$(winpath "$G/dpi-splash.bmp")"
+    shot "$G/dpi.bmp" main-144dpi
     say "gui: Tessera.exe driven in $((($(ms) - T_GUI) / 1000)) s; screenshots in docs/screenshots/"
 }
 T_GUI=$(ms)

@@ -2,11 +2,11 @@
 // message boxes, reads and sets its controls, adds a logo through the open-file dialog, uploads, takes
 // screenshots of the window, and closes it with Exit.
 //
-//   gui_driver.exe empty   EXE SHOT.bmp
-//       a first start: no settings files, no printer; checks the start values, screenshot, Exit
-//   gui_driver.exe upload  EXE LOGO IP PORT SHOT.bmp
+//   gui_driver.exe empty   EXE SHOT.bmp SPLASH.bmp
+//       a first start: no settings files, no printer; the splash, checks the start values, screenshot, Exit
+//   gui_driver.exe upload  EXE LOGO IP PORT SHOT.bmp QUESTION.bmp
 //       a start with settings files beside EXE (two logos, port TCP/IP): checks them, adds LOGO, uploads to
-//       IP:PORT, screenshot, Exit
+//       IP:PORT with a screenshot of the question, screenshot, Exit
 // Prints one line per check; the exit status is the number of failed checks (100 when it could not run).
 
 #include <windows.h>
@@ -81,11 +81,14 @@ bool enabled(HWND dlg, int id) { return IsWindowEnabled(GetDlgItem(dlg, id)) != 
 
 int listRows(HWND dlg) { return static_cast<int>(SendMessageA(GetDlgItem(dlg, 1005), LVM_GETITEMCOUNT, 0, 0)); }
 
-// A 24-bit bitmap file of the window as it is on the screen.
-bool screenshot(HWND window, const std::string& path) {
-    SetForegroundWindow(window);
-    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    Sleep(500);
+// A 24-bit bitmap file of the window as it is on the screen. refresh: repaint it first (a window whose
+// thread is busy, such as the splash, is taken as it stands).
+bool screenshot(HWND window, const std::string& path, bool refresh = true) {
+    if (refresh) {
+        SetForegroundWindow(window);
+        RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+        Sleep(500);
+    }
     RECT r{};
     GetWindowRect(window, &r);
     const int w = r.right - r.left, h = r.bottom - r.top;
@@ -117,7 +120,7 @@ bool screenshot(HWND window, const std::string& path) {
 
 // Starts the application and waits for its main window; the missing-printer box of a start without
 // printers is answered on the way.
-HWND startApp(const std::string& exe, PROCESS_INFORMATION& pi, bool expectPrinterBox) {
+HWND startApp(const std::string& exe, PROCESS_INFORMATION& pi, bool expectPrinterBox, const std::string& splashShot = {}) {
     STARTUPINFOA si{};
     si.cb = sizeof si;
     std::string command = "\"" + exe + "\"";
@@ -127,6 +130,21 @@ HWND startApp(const std::string& exe, PROCESS_INFORMATION& pi, bool expectPrinte
         return nullptr;
     }
     appProcess = pi.dwProcessId;
+    if (!splashShot.empty()) {
+        HWND splash = nullptr;
+        for (int i = 0; i < 400 && !splash; ++i) {
+            splash = FindWindowA("SplashScreenExClass", nullptr);
+            if (!splash || !IsWindowVisible(splash)) {
+                splash = nullptr;
+                Sleep(25);
+            }
+        }
+        check(splash != nullptr, "the splash shows while the window starts");
+        RECT r{};
+        if (splash) GetWindowRect(splash, &r);
+        check(r.right - r.left == 644 && r.bottom - r.top == 213, "the splash is 644 x 213");
+        if (splash) check(screenshot(splash, splashShot, false), "screenshot " + splashShot);
+    }
     if (expectPrinterBox) {
         const std::string text = answerBox("EnumPrinters() Error", IDOK, 30000);
         check(text == "EnumPrinters() failed", "the missing printers are reported: " + text);
@@ -148,9 +166,9 @@ int finish(HWND dlg, PROCESS_INFORMATION& pi) {
     return failures;
 }
 
-int runEmpty(const std::string& exe, const std::string& shot) {
+int runEmpty(const std::string& exe, const std::string& shot, const std::string& splashShot) {
     PROCESS_INFORMATION pi{};
-    HWND dlg = startApp(exe, pi, true);
+    HWND dlg = startApp(exe, pi, true, splashShot);
     if (!dlg) return 100;
     check(textOf(GetDlgItem(dlg, 1023)) == "USB", "the port list starts at USB");
     check(textOf(GetDlgItem(dlg, 1029)) == "19200 bps", "the baud rate starts at 19200 bps");
@@ -194,7 +212,7 @@ bool chooseFile(const std::string& title, const std::string& path) {
 }
 
 int runUpload(const std::string& exe, const std::string& logo, const std::string& ip, int tcpPort,
-              const std::string& shot) {
+              const std::string& shot, const std::string& questionShot) {
     PROCESS_INFORMATION pi{};
     HWND dlg = startApp(exe, pi, true);
     if (!dlg) return 100;
@@ -219,6 +237,7 @@ int runUpload(const std::string& exe, const std::string& logo, const std::string
     check(screenshot(dlg, shot), "screenshot " + shot);
 
     PostMessageA(GetDlgItem(dlg, 1004), BM_CLICK, 0, 0);
+    if (HWND box = waitFor("Upload", 20000)) check(screenshot(box, questionShot), "screenshot " + questionShot);
     const std::string question = answerBox("Upload", IDYES);
     check(question.rfind("Logo file is written in the NV image area of the device.", 0) == 0,
           "Upload asks first: " + question);
@@ -232,8 +251,10 @@ int runUpload(const std::string& exe, const std::string& logo, const std::string
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.size() == 3 && args[0] == "empty") return runEmpty(args[1], args[2]);
-    if (args.size() == 6 && args[0] == "upload") return runUpload(args[1], args[2], args[3], std::atoi(args[4].c_str()), args[5]);
-    std::fprintf(stderr, "usage: gui_driver.exe empty EXE SHOT.bmp | upload EXE LOGO IP PORT SHOT.bmp\n");
+    if (args.size() == 4 && args[0] == "empty") return runEmpty(args[1], args[2], args[3]);
+    if (args.size() == 7 && args[0] == "upload")
+        return runUpload(args[1], args[2], args[3], std::atoi(args[4].c_str()), args[5], args[6]);
+    std::fprintf(stderr, "usage: gui_driver.exe empty EXE SHOT.bmp SPLASH.bmp | upload EXE LOGO IP PORT SHOT.bmp "
+                         "QUESTION.bmp\n");
     return 100;
 }

@@ -105,6 +105,18 @@ struct UsbTest : ::testing::Test {
     std::vector<std::chrono::milliseconds> pauses;
     CUsbPrinter usb{layer, [this](std::chrono::milliseconds d) { pauses.push_back(d); }};
 
+    void plug(std::vector<UsbInterface> devices) {
+        std::lock_guard l(layer.m);
+        layer.devices = std::move(devices);
+    }
+    // An open printer whose next piece fails because it was unplugged.
+    void openThenUnplug() {
+        layer.devices = {FakeUsbLayer::byPath(kA700)};
+        ASSERT_EQ(usb.open("USB", 7), 0);
+        layer.failPiece = static_cast<int>(layer.pieces.size());
+        plug({});
+    }
+
     // Waits up to 3 s for the condition, for the reconnect thread's 500 ms polls.
     template <class F>
     bool eventually(F f) {
@@ -209,13 +221,8 @@ TEST_F(UsbTest, TransfersEndWithTheBytesOfTheirFamily) {
 }
 
 TEST_F(UsbTest, AFailedPieceEndsTheWriteAtOnceAndTheReconnectThreadFindsThePrinterAgain) {
-    layer.devices = {FakeUsbLayer::byPath(kA700)};
-    ASSERT_EQ(usb.open("USB", 7), 0);
+    openThenUnplug();
     layer.failPiece = 1;
-    {
-        std::lock_guard l(layer.m);
-        layer.devices.clear(); // unplugged
-    }
     EXPECT_FALSE(usb.write(Bytes(3000, 0x55)));
     EXPECT_EQ(layer.pieces.size(), 2u) << "the failed piece is not retried and nothing after it is sent";
     EXPECT_TRUE(layer.opened.empty());
@@ -223,10 +230,7 @@ TEST_F(UsbTest, AFailedPieceEndsTheWriteAtOnceAndTheReconnectThreadFindsThePrint
     // While it is missing the writes fail and no second thread starts.
     EXPECT_FALSE(usb.write(Bytes{1}));
 
-    {
-        std::lock_guard l(layer.m);
-        layer.devices = {FakeUsbLayer::byPath(kA700)}; // plugged in again
-    }
+    plug({FakeUsbLayer::byPath(kA700)});
     ASSERT_TRUE(eventually([&] { return !usb.reconnecting(); }));
     EXPECT_TRUE(usb.isOpen());
     EXPECT_EQ(layer.opened, kA700);
@@ -235,13 +239,7 @@ TEST_F(UsbTest, AFailedPieceEndsTheWriteAtOnceAndTheReconnectThreadFindsThePrint
 }
 
 TEST_F(UsbTest, ClosingWhileThePrinterIsMissingLeavesTheThreadPolling) {
-    layer.devices = {FakeUsbLayer::byPath(kA700)};
-    ASSERT_EQ(usb.open("USB", 7), 0);
-    layer.failPiece = 0;
-    {
-        std::lock_guard l(layer.m);
-        layer.devices.clear();
-    }
+    openThenUnplug();
     EXPECT_FALSE(usb.write(Bytes(10)));
     // The thread's first poll finds nothing, which drops the open flag.
     ASSERT_TRUE(eventually([&] {
@@ -251,10 +249,7 @@ TEST_F(UsbTest, ClosingWhileThePrinterIsMissingLeavesTheThreadPolling) {
     ASSERT_TRUE(eventually([&] { return !usb.isOpen(); }));
     EXPECT_EQ(usb.closeDevice(), CUsbPrinter::kNothingOpen);
     EXPECT_TRUE(usb.reconnecting());
-    {
-        std::lock_guard l(layer.m);
-        layer.devices = {FakeUsbLayer::byPath(kA700)};
-    }
+    plug({FakeUsbLayer::byPath(kA700)});
     ASSERT_TRUE(eventually([&] { return !usb.reconnecting(); }));
     EXPECT_EQ(layer.opened, kA700);
 
@@ -264,13 +259,7 @@ TEST_F(UsbTest, ClosingWhileThePrinterIsMissingLeavesTheThreadPolling) {
 }
 
 TEST_F(UsbTest, ANewOpenStopsAThreadThatIsStillPolling) {
-    layer.devices = {FakeUsbLayer::byPath(kA700)};
-    ASSERT_EQ(usb.open("USB", 7), 0);
-    layer.failPiece = 0;
-    {
-        std::lock_guard l(layer.m);
-        layer.devices.clear();
-    }
+    openThenUnplug();
     EXPECT_FALSE(usb.write(Bytes(10)));
     ASSERT_TRUE(usb.reconnecting());
     EXPECT_EQ(usb.open("USB", 7), CUsbPrinter::kNoDevice);
