@@ -55,7 +55,7 @@ else()
         install(FILES ${PROJECT_SOURCE_DIR}/packaging/bash-completion/nvlogo
                 DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ${program})
     endforeach()
-    file(GLOB udev_rules ${PROJECT_SOURCE_DIR}/udev/*.rules)
+    file(GLOB udev_rules CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/udev/*.rules)
     install(FILES ${udev_rules} DESTINATION lib/udev/rules.d)
     install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
     install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples

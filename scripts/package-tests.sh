@@ -45,7 +45,7 @@ else
     expect=(usr/bin/nvlogo usr/bin/nvlogo-printer usr/share/man/man1/nvlogo.1.gz usr/share/man/man1/nvlogo-printer.1.gz
         usr/share/bash-completion/completions/nvlogo usr/share/bash-completion/completions/nvlogo-printer
         usr/share/doc/tessera/README.md usr/share/doc/tessera/examples/shop-logo.bmp)
-    for rule in udev/*.rules; do [ -f "$rule" ] && expect+=("lib/udev/rules.d/$(basename "$rule")"); done
+    for rule in udev/*.rules; do [ -f "$rule" ] && expect+=("usr/lib/udev/rules.d/$(basename "$rule")"); done
     missing=()
     for path in "${expect[@]}"; do grep -qx "$path" <<<"$contents" || missing+=("$path"); done
     check "deb holds ${missing[*]:-everything}" test ${#missing[@]} -eq 0
