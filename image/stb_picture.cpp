@@ -16,6 +16,12 @@
 #define STBI_ONLY_GIF
 #define STBI_ONLY_PNG
 #define STBI_MAX_DIMENSIONS 30000
+// stb_image leaves its decoder state as malloc returns it, and a hostile JPEG whose scan names a Huffman
+// table it never defined reads that state: the same bytes then decode or fail depending on what the heap
+// held before. Zeroed memory makes every outcome the same for the same bytes.
+#define STBI_MALLOC(size) std::calloc(1, size)
+#define STBI_REALLOC(p, size) std::realloc(p, size)
+#define STBI_FREE(p) std::free(p)
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
 #include <stb/stb_image.h>

@@ -5,7 +5,7 @@ set -euo pipefail
 
 what=${1:-all}
 build=(cmake ninja-build g++ python3 googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libstb-dev pkg-config libusb-1.0-0-dev libcups2-dev)
-testing=(clang-14 dpkg-dev cups-daemon cups-client libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64 fonts-wine xvfb xauth)
+testing=(clang-14 dpkg-dev cups-daemon cups-client man-db libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64 fonts-wine xvfb xauth)
 
 want=("${build[@]}")
 [ "$what" = all ] && want+=("${testing[@]}")
