@@ -95,9 +95,11 @@ int CUsbPrinter::open(const std::string&, int) {
 
 bool CUsbPrinter::write(std::span<const std::uint8_t> bytes) {
     if (!open_) return false;
-    const auto limit = std::chrono::milliseconds(300 * static_cast<long long>(bytes.size()) + 500);
     while (!bytes.empty()) {
         const auto piece = bytes.first(std::min(bytes.size(), kPieceBytes));
+        // 300 ms per byte of this piece: counted per byte of the whole block, a printer that stopped would
+        // hold one piece of a large logo for hours.
+        const auto limit = std::chrono::milliseconds(300 * static_cast<long long>(piece.size()) + 500);
         std::optional<std::size_t> written;
         {
             std::lock_guard lock(deviceMutex_);

@@ -174,7 +174,7 @@ TEST_F(UsbTest, NoDeviceCallsMeansNoDevice) {
     EXPECT_FALSE(usb.write(Bytes{1, 2, 3}));
 }
 
-TEST_F(UsbTest, BlocksGoInPiecesOf1024WithATimeLimitThatGrowsWithTheBlock) {
+TEST_F(UsbTest, BlocksGoInPiecesOf1024EachWithItsOwnTimeLimit) {
     layer.devices = {FakeUsbLayer::byPath(kA700)};
     ASSERT_EQ(usb.open("USB", 7), 0);
     Bytes block(2500);
@@ -186,7 +186,8 @@ TEST_F(UsbTest, BlocksGoInPiecesOf1024WithATimeLimitThatGrowsWithTheBlock) {
     EXPECT_EQ(layer.pieces[1].size(), 1024u);
     EXPECT_EQ(layer.pieces[2].size(), 452u);
     EXPECT_EQ(layer.all(), block);
-    EXPECT_EQ(layer.limits[0], std::chrono::milliseconds(300 * 2500 + 500));
+    EXPECT_EQ(layer.limits[0], std::chrono::milliseconds(300 * 1024 + 500));
+    EXPECT_EQ(layer.limits[2], std::chrono::milliseconds(300 * 452 + 500));
 }
 
 // A whole transfer through the dispatcher: the last bytes, pauses and purge depend on the family.
