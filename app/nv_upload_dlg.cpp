@@ -318,6 +318,11 @@ PortSettings CNVUploadDlg::readPortSettings() {
 
 // ---- the operations
 
+void CNVUploadDlg::showOpenFailure(const char* caption, const char* koreanCaption) {
+    host_.messageBox(korean() ? kCommErrorKo : kCommError, korean() ? koreanCaption : caption, MessageButtons::Ok,
+                     MessageIcon::Error);
+}
+
 TransferResult CNVUploadDlg::transfer(const PortSettings& settings, const std::string& progressCaption,
                                       int progressStepMs, const std::function<int(CNVUploadCtrl&)>& writer) {
     return runTransfer(ctrl_, settings, [&](CNVUploadCtrl& ctrl) {
@@ -346,8 +351,7 @@ void CNVUploadDlg::OnUpload() {
     const TransferResult r = transfer(settings, "Uploading...", 750,
                                       [&](CNVUploadCtrl& ctrl) { return ctrl.sendLogos(*prepared); });
     if (r.outcome == TransferOutcome::OpenFailed)
-        host_.messageBox(korean() ? kCommErrorKo : kCommError, korean() ? "전송" : "Upload", MessageButtons::Ok,
-                         MessageIcon::Error);
+        showOpenFailure("Upload", "전송");
     else if (r.ok())
         host_.messageBox(kUploadDone, "Upload", MessageButtons::Ok, MessageIcon::Information);
     else
@@ -361,8 +365,7 @@ void CNVUploadDlg::OnErase() {
     const TransferResult r =
         transfer(settings, "Erasing...", 750, [](CNVUploadCtrl& ctrl) { return ctrl.eraseNvImages(); });
     if (r.outcome == TransferOutcome::OpenFailed)
-        host_.messageBox(korean() ? kCommErrorKo : kCommError, korean() ? "삭제" : "Erase", MessageButtons::Ok,
-                         MessageIcon::Error);
+        showOpenFailure("Erase", "삭제");
     else if (r.ok())
         host_.messageBox(kEraseDone, "Erase", MessageButtons::Ok, MessageIcon::Information);
     else
@@ -378,8 +381,7 @@ void CNVUploadDlg::OnPrintout() {
         return ctrl.printNvImages(first, last, quality);
     });
     if (r.outcome == TransferOutcome::OpenFailed)
-        host_.messageBox(korean() ? kCommErrorKo : kCommError, korean() ? "인쇄" : "Print", MessageButtons::Ok,
-                         MessageIcon::Error);
+        showOpenFailure("Print", "인쇄");
     else if (!r.ok())
         // A printout reports nothing when it worked, so a failure must not pass unseen.
         host_.messageBox(kCommError, "Print", MessageButtons::Ok, MessageIcon::Error);
@@ -447,8 +449,7 @@ void CNVUploadDlg::OnOpenFileAndDownload() {
     });
     const bool ko = korean() && !settings.useDriver;
     if (r.outcome == TransferOutcome::OpenFailed)
-        host_.messageBox(korean() ? kCommErrorKo : kCommError, korean() ? "전송" : "File Send", MessageButtons::Ok,
-                         MessageIcon::Error);
+        showOpenFailure("File Send", "전송");
     else if (r.ok())
         host_.messageBox(ko ? kSendDoneKo : kUploadDone, ko ? "전송" : "File Send", MessageButtons::Ok,
                          MessageIcon::Information);

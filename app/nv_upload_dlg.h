@@ -99,6 +99,8 @@ class CNVUploadDlg {
     PortSettings readPortSettings();
     std::vector<std::string> logoPaths() const;
     bool korean() const { return codePage_ == 949; }
+    // The message of a driver or port that could not be opened, in the operation's caption.
+    void showOpenFailure(const char* caption, const char* koreanCaption);
 
     void readLogoList();
     void readPortSelections();
