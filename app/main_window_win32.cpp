@@ -7,6 +7,7 @@
 #include "app/settings_files.h"
 #include "app/splash_screen_win32.h"
 #include "app/window_geometry.h"
+#include "base/windows_text.h"
 #include "port/parallel_port.h"
 #include "port/serial_port.h"
 #include "port/system_spooler.h"
@@ -31,25 +32,6 @@ static_assert(IDR_MAIN_DIALOG == ids::kMainDialog && IDR_PROGRESS_DIALOG == ids:
               "res/resource.h and app/dialog_ids.h disagree");
 
 namespace {
-
-std::wstring widen(const std::string& utf8, UINT codePage = CP_UTF8) {
-    if (utf8.empty()) return {};
-    const int n = MultiByteToWideChar(codePage, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(codePage, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-    return out;
-}
-
-std::string narrow(const std::wstring& wide, UINT codePage = CP_UTF8, BOOL* lossy = nullptr) {
-    if (wide.empty()) return {};
-    const DWORD flags = codePage == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
-    const int n = WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                      nullptr, codePage == CP_UTF8 ? nullptr : lossy);
-    std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr,
-                        codePage == CP_UTF8 ? nullptr : lossy);
-    return out;
-}
 
 std::wstring windowText(HWND h) {
     const int n = GetWindowTextLengthW(h);
@@ -204,12 +186,12 @@ class Win32DialogHost : public DialogHost {
     }
     // Stored files keep the ANSI code page; a path it cannot spell is kept as UTF-8, so no logo is lost.
     std::string toStoredText(const std::string& text) override {
-        BOOL lossy = FALSE;
-        std::string ansi = narrow(widen(text), CP_ACP, &lossy);
+        bool lossy = false;
+        std::string ansi = narrow(widen(text), kAnsiCodePage, &lossy);
         return lossy ? text : ansi;
     }
     std::string fromStoredText(const std::string& bytes) override {
-        return isValidUtf8(bytes) ? bytes : narrow(widen(bytes, CP_ACP));
+        return isValidUtf8(bytes) ? bytes : narrow(widen(bytes, kAnsiCodePage));
     }
 
   private:

@@ -1,5 +1,7 @@
 #include "base/file_io.h"
 
+#include "base/windows_text.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -18,15 +20,6 @@ std::string winError(const char* call, const std::string& path) {
     char head[32];
     std::snprintf(head, sizeof head, "(0x%08lX) ", static_cast<unsigned long>(code));
     return path + ": " + call + ": " + head + text;
-}
-
-// Paths are UTF-8 everywhere in the program; Windows takes them as UTF-16.
-std::wstring wide(const std::string& text) {
-    if (text.empty()) return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-    return out;
 }
 
 class Handle {
@@ -66,7 +59,7 @@ Result<std::vector<std::uint8_t>> readHandle(Handle& h, const std::string& path,
 }
 
 Result<std::vector<std::uint8_t>> readShared(const std::string& path, DWORD share, std::size_t maxBytes) {
-    Handle h(CreateFileW(wide(path).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    Handle h(CreateFileW(widen(path).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!h.valid()) return ioError(winError("CreateFileW", path));
     return readHandle(h, path, maxBytes);
 }
@@ -86,7 +79,7 @@ Status writeFileAtomically(const std::string& path, std::span<const std::uint8_t
     HANDLE raw = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 100 && raw == INVALID_HANDLE_VALUE; ++attempt) {
         tmp = path + ".tmp-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt);
-        raw = CreateFileW(wide(tmp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        raw = CreateFileW(widen(tmp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (raw == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
             return ioError(winError("CreateFileW", tmp));
     }
@@ -95,7 +88,7 @@ Status writeFileAtomically(const std::string& path, std::span<const std::uint8_t
     auto fail = [&](const char* call) {
         Status s = ioError(winError(call, path));
         h.close();
-        DeleteFileW(wide(tmp).c_str());
+        DeleteFileW(widen(tmp).c_str());
         return s;
     };
     std::size_t done = 0;
@@ -107,9 +100,9 @@ Status writeFileAtomically(const std::string& path, std::span<const std::uint8_t
     }
     if (!FlushFileBuffers(h.get())) return fail("FlushFileBuffers");
     if (!h.close()) return fail("CloseHandle");
-    if (!MoveFileExW(wide(tmp).c_str(), wide(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!MoveFileExW(widen(tmp).c_str(), widen(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         Status s = ioError(winError("MoveFileExW", path));
-        DeleteFileW(wide(tmp).c_str());
+        DeleteFileW(widen(tmp).c_str());
         return s;
     }
     return {};

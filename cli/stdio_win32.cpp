@@ -1,5 +1,7 @@
 #include "cli/stdio.h"
 
+#include "base/windows_text.h"
+
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
@@ -21,10 +23,7 @@ std::vector<std::string> utf8Arguments(int argc, char** argv) {
     }
     std::vector<std::string> args;
     for (int i = 0; i < n; ++i) {
-        const int bytes = WideCharToMultiByte(CP_UTF8, 0, wargs[i], -1, nullptr, 0, nullptr, nullptr);
-        std::string arg(static_cast<std::size_t>(bytes > 0 ? bytes - 1 : 0), '\0');
-        if (bytes > 1) WideCharToMultiByte(CP_UTF8, 0, wargs[i], -1, arg.data(), bytes, nullptr, nullptr);
-        args.push_back(std::move(arg));
+        args.push_back(narrow(wargs[i]));
     }
     LocalFree(wargs);
     return args;

@@ -1,47 +1,22 @@
 #include "port/system_spooler.h"
 
+#include "base/windows_text.h"
+
 #include <windows.h>
 #include <winspool.h>
 
 #include <algorithm>
-#include <cstring>
 
 namespace tessera {
 
-namespace {
-
 // Printer names reach the spooler in the ANSI code page, as its A entry points take them; the rest of the
 // program speaks UTF-8.
-std::string toAnsi(const std::string& utf8) {
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 1), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide.data(), n);
-    const int m = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(m > 0 ? m : 1), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, out.data(), m, nullptr, nullptr);
-    out.resize(std::strlen(out.c_str()));
-    return out;
-}
-
-std::string fromAnsi(const char* ansi) {
-    if (!ansi) return {};
-    const int n = MultiByteToWideChar(CP_ACP, 0, ansi, -1, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 1), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, ansi, -1, wide.data(), n);
-    const int m = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(m > 0 ? m : 1), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, out.data(), m, nullptr, nullptr);
-    out.resize(std::strlen(out.c_str()));
-    return out;
-}
-
-} // namespace
 
 SystemSpooler::~SystemSpooler() { closePrinter(); }
 
 bool SystemSpooler::openPrinter(const std::string& printerName) {
     closePrinter();
-    std::string name = toAnsi(printerName);
+    std::string name = narrow(widen(printerName), kAnsiCodePage);
     HANDLE h = nullptr;
     if (!OpenPrinterA(name.data(), &h, nullptr)) return false;
     handle_ = h;
@@ -90,7 +65,8 @@ std::vector<SpoolerPrinter> listSpoolerPrinters() {
     if (!EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, buffer.data(), needed, &needed, &returned)) return printers;
     const auto* info = reinterpret_cast<const PRINTER_INFO_2A*>(buffer.data());
     for (DWORD i = 0; i < returned; ++i)
-        printers.push_back({fromAnsi(info[i].pPrinterName), fromAnsi(info[i].pDriverName)});
+        printers.push_back({narrow(widen(info[i].pPrinterName ? info[i].pPrinterName : "", kAnsiCodePage)),
+                            narrow(widen(info[i].pDriverName ? info[i].pDriverName : "", kAnsiCodePage))});
     return printers;
 }
 
