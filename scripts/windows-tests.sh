@@ -799,31 +799,18 @@ gui_checks() {
         "$(winpath "$ex/badge.bmp")" "$(winpath "$ex/line-drawing.bmp")" >"$G/second/files.ini"
     printf '[LOGO]\r\r\nPort=3\r\r\nBaudRate=3\r\r\nBitLength=0\r\r\nParity=0\r\r\nStopBit=0\r\r\nHandShake=0\r\r\n' \
         >"$G/second/nvupload.ini"
-    mkdir -p "$G/printer"
-    "$LINUX_PRINTER" --listen 127.0.0.1:0 --nv "$G/printer/nv.bit" --out "$G/printer/prints" \
-        </dev/null >"$G/logs/printer.log" 2>&1 &
-    local pid=$! port=
-    PRINTER_PIDS+=("$pid")
-    for _ in $(seq 100); do
-        port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$G/logs/printer.log")
-        [ -n "$port" ] && break
-        sleep 0.05
-    done
-    if [ -z "$port" ]; then
-        fail "gui: the virtual printer did not start"
-        return 0
-    fi
-    gui_run second upload "$(winpath "$G/second/Tessera.exe")" "$(winpath "$ex/shop-logo.bmp")" 127.0.0.1 "$port" \
-        "$(winpath "$G/second.bmp")" "$(winpath "$G/question.bmp")"
-    stop_pid "$pid"
+    start_printer gui || return 0
+    gui_run second upload "$(winpath "$G/second/Tessera.exe")" "$(winpath "$ex/shop-logo.bmp")" 127.0.0.1 \
+        "$printer_port" "$(winpath "$G/second.bmp")" "$(winpath "$G/question.bmp")"
+    stop_pid "$printer_pid"
     shot "$G/second.bmp" main-logos
     shot "$G/question.bmp" upload-question
     "$LINUX_NVLOGO" save -H error-diffusion -b 5 -o "$G/expected.bit" "$ex/badge.bmp" "$ex/line-drawing.bmp" \
         "$ex/shop-logo.bmp" </dev/null >"$G/logs/reference.log" 2>&1
-    if cmp -s "$G/printer/nv.bit" "$G/expected.bit"; then
+    if cmp -s "$printer_dir/nv.bit" "$G/expected.bit"; then
         pass
     else
-        fail "gui: the printer's NV memory is not the stream of the three logos ($(cmp "$G/printer/nv.bit" "$G/expected.bit" 2>&1))"
+        fail "gui: the printer's NV memory is not the stream of the three logos ($(cmp "$printer_dir/nv.bit" "$G/expected.bit" 2>&1))"
     fi
     local expected_list
     expected_list=$(printf '[LOGO]\r\r\nLogofile1=%s|badge.bmp|1152|96|96\r\r\nLogofile2=%s|line-drawing.bmp|3000|120|200\r\r\nLogofile3=%s|shop-logo.bmp|11520|160|576\r\r\n' \

@@ -14,9 +14,10 @@ command -v cupsd >/dev/null 2>&1 && command -v lpadmin >/dev/null 2>&1 || { echo
 
 D=$(mktemp -d /tmp/tessera-cups.XXXXXX)
 chmod 755 "$D"
-CUPSD_PID= VP_PID=
+source "$HERE/../../scripts/virtual-printer.sh"
+CUPSD_PID=
 cleanup() {
-    [ -n "$VP_PID" ] && { kill "$VP_PID" 2>/dev/null; wait "$VP_PID" 2>/dev/null; }
+    stop_virtual_printer
     [ -n "$CUPSD_PID" ] && { kill "$CUPSD_PID" 2>/dev/null; wait "$CUPSD_PID" 2>/dev/null; }
     rm -rf "$D"
 }
@@ -77,15 +78,9 @@ if ! lpstat -r >/dev/null 2>&1; then
     exit 1
 fi
 
-"$PRINTER" --listen 127.0.0.1:0 --nv "$D/nv.bit" --out "$D/prints" >"$D/printer.log" 2>&1 &
-VP_PID=$!
-address=
-for _ in $(seq 100); do
-    address=$(sed -n 's/^listening on \(127\.0\.0\.1:[0-9]*\)$/\1/p' "$D/printer.log")
-    [ -n "$address" ] && break
-    sleep 0.05
-done
-[ -n "$address" ] || { echo "FAIL the virtual printer did not start"; exit 1; }
+start_virtual_printer "$PRINTER" "$D/nv.bit" "$D/prints" "$D/printer.log" ||
+    { echo "FAIL the virtual printer did not start"; exit 1; }
+address=$VP_ADDRESS
 
 lpadmin -p Receipt -E -v "tessera-forward://$address" -P "$HERE/model.ppd" 2>"$D/lpadmin.err" &&
     lpadmin -p Office -E -v "tessera-forward://$address" -P "$HERE/other.ppd" 2>>"$D/lpadmin.err" ||
