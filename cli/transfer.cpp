@@ -79,6 +79,23 @@ struct Outcome {
     std::string line;
 };
 
+// The result line of a line, USB or driver transfer; noReason stands in when the port gave no reason for a
+// failed write.
+Outcome finished(const TransferResult& r, const std::string& label, const TransferPlan& plan,
+                 const std::string& openFailure, const CNVUploadCtrl& ctrl,
+                 const char* noReason = "the printer did not take the data") {
+    switch (r.outcome) {
+    case TransferOutcome::OpenFailed: return {false, openFailure};
+    case TransferOutcome::WriteFailed: {
+        const std::string& why = ctrl.lastError().message;
+        return {false, label + ": transfer failed: " + (why.empty() ? std::string(noReason) : why)};
+    }
+    case TransferOutcome::FinishFailed: return {false, label + ": the printer did not take the end of the transfer"};
+    case TransferOutcome::Done: break;
+    }
+    return {true, label + ": " + plan.verb + ", " + std::to_string(plan.streamBytes + 3) + " bytes"};
+}
+
 Outcome transferToLine(const PortTarget& target, const TransferPlan& plan, ProgressMeter& meter) {
     const bool serial = target.kind == PortKind::Serial;
     CSerialPort serialPort;
@@ -90,22 +107,10 @@ Outcome transferToLine(const PortTarget& target, const TransferPlan& plan, Progr
     settings.portName = serial ? "COM" : "LPT";
     settings.baudCode = target.baudCode;
     const TransferResult r = runTransfer(ctrl, settings, plan.writer);
-    const std::string& label = target.spec;
-    switch (r.outcome) {
-    case TransferOutcome::OpenFailed:
-        return {false, "cannot open the " + std::string(serial ? "serial" : "parallel") + " port " + label +
-                           " (missing, in use, or not permitted)"};
-    case TransferOutcome::WriteFailed: {
-        const std::string& why = ctrl.lastError().message;
-        return {false, label + ": transfer failed: " +
-                           (why.empty() ? std::string("the printer did not take the data in time") : why)};
-    }
-    case TransferOutcome::FinishFailed:
-        return {false, label + ": the printer did not take the end of the transfer"};
-    case TransferOutcome::Done:
-        break;
-    }
-    return {true, label + ": " + plan.verb + ", " + std::to_string(plan.streamBytes + 3) + " bytes"};
+    return finished(r, target.spec, plan,
+                    "cannot open the " + std::string(serial ? "serial" : "parallel") + " port " + target.spec +
+                        " (missing, in use, or not permitted)",
+                    ctrl, "the printer did not take the data in time");
 }
 
 // Counts what the spooler takes, for the progress bar.
@@ -126,20 +131,6 @@ class MeteredSpooler : public PrinterSpooler {
     ProgressMeter& meter_;
     SystemSpooler spooler_;
 };
-
-Outcome finished(const TransferResult& r, const std::string& label, const TransferPlan& plan, const std::string& openFailure,
-                 const CNVUploadCtrl& ctrl) {
-    switch (r.outcome) {
-    case TransferOutcome::OpenFailed: return {false, openFailure};
-    case TransferOutcome::WriteFailed: {
-        const std::string& why = ctrl.lastError().message;
-        return {false, label + ": transfer failed: " + (why.empty() ? std::string("the printer did not take the data") : why)};
-    }
-    case TransferOutcome::FinishFailed: return {false, label + ": the printer did not take the end of the transfer"};
-    case TransferOutcome::Done: break;
-    }
-    return {true, label + ": " + plan.verb + ", " + std::to_string(plan.streamBytes + 3) + " bytes"};
-}
 
 Outcome transferToUsb(const PortTarget& target, const TransferPlan& plan, ProgressMeter& meter) {
     auto layer = makeUsbDeviceLayer();
