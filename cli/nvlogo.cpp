@@ -24,6 +24,7 @@ int runNvlogo(int argc, const char* const* argv, std::ostream& out, std::ostream
     cli::setupSend(app, ctx);
     cli::setupPreview(app, ctx);
     cli::setupPrinters(app, ctx);
+    cli::setupStatus(app, ctx);
 
     try {
         app.parse(argc, argv);

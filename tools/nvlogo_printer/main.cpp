@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <map>
 
 namespace tessera::vp {
 namespace {
@@ -63,8 +64,33 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     app.add_option("--capacity", o.printer.capacity, "NV memory in bytes; each image takes its data plus 4")
         ->capture_default_str();
+    const std::map<std::string, PrinterModel> models = {{"both", PrinterModel::Both},
+                                                        {"bit-image", PrinterModel::BitImage},
+                                                        {"graphics", PrinterModel::Graphics},
+                                                        {"mute", PrinterModel::Mute}};
+    app.add_option("--model", o.printer.model,
+                   "What it understands: both (NV bit images and NV graphics queries), bit-image, graphics, or "
+                   "mute (takes both, answers nothing)")
+        ->transform(CLI::CheckedTransformer(models))
+        ->option_text("both|bit-image|graphics|mute")
+        ->default_str("both");
+    const std::map<std::string, PaperState> papers = {
+        {"ok", PaperState::Ok}, {"near-end", PaperState::NearEnd}, {"end", PaperState::End}};
+    app.add_option("--paper", o.printer.paper, "What its status answers say of the paper; at the end nothing prints")
+        ->transform(CLI::CheckedTransformer(papers))
+        ->option_text("ok|near-end|end")
+        ->default_str("ok");
+    const std::map<std::string, bool> covers = {{"closed", false}, {"open", true}};
+    app.add_option("--cover", o.printer.coverOpen, "Whether its cover is open; while it is, nothing prints")
+        ->transform(CLI::CheckedTransformer(covers))
+        ->option_text("closed|open")
+        ->default_str("closed");
+    app.add_option("--graphics-capacity", o.printer.graphicsCapacity,
+                   "NV graphics memory in bytes, for the capacity answers")
+        ->capture_default_str();
     auto* closeOpt = app.add_option("--close-after", closeAfter, "Reset each connection after receiving BYTES");
-    auto* stallOpt = app.add_option("--stall-after", stallAfter, "Stop reading each connection after BYTES");
+    auto* stallOpt =
+        app.add_option("--stall-after", stallAfter, "Stop reading, and so answering, each connection after BYTES");
     app.add_flag("--refuse", o.refuse, "Accept every connection and reset it at once");
     CLI::App* decode = app.add_subcommand("decode", "Write image-001.png etc. for the images of a .bit or .txt file");
     std::string decodePath, decodeOut;
@@ -87,6 +113,7 @@ int main(int argc, char** argv) {
         std::cerr << "nvlogo-printer: --listen, --nv and --out are required (see --help)" << std::endl;
         return 2;
     }
+    o.printer.firmware = TESSERA_VERSION;
     if (closeOpt->count()) o.closeAfter = closeAfter;
     if (stallOpt->count()) o.stallAfter = stallAfter;
     return runServer(o, std::cout, std::cerr);
