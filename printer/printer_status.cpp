@@ -91,7 +91,7 @@ PrinterStatusReport queryPrinterStatus(PrinterConversation& c, std::chrono::mill
 
     auto capacity = ask(graphicsCapacityRequest());
     if (!capacity || capacity->malformed) return r;
-    r.nvGraphics.emplace().capacity = capacity->number;
+    r.nvGraphics = PrinterStatusReport::Graphics{capacity->number, std::nullopt, std::nullopt};
     auto free = ask(graphicsFreeRequest());
     if (!free || free->malformed) return r;
     r.nvGraphics->free = free->number;
