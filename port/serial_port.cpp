@@ -43,6 +43,7 @@ std::string CSerialPort::layerError(const char* otherwise) const {
 
 int CSerialPort::open(const std::string& portName, int baudCode) {
     lastError_.clear();
+    listening_ = false;
     // A handle still held from an earlier open is released here rather than leaked.
     device_ = UniqueDevice(layer_, layer_.open(layer_.serialDevicePath(portName), true));
     if (!device_) {
@@ -120,13 +121,15 @@ bool CSerialPort::write(std::span<const std::uint8_t> bytes) {
     }
     // Only the input is dropped here. A completed write may still sit in the driver's buffer (Wine's serial
     // ports and USB adapters complete it once the bytes are buffered, a POSIX write once the kernel holds
-    // them), and clearing the output as well cut the tail off the stream.
-    layer_.purge(device_.get(), LineDeviceLayer::Purge::Received);
+    // them), and clearing the output as well cut the tail off the stream. Once someone reads the port, the
+    // input is the printer's answer to what was just written and is kept.
+    if (!listening_) layer_.purge(device_.get(), LineDeviceLayer::Purge::Received);
     return true;
 }
 
 Result<std::size_t> CSerialPort::read(std::span<std::uint8_t> buffer, std::chrono::milliseconds timeout) {
     if (!open_ || !device_) return ioError(lastError_ = "read: the port is not open");
+    listening_ = true;
     if (buffer.empty()) return std::size_t{0};
     const auto limit = static_cast<std::uint32_t>(std::max<long long>(timeout.count(), 0));
     const std::uint32_t start = layer_.tickCount();

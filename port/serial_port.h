@@ -38,7 +38,8 @@ class CSerialPort : public LinePort {
     bool write(std::span<const std::uint8_t> bytes) override;
     void close() override;
     // What the printer sent, waiting at most timeout for the first byte. Each read asks only for the bytes the
-    // line reports waiting, or for one: a larger read may be held until it is full.
+    // line reports waiting, or for one: a larger read may be held until it is full. From the first read on,
+    // writes no longer drop what has come in, which may be the answer to them.
     Result<std::size_t> read(std::span<std::uint8_t> buffer, std::chrono::milliseconds timeout) override;
     // Waits, polling every 10 ms, until the line's output queue is empty; an Io error after limit.
     Status drain(std::chrono::milliseconds limit) override;
@@ -63,6 +64,7 @@ class CSerialPort : public LinePort {
     bool open_ = false;
     FlowControl flow_ = FlowControl::None;
     std::string lastError_;
+    bool listening_ = false;
 };
 
 } // namespace tessera

@@ -756,6 +756,7 @@ $(stat -c %s "$S/expected.bin") of ref.bit + 1D 61 00: $(cmp "$S/expected.bin" "
 }
 T_SERIAL=$(ms)
 serial_checks
+source "$ROOT/scripts/wine/read-paths.sh" # the read paths of nvlogo.exe: status over Winsock and COM1
 
 # ---------------------------------------------------------------------------------------------------------------
 # f. The window: Tessera.exe started from a folder of its own, driven by gui_driver.exe as a person would.

@@ -229,6 +229,10 @@ TEST(SerialPort, ReadsAskOnlyForWhatIsWaitingAndDrainWaitsForTheLine) {
     }
     EXPECT_EQ(buffer[0], 'A');
     EXPECT_EQ(*std::max_element(layer.readSizes.begin(), layer.readSizes.end()), 2u);
+    // Once the port is read, a write keeps what has come in: it may be the answer to it.
+    const auto purges = std::count(layer.log.begin(), layer.log.end(), "purge rx");
+    EXPECT_EQ(dispatcher.SendBytes(buffer, 3), 1);
+    EXPECT_EQ(std::count(layer.log.begin(), layer.log.end(), "purge rx"), purges);
     layer.readFails = true;
     EXPECT_EQ(dispatcher.read(buffer, 10ms).error().message, "ReadFile: The device is not ready");
     EXPECT_EQ(dispatcher.portError(), "ReadFile: The device is not ready");
