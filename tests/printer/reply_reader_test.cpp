@@ -81,13 +81,13 @@ TEST(ReplyReader, MalformedBlocksAreMarkedForTheHostToAskAgain) {
 
 // A printer behind a byte sink and a reply source: each request, once written, queues its scripted answer.
 struct ScriptedPrinter : ByteSink, ReplySource {
-    std::map<Bytes, std::deque<Bytes>> answers;
+    std::map<std::string, std::deque<Bytes>> answers; // by the request's bytes
     Bytes written, pending;
     std::chrono::steady_clock::time_point now{};
 
     bool write(std::span<const std::uint8_t> b) override {
         written.insert(written.end(), b.begin(), b.end());
-        auto& queue = answers[Bytes(b.begin(), b.end())];
+        auto& queue = answers[std::string(b.begin(), b.end())];
         if (!queue.empty()) {
             pending.insert(pending.end(), queue.front().begin(), queue.front().end());
             queue.pop_front();
@@ -117,11 +117,11 @@ Bytes keyBlock(std::uint8_t s, const std::string& keys) {
 TEST(PrinterConversation, AKeyListInThreeBlocksWithANakInTheMiddle) {
     ScriptedPrinter p;
     PrinterConversation c(p, p, [&] { return p.now; });
-    const Bytes ack = {kAck}, nak = {kNak};
-    p.answers[graphicsKeysRequest().bytes] = {keyBlock(0x41, "A1B2")};
+    const Bytes query = graphicsKeysRequest().bytes;
+    p.answers[std::string(query.begin(), query.end())] = {keyBlock(0x41, "A1B2")};
     // The second block arrives broken, is asked for again, and comes whole.
-    p.answers[ack] = {keyBlock(0x41, "C3\x01"), keyBlock(0x40, "E5")};
-    p.answers[nak] = {keyBlock(0x41, "C3D4")};
+    p.answers["\x06"] = {keyBlock(0x41, "C3\x01"), keyBlock(0x40, "E5")};
+    p.answers["\x15"] = {keyBlock(0x41, "C3D4")};
     auto keys = readGraphicsKeys(c, 500ms);
     ASSERT_TRUE(keys && *keys);
     EXPECT_EQ(**keys, (std::vector<std::string>{"A1", "B2", "C3", "D4", "E5"}));
