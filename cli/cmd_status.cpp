@@ -141,7 +141,7 @@ int runStatus(const StatusOptions& opt, Context& ctx) {
     for (std::size_t i = 0; i < reports.size(); ++i) {
         const PrinterStatusReport& r = reports[i];
         if (r.failure) ctx.err << "nvlogo: " << r.failure->message << '\n';
-        if (!r.answers) rc = kExitFailure;
+        if (!r.answers || r.failure) rc = kExitFailure;
         if (opt.json)
             writeJson(w, (*targets)[i].spec, r);
         else
