@@ -1,7 +1,7 @@
 #pragma once
-// Every id of the program's windows and resources, in one list that the resource script and the code share;
-// it holds only #define lines because the resource compiler reads nothing else. The numbers are fixed: the
-// window is driven by them from outside (tests/gui) and the settings files are described in their terms.
+// Every id of the program's windows and resources: one list for the resource script and the code, so it holds
+// plain #define lines, the only kind of C++ the resource compiler understands. The numbers are fixed: programs
+// outside the window (tests/gui) find its controls by them.
 
 // Templates, the icon and the splash picture.
 #define IDD_MAIN                     102
