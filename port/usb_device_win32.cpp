@@ -126,7 +126,8 @@ class SetupApiLayer : public UsbDeviceLayer {
 
     std::optional<std::size_t> writePiece(std::span<const std::uint8_t> piece, std::chrono::milliseconds limit) override {
         if (handle_ == INVALID_HANDLE_VALUE) return std::nullopt;
-        HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        // Manual reset: the event stays signalled once the write ends, for the wait and the result alike.
+        HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         if (!event) return std::nullopt;
         OVERLAPPED ov{};
         ov.hEvent = event;
@@ -135,18 +136,15 @@ class SetupApiLayer : public UsbDeviceLayer {
         if (WriteFile(handle_, piece.data(), static_cast<DWORD>(piece.size()), &written, &ov)) {
             result = written;
         } else if (GetLastError() == ERROR_IO_PENDING) {
-            const ULONGLONG start = GetTickCount64();
-            for (;;) {
-                if (GetOverlappedResult(handle_, &ov, &written, FALSE)) {
-                    result = written;
-                    break;
-                }
-                if (GetLastError() != ERROR_IO_INCOMPLETE ||
-                    GetTickCount64() - start > static_cast<ULONGLONG>(limit.count())) {
-                    CancelIo(handle_);
-                    GetOverlappedResult(handle_, &ov, &written, TRUE);
-                    break;
-                }
+            // Sleeps on the event rather than asking again and again, so a stuck piece costs no processor time.
+            const auto ms = limit.count();
+            const DWORD wait = WaitForSingleObject(event, ms <= 0 ? 0 : ms >= INFINITE ? INFINITE - 1 : static_cast<DWORD>(ms));
+            if (wait == WAIT_OBJECT_0 && GetOverlappedResult(handle_, &ov, &written, FALSE)) {
+                result = written;
+            } else if (wait != WAIT_OBJECT_0) {
+                // The OVERLAPPED and the buffer belong to the driver until the cancelled write has ended.
+                CancelIo(handle_);
+                GetOverlappedResult(handle_, &ov, &written, TRUE);
             }
         }
         CloseHandle(event);

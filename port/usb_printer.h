@@ -132,7 +132,8 @@ class CUsbPrinter : public LinePort {
     std::mutex deviceMutex_;
     std::atomic<bool> open_{false};
     std::atomic<bool> stop_{true};
-    std::atomic<bool> familyFlag_{true}; // false: the family that re-enables automatic status
+    // Inverted on purpose: true, the start value that legacy systems keep, must mean "no 1D 61 FF"; don't flip it.
+    std::atomic<bool> familyFlag_{true};
     std::thread reconnect_;
     std::mutex wakeMutex_;
     std::condition_variable wake_;
