@@ -108,8 +108,8 @@ Status writeFileAtomically(const std::string& path, std::span<const std::uint8_t
         tmp = target + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
         raw = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, replacing ? 0600 : 0666);
         if (raw < 0 && errno != EEXIST)
-            return ioError(path + ": cannot create a file in the folder " + folderOf(target) + ": open: " +
-                           std::strerror(errno));
+            return ioError(path + ": cannot create a file in the folder " + folderOf(target) +
+                           ": open: " + std::strerror(errno));
     }
     if (raw < 0) return ioError(path + ": no free temporary file name beside it");
     Fd fd(raw);
@@ -144,7 +144,8 @@ Status writeFileAtomically(const std::string& path, std::span<const std::uint8_t
 }
 
 bool sameFile(const std::string& a, const std::string& b) {
-    struct stat sa {}, sb {};
+    struct stat sa {};
+    struct stat sb {};
     return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
            sa.st_ino == sb.st_ino;
 }

@@ -101,8 +101,7 @@ Status writeFileAtomically(const std::string& path, std::span<const std::uint8_t
     const std::wstring target = followLinks(widen(path));
     // ReplaceFileW keeps the replaced file's attributes and access rights; a new file gets the folder's.
     const DWORD oldAttributes = GetFileAttributesW(target.c_str());
-    const bool replacing =
-        oldAttributes != INVALID_FILE_ATTRIBUTES && !(oldAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    const bool replacing = oldAttributes != INVALID_FILE_ATTRIBUTES && !(oldAttributes & FILE_ATTRIBUTE_DIRECTORY);
     const std::string folder = folderOf(target); // before any failure, which it must not overwrite
     std::wstring tmp;
     HANDLE raw = INVALID_HANDLE_VALUE;
@@ -130,8 +129,9 @@ Status writeFileAtomically(const std::string& path, std::span<const std::uint8_t
     if (!FlushFileBuffers(h.get())) return fail("FlushFileBuffers");
     if (!h.close()) return fail("CloseHandle");
     const bool moved =
-        replacing ? ReplaceFileW(target.c_str(), tmp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
-                  : MoveFileExW(tmp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        replacing
+            ? ReplaceFileW(target.c_str(), tmp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
+            : MoveFileExW(tmp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     if (!moved) {
         Status s = ioError(winError(replacing ? "ReplaceFileW" : "MoveFileExW", path));
         DeleteFileW(tmp.c_str());
@@ -142,8 +142,8 @@ Status writeFileAtomically(const std::string& path, std::span<const std::uint8_t
 
 bool sameFile(const std::string& a, const std::string& b) {
     auto identity = [](const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
-        Handle h(CreateFileW(widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        Handle h(CreateFileW(widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         return h.valid() && GetFileInformationByHandle(h.get(), &info);
     };
     BY_HANDLE_FILE_INFORMATION ia{}, ib{};

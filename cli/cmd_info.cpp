@@ -41,19 +41,15 @@ int runInfo(const InfoOptions& opt, Context& ctx) {
         const BmpInfo& info = image->info;
         const bool fits = (info.width + 7) / 8 <= kMaxNvWidthUnits && (info.height + 7) / 8 <= kMaxNvHeightUnits;
         const std::int64_t nvBytes = nvDataSize(info.width, info.height);
-        if (opt.json)
-            json.beginObject()
-                .key("file").value(path)
-                .key("width").value(info.width)
-                .key("height").value(info.height)
-                .key("bits_per_pixel").value(info.bitCount)
-                .key("nv_bytes").value(nvBytes)
-                .key("fits").value(fits)
-                .endObject();
-        else
+        if (opt.json) {
+            json.beginObject().key("file").value(path).key("width").value(info.width).key("height").value(info.height);
+            json.key("bits_per_pixel").value(info.bitCount).key("nv_bytes").value(nvBytes).key("fits").value(fits);
+            json.endObject();
+        } else {
             ctx.out << path << ": " << info.width << " x " << info.height << " pixels, " << info.bitCount
                     << (info.bitCount == 1 ? " bit" : " bits") << " per pixel, NV size " << nvBytes << " bytes, "
                     << (fits ? "fits" : "too large for the printer (at most 8184 x 2304 dots)") << '\n';
+        }
         total += nvBytes + 4;
         ++counted;
     }
@@ -79,7 +75,8 @@ void setupInfo(CLI::App& app, Context& ctx) {
     CLI::App* sub = app.add_subcommand("info", "Show each logo's size, depth and NV size");
     sub->add_flag("--json", opt->json,
                   "Print a JSON array, one object per logo: file, width, height, bits_per_pixel, nv_bytes, fits");
-    sub->add_option("LOGO", opt->logos, "Logo files: BMP, PNG, JPEG or GIF (the last three count as 24 bits per pixel)")->required();
+    sub->add_option("LOGO", opt->logos, "Logo files: BMP, PNG, JPEG or GIF (the last three count as 24 bits per pixel)")
+        ->required();
     sub->footer(kExitStatusHelp);
     sub->callback([opt, &ctx] { ctx.exitCode = runInfo(*opt, ctx); });
 }

@@ -106,7 +106,7 @@ int runPreview(const PreviewOptions& opt, Context& ctx) {
     const bool pgm = endsWith(opt.output, ".pgm");
     if (opt.output != "-" && !pgm && !endsWith(opt.output, ".png"))
         return report(ctx, badInput(opt.output + ": preview writes PNG or PGM files; name the output .png or .pgm "
-                                                  "(or - for PNG on standard output)"));
+                                                 "(or - for PNG on standard output)"));
     Result<ImageFileContent> source = readImageFile(opt.image);
     if (!source) return report(ctx, source.error());
 
@@ -159,8 +159,9 @@ int runPreview(const PreviewOptions& opt, Context& ctx) {
 
 void setupPreview(CLI::App& app, Context& ctx) {
     auto opt = std::make_shared<PreviewOptions>();
-    CLI::App* sub = app.add_subcommand("preview", "Write the converted preview of an image (BMP, ICO, JPEG, GIF or PNG) "
-                                                  "as PNG (OUT ending in .png, or - for standard output) or PGM (.pgm)");
+    CLI::App* sub =
+        app.add_subcommand("preview", "Write the converted preview of an image (BMP, ICO, JPEG, GIF or PNG) "
+                                      "as PNG (OUT ending in .png, or - for standard output) or PGM (.pgm)");
     addHalftoneOption(*sub, opt->mode);
     addBrightnessOption(*sub, opt->level);
     sub->add_option("--bpp", opt->bitsPerPixel,
@@ -169,7 +170,8 @@ void setupPreview(CLI::App& app, Context& ctx) {
         ->option_text("BITS");
     sub->add_flag("--side-by-side", opt->sideBySide, "Put the source picture left of the converted one");
     sub->add_flag("--printed", opt->printed, "Show what the printer will print: the encoder's dots for this mode and level");
-    sub->add_option("-o,--output", opt->output, "Output file (required): NAME.png, NAME.pgm, or - for PNG on standard output")
+    sub->add_option("-o,--output", opt->output,
+                    "Output file (required): NAME.png, NAME.pgm, or - for PNG on standard output")
         ->option_text("OUT")
         ->required();
     sub->add_option("IMAGE", opt->image, "The image file")->required();

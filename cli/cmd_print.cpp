@@ -25,9 +25,7 @@ int runPrint(const PrintOptions& opt, Context& ctx) {
     TransferPlan plan;
     plan.verb = "printed " + (opt.range == "all" ? std::string("all images") : "images " + opt.range);
     plan.streamBytes = 4 * images->size() + 4;
-    plan.writer = [images = *images, q = opt.quality](CNVUploadCtrl& ctrl) {
-        return ctrl.printNvImageList(images, q);
-    };
+    plan.writer = [images = *images, q = opt.quality](CNVUploadCtrl& ctrl) { return ctrl.printNvImageList(images, q); };
     return runTransfers(ctx, *targets, plan);
 }
 

@@ -68,7 +68,8 @@ void setupSend(CLI::App& app, Context& ctx) {
     CLI::App* sub = app.add_subcommand(
         "send", "Send a file that save wrote (.bit: its bytes; .txt: the bytes it spells), checked to be one whole "
                 "upload stream; the transfer ends with 1D 61 00 like every command sent to a port");
-    sub->add_flag("--raw", opt->raw, "Send the file's bytes unchanged and unchecked, whatever it holds (also a .txt file)");
+    sub->add_flag("--raw", opt->raw,
+                  "Send the file's bytes unchanged and unchecked, whatever it holds (also a .txt file)");
     addPortOption(*sub, opt->ports);
     sub->add_option("FILE", opt->file, "The file to send")->required();
     sub->footer(kExitStatusHelp);

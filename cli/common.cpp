@@ -30,7 +30,8 @@ CLI::Option* addHalftoneOption(CLI::App& app, int& mode) {
         .add_option("-H,--halftone", mode,
                     "Half-toning: threshold (default), error-diffusion or indexed-order; not used for a logo whose "
                     "bottom-left pixel is white")
-        ->transform(oneOfWords({{"threshold", Threshold}, {"error-diffusion", ErrorDiffusion}, {"indexed-order", IndexedOrder}}))
+        ->transform(oneOfWords(
+            {{"threshold", Threshold}, {"error-diffusion", ErrorDiffusion}, {"indexed-order", IndexedOrder}}))
         ->option_text("MODE");
 }
 

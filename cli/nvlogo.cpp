@@ -36,8 +36,7 @@ int runNvlogo(int argc, const char* const* argv, std::ostream& out, std::ostream
                 << cli::commandList(app) << ")\n";
             return kExitBadInput;
         }
-        const bool known =
-            !app.get_subcommands([&](const CLI::App* sub) { return sub->get_name() == first; }).empty();
+        const bool known = !app.get_subcommands([&](const CLI::App* sub) { return sub->get_name() == first; }).empty();
         if (first.empty() || (first[0] != '-' && !known)) {
             err << "nvlogo: unknown command " << first << " (the commands are " << cli::commandList(app) << ")\n";
             return kExitBadInput;

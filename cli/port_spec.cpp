@@ -158,7 +158,8 @@ Result<PortTarget> parsePortSpec(const std::string& spec) {
     }
     // Text of digits and dots is meant as an address: a slip must not become a name looked up in the DNS.
     if (!rest.empty() && rest.find_first_not_of("0123456789.") == std::string::npos) {
-        if (!validIpv4(rest)) return badInput(spec + ": not an IPv4 address (four numbers 0..255, such as 192.168.1.50)");
+        if (!validIpv4(rest))
+            return badInput(spec + ": not an IPv4 address (four numbers 0..255, such as 192.168.1.50)");
     } else if (!tcp && rest.find('.') == std::string::npos) {
         // A mistyped port name (garbage, com1x) would otherwise leave the machine as a DNS query.
         return badInput(spec + ": not a port name; use tcp:NAME for a host name");

@@ -28,7 +28,8 @@ Result<std::vector<int>> parsePrintRange(const std::string& text) {
     std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
     std::vector<int> images;
     if (lower == "all") {
-        for (int n = 1; n <= kLastImage; ++n) images.push_back(n);
+        for (int n = 1; n <= kLastImage; ++n)
+            images.push_back(n);
         return images;
     }
     if (text.empty()) return refuse("no image numbers");
@@ -41,9 +42,11 @@ Result<std::vector<int>> parsePrintRange(const std::string& text) {
         const int last = dash == std::string::npos ? first : imageNumber(piece.substr(dash + 1));
         if (piece.empty()) return refuse("an empty item");
         if (first < 0 || last < 0)
-            return refuse(piece + " is not an image number 1..255" + (dash == std::string::npos ? "" : " or a range A-B"));
+            return refuse(piece + " is not an image number 1..255" +
+                          (dash == std::string::npos ? "" : " or a range A-B"));
         if (first > last) return refuse(piece + " runs backwards (A-B needs A <= B)");
-        for (int n = first; n <= last; ++n) images.push_back(n);
+        for (int n = first; n <= last; ++n)
+            images.push_back(n);
         if (comma == std::string::npos) return images;
         start = comma + 1;
     }

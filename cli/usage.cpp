@@ -14,7 +14,9 @@ std::string listed(const std::vector<std::string>& names) {
     return text;
 }
 
-bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+bool startsWith(const std::string& s, const char* prefix) {
+    return s.rfind(prefix, 0) == 0;
+}
 
 } // namespace
 
@@ -40,7 +42,8 @@ CLI::Validator oneOfWords(std::vector<std::pair<std::string, long long>> words) 
                     return {};
                 }
             std::vector<std::string> names;
-            for (const auto& w : words) names.push_back(w.first);
+            for (const auto& w : words)
+                names.push_back(w.first);
             return text + " is not one of " + listed(names);
         },
         "");
@@ -76,7 +79,8 @@ std::string usageMessage(const CLI::ParseError& e, const CLI::App& app) {
         // An unknown option is set aside until the end, so a file named "-x" shows up as a missing file.
         for (const std::string& arg : app.remaining(true))
             if (arg.size() > 1 && arg[0] == '-')
-                return "unknown option " + arg + "; a file name that begins with - goes after --";
+                return "unknown option " + arg +
+                       "; -- ends the options, so a file name that begins with - goes after it";
         if (extra && !app.remaining(true).empty()) return "unexpected argument " + app.remaining(true).front();
     }
     if (is(static_cast<const CLI::ArgumentMismatch*>(nullptr))) {

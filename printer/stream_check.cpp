@@ -55,8 +55,7 @@ Result<StreamSummary> readBitImages(Cursor& in) {
         in.skip(data);
         summary.dataBytes += data;
     }
-    if (in.left() > 0)
-        return badAt(in.offset(), std::to_string(in.left()) + " more bytes after the last image");
+    if (in.left() > 0) return badAt(in.offset(), std::to_string(in.left()) + " more bytes after the last image");
     return summary;
 }
 
@@ -81,9 +80,8 @@ Result<StreamSummary> checkSavedStream(std::span<const std::uint8_t> bytes) {
     const Family* closest = &kFamilies[0];
     for (const Family& f : kFamilies) {
         const std::size_t n = std::min(f.lead.size(), bytes.size());
-        const std::size_t same =
-            static_cast<std::size_t>(std::mismatch(f.lead.begin(), f.lead.begin() + n, bytes.begin()).first -
-                                     f.lead.begin());
+        const std::size_t same = static_cast<std::size_t>(
+            std::mismatch(f.lead.begin(), f.lead.begin() + n, bytes.begin()).first - f.lead.begin());
         if (same == f.lead.size()) {
             Cursor in(bytes);
             in.skip(same);
@@ -93,7 +91,8 @@ Result<StreamSummary> checkSavedStream(std::span<const std::uint8_t> bytes) {
     }
     if (best == bytes.size()) return badAt(best, std::string("the stream ends inside its start, ") + closest->start);
     std::string expected;
-    for (const Family& f : kFamilies) expected += std::string(expected.empty() ? "" : " or ") + f.start;
+    for (const Family& f : kFamilies)
+        expected += std::string(expected.empty() ? "" : " or ") + f.start;
     return badAt(best, "a stream starts with " + expected);
 }
 

@@ -22,7 +22,7 @@ enum class StreamFamily {
 
 struct StreamSummary {
     StreamFamily family = StreamFamily::BitImage;
-    int images = 0;           // the images the stream defines
+    int images = 0;            // the images the stream defines
     std::size_t dataBytes = 0; // their raster bytes, without the size headers
 };
 

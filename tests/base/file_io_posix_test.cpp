@@ -21,7 +21,8 @@ TEST(WriteFileAtomically, WritesThroughLinksKeepsModesAndNamesWhatFailed) {
     ::chmod((dir + "/target").c_str(), 0640);
     fs::create_symlink("target", dir + "/link");
     fs::create_symlink("later", dir + "/dangling");
-    for (const char* name : {"/link", "/dangling"}) ASSERT_TRUE(writeFileAtomically(dir + name, data)) << name;
+    for (const char* name : {"/link", "/dangling"})
+        ASSERT_TRUE(writeFileAtomically(dir + name, data)) << name;
     EXPECT_TRUE(fs::is_symlink(dir + "/link"));
     EXPECT_EQ(test::slurp(dir + "/target"), data);
     EXPECT_EQ(test::slurp(dir + "/later"), data);
@@ -34,7 +35,9 @@ TEST(WriteFileAtomically, WritesThroughLinksKeepsModesAndNamesWhatFailed) {
 
     Status missingFolder = writeFileAtomically(dir + "/no/x.bit", data);
     ASSERT_FALSE(missingFolder);
-    EXPECT_EQ(missingFolder.error().message.rfind(dir + "/no/x.bit: cannot create a file in the folder " + dir + "/no:", 0), 0u)
+    EXPECT_EQ(
+        missingFolder.error().message.rfind(dir + "/no/x.bit: cannot create a file in the folder " + dir + "/no:", 0),
+        0u)
         << missingFolder.error().message;
     Status folderAsFile = writeFileAtomically(dir, data); // rename over a folder fails after the write
     ASSERT_FALSE(folderAsFile);

@@ -84,18 +84,18 @@ TEST(NvlogoSave, BadInputIsStatus2WithOneLineAndNoFile) {
     const std::string out = dir + "/x.bit";
     const std::string broken = test::writeTempFile("cli-broken.bmp", {'B', 'M', 9});
     const std::vector<std::vector<std::string>> cases = {
-        {"save", example("badge.bmp")},                                  // no -o
-        {"save", "-o", out},                                             // no logo
-        {"save", "-H", "dither", "-o", out, example("badge.bmp")},       // unknown mode
-        {"save", "-b", "11", "-o", out, example("badge.bmp")},           // level out of range
+        {"save", example("badge.bmp")},                            // no -o
+        {"save", "-o", out},                                       // no logo
+        {"save", "-H", "dither", "-o", out, example("badge.bmp")}, // unknown mode
+        {"save", "-b", "11", "-o", out, example("badge.bmp")},     // level out of range
         {"save", "-b", "x", "-o", out, example("badge.bmp")},
         {"save", "-f", "png", "-o", out, example("badge.bmp")},
         {"save", "--frobnicate", "-o", out, example("badge.bmp")},
         {"save", "-o", out, broken},                                     // undecodable
         {"save", "-o", out, example("badge.bmp"), dir + "/missing.bmp"}, // unreadable
         {"save", "-o", "", example("badge.bmp")},
-        {"save", "-o", dir + "/link.bmp", dir + "/in.bmp"},               // the input, through a link
-        {"preview", "-o", out, example("badge.bmp")},                    // neither .png nor .pgm
+        {"save", "-o", dir + "/link.bmp", dir + "/in.bmp"}, // the input, through a link
+        {"preview", "-o", out, example("badge.bmp")},       // neither .png nor .pgm
         {"launch"},
         {},
     };
@@ -124,11 +124,13 @@ TEST(Nvlogo, UsageErrorsSayWhatIsWrongInOneLine) {
         std::vector<std::string> args;
         const char* says;
     } cases[] = {
-        {{"save", "-H", "bogus", "-o", "-", badge}, "--halftone: bogus is not one of threshold, error-diffusion or indexed-order"},
+        {{"save", "-H", "bogus", "-o", "-", badge},
+         "--halftone: bogus is not one of threshold, error-diffusion or indexed-order"},
         {{"upload", "--capacity", "abc", "-p", "tcp:x", badge}, "--capacity: abc is not a whole number from 1 to"},
         {{"frob"}, "unknown command frob (the commands are save, info,"},
         {{"--versio"}, "unknown option --versio"},
-        {{"info", "-dash.bmp"}, "unknown option -dash.bmp; a file name that begins with - goes after --"},
+        {{"info", "-dash.bmp"},
+         "unknown option -dash.bmp; -- ends the options, so a file name that begins with - goes after it"},
         {{"save", "-o", "a", "-o", "b", badge}, "--output is given more than once"},
         {{"save", badge, "-o"}, "--output needs a value"},
         {{"printers", "extra"}, "unexpected argument extra"},
@@ -175,8 +177,9 @@ TEST(NvlogoInfo, DescribesEachLogo) {
     const std::string png = freshDir("info") + "/badge.png";
     ASSERT_EQ(nvlogo({"preview", "-o", png, example("badge.bmp")}).status, 0);
     Outcome j = nvlogo({"info", "--json", png});
-    EXPECT_EQ(j.out, "[{\"file\": \"" + png +
-                         "\", \"width\": 96, \"height\": 96, \"bits_per_pixel\": 24, \"nv_bytes\": 1152, \"fits\": true}]\n");
+    EXPECT_EQ(j.out,
+              "[{\"file\": \"" + png +
+                  "\", \"width\": 96, \"height\": 96, \"bits_per_pixel\": 24, \"nv_bytes\": 1152, \"fits\": true}]\n");
     std::vector<std::string> many = {"info"};
     many.insert(many.end(), 256, example("line-drawing.bmp"));
     Outcome w = nvlogo(many);

@@ -73,12 +73,12 @@ TEST(PortSpec, UsbAndInstalledPrinters) {
 }
 
 TEST(PortSpec, RefusedForms) {
-    for (const char* spec : {"COM0", "COM13", "COM", "COM99999999999", "LPT0", "LPT3", "USB001", "usb:0525", "usb:05250:a700",
-                             "usb:xyz1:a700", "driver:",
-                             "serial:", "parallel:", "/tmp/file", "/dev/null", "/dev/sda", "tcp:host:0", "",
-                             // no DNS query for a slip: bare words, and digits that are no IPv4 address
-                             "garbage", "com1x", "compaq-printer:9100", "tcp:256.1.1.1", "1.2.3", "01.2.3.4",
-                             "1.2.3.4.5", "tcp:-bad", "a..b", "tcp:under_score"}) {
+    for (const char* spec :
+         {"COM0", "COM13", "COM", "COM99999999999", "LPT0", "LPT3", "USB001", "usb:0525", "usb:05250:a700",
+          "usb:xyz1:a700", "driver:", "serial:", "parallel:", "/tmp/file", "/dev/null", "/dev/sda", "tcp:host:0", "",
+          // no DNS query for a slip: bare words, and digits that are no IPv4 address
+          "garbage", "com1x", "compaq-printer:9100", "tcp:256.1.1.1", "1.2.3", "01.2.3.4", "1.2.3.4.5", "tcp:-bad",
+          "a..b", "tcp:under_score"}) {
         auto t = parsePortSpec(spec);
         EXPECT_FALSE(t) << spec;
         if (!t) {

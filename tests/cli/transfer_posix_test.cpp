@@ -78,8 +78,8 @@ TEST(NvlogoTransfer, EachCommandDeliversItsStreamThenStatusBackOff) {
     {
         LoopbackPrinter printer;
         ASSERT_EQ(nvlogo({"print", "--range", "9,1-2", "--port", at(printer)}).status, 0);
-        EXPECT_EQ(printer.connections()[0], withFinish({0x1C, 0x70, 9, 0x30, 0x1C, 0x70, 1, 0x30, 0x1C, 0x70, 2, 0x30,
-                                                        0x1D, 0x56, 0x42, 0x01}));
+        EXPECT_EQ(printer.connections()[0],
+                  withFinish({0x1C, 0x70, 9, 0x30, 0x1C, 0x70, 1, 0x30, 0x1C, 0x70, 2, 0x30, 0x1D, 0x56, 0x42, 0x01}));
     }
     {
         LoopbackPrinter printer;

@@ -13,8 +13,8 @@ using Bytes = std::vector<std::uint8_t>;
 Bytes definition(std::initializer_list<std::pair<int, int>> sizes, int count = -1) {
     Bytes b = {0x1B, 0x40, 0x1C, 0x71, static_cast<std::uint8_t>(count < 0 ? sizes.size() : count)};
     for (auto [x, y] : sizes) {
-        b.insert(b.end(), {static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(x >> 8), static_cast<std::uint8_t>(y),
-                           static_cast<std::uint8_t>(y >> 8)});
+        b.insert(b.end(), {static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(x >> 8),
+                           static_cast<std::uint8_t>(y), static_cast<std::uint8_t>(y >> 8)});
         b.resize(b.size() + 8 * static_cast<std::size_t>(x * y));
     }
     return b;

@@ -71,8 +71,8 @@ int main(int argc, char** argv) {
         ->option_text("BYTES");
     auto* closeOpt = app.add_option("--close-after", closeAfter, "Reset each connection after receiving BYTES")
                          ->option_text("BYTES");
-    auto* stallOpt = app.add_option("--stall-after", stallAfter, "Stop reading each connection after BYTES")
-                         ->option_text("BYTES");
+    auto* stallOpt =
+        app.add_option("--stall-after", stallAfter, "Stop reading each connection after BYTES")->option_text("BYTES");
     app.add_flag("--refuse", o.refuse, "Accept every connection and reset it at once");
     CLI::App* decode = app.add_subcommand("decode", "Write image-001.png etc. for the images of a .bit or .txt file");
     std::string decodePath, decodeOut;
