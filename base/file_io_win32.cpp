@@ -70,9 +70,13 @@ std::string folderOf(const std::wstring& path) {
     return narrow(path.substr(0, slash == 0 || path[slash - 1] == L':' ? slash + 1 : slash));
 }
 
-// The file a symbolic link (or another reparse point) leads to; other paths, and links that lead nowhere,
-// as they are.
-std::wstring followLinks(const std::wstring& path) {
+// The full path of the file a symbolic link (or another reparse point) leads to; of other paths, and of
+// links that lead nowhere, the path itself. Full paths, because ReplaceFileW refuses some relative ones.
+std::wstring followLinks(const std::wstring& given) {
+    std::wstring path = given;
+    std::wstring full(32768, L'\0');
+    const DWORD length = GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length > 0 && length < full.size()) path.assign(full.data(), length);
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return path;
     Handle h(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
