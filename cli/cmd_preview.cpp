@@ -1,6 +1,7 @@
 // nvlogo preview: the converted picture that the dialog shows beside a logo, or what the printer will print.
 
 #include "cli/commands.h"
+#include "cli/usage.h"
 
 #include "base/file_io.h"
 #include "image/image_file.h"
@@ -11,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -71,11 +73,11 @@ PixelImage pictureOfRaster(const NvImageEncoder& enc) {
     return img;
 }
 
-bool endsWithPgm(const std::string& path) {
+bool endsWith(const std::string& path, const char* extension) {
     if (path.size() < 4) return false;
     std::string tail = path.substr(path.size() - 4);
     for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return tail == ".pgm";
+    return tail == extension;
 }
 
 void appendBytes(void* context, void* data, int size) {
@@ -99,6 +101,12 @@ std::vector<std::uint8_t> encodeOutput(RgbCanvas& canvas, bool pgm) {
 }
 
 int runPreview(const PreviewOptions& opt, Context& ctx) {
+    if (Status s = checkOutput(opt.output, {opt.image}); !s) return report(ctx, s.error());
+    // The name says what the file holds; PNG data in a file named .jpg would mislead whoever opens it.
+    const bool pgm = endsWith(opt.output, ".pgm");
+    if (opt.output != "-" && !pgm && !endsWith(opt.output, ".png"))
+        return report(ctx, badInput(opt.output + ": preview writes PNG or PGM files; name the output .png or .pgm "
+                                                 "(or - for PNG on standard output)"));
     Result<ImageFileContent> source = readImageFile(opt.image);
     if (!source) return report(ctx, source.error());
 
@@ -109,6 +117,7 @@ int runPreview(const PreviewOptions& opt, Context& ctx) {
         if (source->format == PictureFormat::Ico) return report(ctx, badInput(opt.image + ": icons cannot be sent to the printer"));
         Status s = enc.encodeLogoFile(opt.image, opt.mode, opt.level);
         if (!s) return report(ctx, s.error());
+        if (enc.halftoneSkipped()) noteHalftoneSkipped(ctx, opt.image);
         shown = pictureOfRaster(enc);
     } else {
         LogoBitmap view;
@@ -134,8 +143,13 @@ int runPreview(const PreviewOptions& opt, Context& ctx) {
     } else {
         canvas.blit(shown, 0);
     }
-    std::vector<std::uint8_t> file = encodeOutput(canvas, endsWithPgm(opt.output));
+    std::vector<std::uint8_t> file = encodeOutput(canvas, pgm);
     if (file.empty()) return report(ctx, ioError(opt.output + ": the PNG could not be encoded"));
+    if (opt.output == "-") {
+        ctx.out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+        ctx.out.flush();
+        return ctx.out ? kExitOk : report(ctx, ioError("standard output: write failed"));
+    }
     Status written = writeFileAtomically(opt.output, file);
     if (!written) return report(ctx, written.error());
     return kExitOk;
@@ -145,17 +159,22 @@ int runPreview(const PreviewOptions& opt, Context& ctx) {
 
 void setupPreview(CLI::App& app, Context& ctx) {
     auto opt = std::make_shared<PreviewOptions>();
-    CLI::App* sub = app.add_subcommand("preview", "Write the converted preview of an image (BMP, ICO, JPEG, GIF or PNG) "
-                                                  "as PNG, or as PGM when OUT ends in .pgm");
+    CLI::App* sub =
+        app.add_subcommand("preview", "Write the converted preview of an image (BMP, ICO, JPEG, GIF or PNG) "
+                                      "as PNG (OUT ending in .png, or - for standard output) or PGM (.pgm)");
     addHalftoneOption(*sub, opt->mode);
     addBrightnessOption(*sub, opt->level);
     sub->add_option("--bpp", opt->bitsPerPixel,
                     "The colour depth recorded for the logo (default: the file's own); 1 thresholds in every mode")
-        ->check(CLI::Range(1, 32));
+        ->check(integerIn(1, 32))
+        ->option_text("BITS");
     sub->add_flag("--side-by-side", opt->sideBySide, "Put the source picture left of the converted one");
     sub->add_flag("--printed", opt->printed, "Show what the printer will print: the encoder's dots for this mode and level");
-    sub->add_option("-o,--output", opt->output, "Output file, exactly as named")->required();
-    sub->add_option("image", opt->image, "The image file")->required();
+    sub->add_option("-o,--output", opt->output,
+                    "Output file (required): NAME.png, NAME.pgm, or - for PNG on standard output")
+        ->option_text("OUT")
+        ->required();
+    sub->add_option("IMAGE", opt->image, "The image file")->required();
     sub->footer(kExitStatusHelp);
     sub->callback([opt, &ctx] { ctx.exitCode = runPreview(*opt, ctx); });
 }

@@ -1,6 +1,7 @@
 #include "cli/transfer.h"
 
 #include "cli/progress.h"
+#include "cli/usage.h"
 #include "port/host_name.h"
 #include "port/parallel_port.h"
 #include "port/port_settings.h"
@@ -228,12 +229,13 @@ Result<std::vector<PortTarget>> parsePortSpecs(const PortOptions& options) {
 CLI::Option* addPortOption(CLI::App& app, PortOptions& options) {
     CLI::Option* port =
         app.add_option("-p,--port", options.specs,
-                       "Printer: tcp:HOST[:PORT], an IPv4 address or a host name (TCP port 9100 unless given); "
-                       "COM1..COM12, LPT1, LPT2; serial:PATH, parallel:PATH, or a device path (/dev/tty*, "
+                       "Printer (required): tcp:HOST[:PORT] (TCP port 9100 unless given), or a bare IPv4 address "
+                       "or dotted host name with an optional :PORT; COM1..COM12, LPT1, LPT2; serial:PATH, "
+                       "parallel:PATH, or a device path (/dev/tty*, "
                        "/dev/pts/* serial; /dev/lp*, /dev/usb/lp* parallel); usb or usb:VID:PID; driver:NAME, an "
                        "installed printer; repeat to send to several printers at once")
             ->required()
-            ->option_text("PORT ...")
+            ->option_text("PORT")
             ->allow_extra_args(false)
             ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     app.add_option("--baud", options.lineSpeed,
@@ -244,17 +246,15 @@ CLI::Option* addPortOption(CLI::App& app, PortOptions& options) {
                     !text.empty() && text.size() <= 7 &&
                     std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
                 if (digits && baudCodeOfSpeed(std::stoi(text)) != 0) return {};
-                return "not a line speed of the table";
+                return text + " is not one of 1200, 2400, 4800, 9600, 19200, 38400, 57600 or 115200";
             },
             ""))
-        ->option_text("RATE")
-        ->default_str(std::to_string(kDefaultLineSpeed));
-    static const std::map<std::string, FlowControl> kFlows = {
-        {"none", FlowControl::None}, {"rtscts", FlowControl::RtsCts}, {"xonxoff", FlowControl::XonXoff}};
+        ->option_text("RATE");
     app.add_option("--flow", options.flow, "Serial flow control: none (default), rtscts or xonxoff")
-        ->transform(CLI::CheckedTransformer(kFlows, CLI::ignore_case))
-        ->option_text("none|rtscts|xonxoff")
-        ->default_str("none");
+        ->transform(oneOfWords({{"none", static_cast<long long>(FlowControl::None)},
+                                {"rtscts", static_cast<long long>(FlowControl::RtsCts)},
+                                {"xonxoff", static_cast<long long>(FlowControl::XonXoff)}}))
+        ->option_text("none|rtscts|xonxoff");
     return port;
 }
 

@@ -45,6 +45,7 @@ Status NvImageEncoder::encodeLogoFile(const std::string& path, int mode, int lev
 
 Status NvImageEncoder::encodeImage(const BmpImage& image, int mode, int level) {
     rasterLength_ = 0;
+    halftoneSkipped_ = false;
     if (level < 0 || level >= kBrightnessLevels)
         return badInput("brightness level " + std::to_string(level) + " is outside 0..10");
     const int w = image.width(), h = image.height();
@@ -68,6 +69,7 @@ Status NvImageEncoder::encodeImage(const BmpImage& image, int mode, int level) {
     }
 
     const bool whiteFirst = image.pixel(0, 0) == kWhite;
+    halftoneSkipped_ = whiteFirst;
     switch (mode) {
     case Threshold:
         convertThreshold(image, level);

@@ -55,6 +55,9 @@ class NvImageEncoder {
     int rasterLength() const { return rasterLength_; }
     int paddedWidth() const { return paddedWidth_; }   // the width raised to a multiple of 8, in dots
     int paddedHeight() const { return paddedHeight_; } // the height raised to a multiple of 8, in dots
+    // The last logo had more than 1 bit per pixel and a white bottom-left pixel: it was thresholded at the
+    // middle grey, and the mode and level did not apply.
+    bool halftoneSkipped() const { return halftoneSkipped_; }
 
   private:
     int greyValue(const BmpImage& image, int x, int y, int offset) const;
@@ -68,6 +71,7 @@ class NvImageEncoder {
     int rasterLength_ = 0;
     int paddedWidth_ = 0;
     int paddedHeight_ = 0;
+    bool halftoneSkipped_ = false;
     // One byte per cell of the padded area, stride paddedWidth_, row 0 the bottom row of the image.
     std::vector<std::uint8_t> greyRaster_; // 0 black .. 255 white
     std::vector<std::uint8_t> dotRaster_;  // after half-toning: 0 black, 255 white
