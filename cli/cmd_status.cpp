@@ -32,8 +32,7 @@ PrinterStatusReport probe(const PortTarget& target) {
     const std::string& spec = target.spec;
     if (target.kind == PortKind::Parallel)
         return failed(ioError(spec + ": the parallel port cannot read the printer's answers"));
-    if (target.kind == PortKind::Driver)
-        return failed(ioError(spec + ": an installed printer passes no answers back"));
+    if (target.kind == PortKind::Driver) return failed(ioError(spec + ": an installed printer passes no answers back"));
     TargetPorts link(target);
     link.omitTrailingBytes();
     if (Status s = link.resolve(); !s) return failed(s.error());
@@ -104,7 +103,10 @@ void writeText(std::ostream& out, const std::string& spec, const PrinterStatusRe
     auto known = [](const std::optional<std::string>& v) { return v ? *v : std::string("unknown"); };
     out << spec << ": " << (r.online ? (*r.online ? "online" : "offline") : "online unknown") << ", paper "
         << known(r.paper) << ", cover " << known(r.cover) << ", "
-        << (!r.errors ? "errors unknown" : r.errors->empty() ? "no errors" : "errors: " + joined(*r.errors)) << '\n';
+        << (!r.errors           ? "errors unknown"
+            : r.errors->empty() ? "no errors"
+                                : "errors: " + joined(*r.errors))
+        << '\n';
     std::vector<std::string> identity;
     const std::pair<const char*, const std::optional<std::string>*> texts[] = {
         {"maker", &r.maker}, {"model", &r.model}, {"firmware", &r.firmware}, {"serial", &r.serial}};
@@ -122,7 +124,10 @@ void writeText(std::ostream& out, const std::string& spec, const PrinterStatusRe
     }
     const auto& g = *r.nvGraphics;
     out << g.capacity << " bytes, " << (g.free ? std::to_string(*g.free) + " free" : "free unknown") << ", "
-        << (!g.keys ? "keys unknown" : g.keys->empty() ? "no keys" : "keys " + joined(*g.keys)) << '\n';
+        << (!g.keys           ? "keys unknown"
+            : g.keys->empty() ? "no keys"
+                              : "keys " + joined(*g.keys))
+        << '\n';
 }
 
 int runStatus(const StatusOptions& opt, Context& ctx) {

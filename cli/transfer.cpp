@@ -98,8 +98,8 @@ struct Outcome {
 // The result line of a transfer. The success line names a network printer HOST:PORT, as it was reached;
 // a failure names the target as given, with the failed call and the system's reason where the port has
 // them.
-Outcome finished(const TransferResult& r, const PortTarget& target, const TargetPorts& link,
-                 const TransferPlan& plan, const CNVUploadCtrl& ctrl) {
+Outcome finished(const TransferResult& r, const PortTarget& target, const TargetPorts& link, const TransferPlan& plan,
+                 const CNVUploadCtrl& ctrl) {
     const bool network = target.kind == PortKind::Network;
     const std::string why = link.portError();
     const std::string& spec = target.spec;
@@ -205,8 +205,12 @@ void TargetPorts::omitTrailingBytes() {
     if (impl_->usb) impl_->usb->setTrailingByte(false);
 }
 
-const PortSet& TargetPorts::ports() const { return impl_->set; }
-const PortSettings& TargetPorts::settings() const { return impl_->settings; }
+const PortSet& TargetPorts::ports() const {
+    return impl_->set;
+}
+const PortSettings& TargetPorts::settings() const {
+    return impl_->settings;
+}
 
 std::string TargetPorts::portError() const {
     if (impl_->network) return impl_->network->lastError();

@@ -14,9 +14,8 @@ void check(bool ok) {
     if (!ok) std::abort();
 }
 
-constexpr Query kQueries[] = {Query::None,        Query::RealTimeStatus,   Query::PrinterStatus,
-                              Query::PrinterId,   Query::PrinterInfo,      Query::GraphicsCapacity,
-                              Query::GraphicsFree, Query::GraphicsKeys};
+constexpr Query kQueries[] = {Query::None,        Query::RealTimeStatus,   Query::PrinterStatus, Query::PrinterId,
+                              Query::PrinterInfo, Query::GraphicsCapacity, Query::GraphicsFree,  Query::GraphicsKeys};
 
 void checkAnswer(const Answer& a, Query asked) {
     check(a.query == asked);

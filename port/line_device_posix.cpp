@@ -137,7 +137,8 @@ class PosixLineDeviceLayer final : public LineDeviceLayer {
         }
         // No sharing: a second program (or a second target of the same run) is refused, as on Windows.
         if (::flock(f, LOCK_EX | LOCK_NB) != 0) {
-            failure_ = errno == EWOULDBLOCK ? "flock: the device is in use by another program" : systemError("flock", errno);
+            failure_ =
+                errno == EWOULDBLOCK ? "flock: the device is in use by another program" : systemError("flock", errno);
             ::close(f);
             return kNoDevice;
         }

@@ -204,8 +204,12 @@ class Win32LineDeviceLayer final : public LineDeviceLayer {
         ::Sleep(static_cast<DWORD>(duration.count()));
     }
 
-    std::size_t inputWaiting(DeviceHandle device) override { return queues(device).cbInQue; }
-    std::size_t outputWaiting(DeviceHandle device) override { return queues(device).cbOutQue; }
+    std::size_t inputWaiting(DeviceHandle device) override {
+        return queues(device).cbInQue;
+    }
+    std::size_t outputWaiting(DeviceHandle device) override {
+        return queues(device).cbOutQue;
+    }
 
     // The line's own read time-outs (set at open) usually end a read with nothing first; the limit bounds a
     // device that ignores them.
@@ -214,7 +218,9 @@ class Win32LineDeviceLayer final : public LineDeviceLayer {
         return readOverlapped(handleOf(device), buffer, timeout, failure_);
     }
 
-    std::string lastError() const override { return failure_; }
+    std::string lastError() const override {
+        return failure_;
+    }
 
   private:
     static COMSTAT queues(DeviceHandle device) {

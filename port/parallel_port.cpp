@@ -44,11 +44,11 @@ bool CParallelPort::write(std::span<const std::uint8_t> bytes) {
     }
     // The count of bytes written is only worth something when it is all of them: passed on as it was, a
     // short write read as a success and the printer lost the rest of its logo unnoticed.
-    const std::size_t n = generation_ == PlatformGeneration::Legacy ? layer_.writeSync(device_.get(), bytes)
-                                                                    : writeOverlapped(bytes);
+    const std::size_t n =
+        generation_ == PlatformGeneration::Legacy ? layer_.writeSync(device_.get(), bytes) : writeOverlapped(bytes);
     if (n == bytes.size()) return true;
-    lastError_ = "write: the printer took " + std::to_string(n) + " of " + std::to_string(bytes.size()) +
-                 " bytes in time";
+    lastError_ =
+        "write: the printer took " + std::to_string(n) + " of " + std::to_string(bytes.size()) + " bytes in time";
     return false;
 }
 

@@ -15,6 +15,8 @@ std::string systemMessage(int code) {
         return r == 0 ? std::string(buffer) : "error " + std::to_string(code);
 }
 
-std::string systemError(const char* call, int code) { return std::string(call) + ": " + systemMessage(code); }
+std::string systemError(const char* call, int code) {
+    return std::string(call) + ": " + systemMessage(code);
+}
 
 } // namespace tessera

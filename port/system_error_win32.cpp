@@ -6,9 +6,9 @@ namespace tessera {
 
 std::string systemMessage(int code) {
     char buffer[512] = {};
-    const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                     static_cast<DWORD>(code), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), buffer,
-                                     sizeof buffer, nullptr);
+    const DWORD n =
+        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, static_cast<DWORD>(code),
+                         MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), buffer, sizeof buffer, nullptr);
     std::string text(buffer, n);
     // The system's texts end in ".\r\n"; a message line of ours goes on after them.
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
@@ -17,6 +17,8 @@ std::string systemMessage(int code) {
     return text;
 }
 
-std::string systemError(const char* call, int code) { return std::string(call) + ": " + systemMessage(code); }
+std::string systemError(const char* call, int code) {
+    return std::string(call) + ": " + systemMessage(code);
+}
 
 } // namespace tessera

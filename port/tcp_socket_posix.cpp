@@ -147,7 +147,9 @@ class PosixSocketLayer final : public TcpSocketLayer {
 
     void close(SocketHandle socket) override { ::close(fd(socket)); }
 
-    int lastErrorNumber() override { return errno; }
+    int lastErrorNumber() override {
+        return errno;
+    }
 
     void sleep(std::chrono::milliseconds duration) override { std::this_thread::sleep_for(duration); }
 

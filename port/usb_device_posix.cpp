@@ -28,7 +28,9 @@ std::string nameOf(const Endpoint& e) {
     return text;
 }
 
-std::string usbError(const char* call, int r) { return std::string(call) + ": " + libusb_strerror(r); }
+std::string usbError(const char* call, int r) {
+    return std::string(call) + ": " + libusb_strerror(r);
+}
 
 // The first printer-class interface of the device with a bulk OUT endpoint, and its bulk IN endpoint.
 bool printerEndpoint(libusb_device* device, Endpoint& found) {
@@ -160,7 +162,8 @@ class LibusbLayer : public UsbDeviceLayer {
         int done = 0;
         // libusb takes 0 as no limit at all.
         const auto ms = static_cast<unsigned>(std::clamp<long long>(limit.count(), 1, 0x7FFFFFFF));
-        const int r = libusb_bulk_transfer(handle_, current_.in, buffer.data(), static_cast<int>(buffer.size()), &done, ms);
+        const int r =
+            libusb_bulk_transfer(handle_, current_.in, buffer.data(), static_cast<int>(buffer.size()), &done, ms);
         if (r == 0 || r == LIBUSB_ERROR_TIMEOUT) return static_cast<std::size_t>(std::max(done, 0));
         error_ = usbError("libusb_bulk_transfer", r);
         return std::nullopt;

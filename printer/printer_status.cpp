@@ -8,7 +8,9 @@ constexpr int kMaxNaksRunning = 3;
 // 95 × 95 two-character keys fit in 226 blocks of 40.
 constexpr int kMaxKeyBlocks = 256;
 
-bool bit(std::uint8_t b, int n) { return (b >> n) & 1; }
+bool bit(std::uint8_t b, int n) {
+    return (b >> n) & 1;
+}
 
 } // namespace
 
@@ -23,9 +25,8 @@ void describeRealTimeStatus(const std::array<std::optional<std::uint8_t>, 4>& s,
         r.paper = bit(*paper, 2) || bit(*paper, 3) ? "near-end" : "ok";
     if (!printer || !offline || !errors) return;
     const std::pair<bool, const char*> flags[] = {
-        {bit(*printer, 3), "offline"},       {bit(*offline, 2), "cover-open"},
-        {stoppedByPaperEnd, "paper-end-stop"}, {bit(*errors, 2), "mechanical"},
-        {bit(*errors, 3), "cutter"},          {bit(*errors, 5), "unrecoverable"},
+        {bit(*printer, 3), "offline"},         {bit(*offline, 2), "cover-open"}, {stoppedByPaperEnd, "paper-end-stop"},
+        {bit(*errors, 2), "mechanical"},       {bit(*errors, 3), "cutter"},      {bit(*errors, 5), "unrecoverable"},
         {bit(*errors, 6), "auto-recoverable"},
     };
     r.errors.emplace();

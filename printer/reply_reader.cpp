@@ -9,7 +9,9 @@ constexpr std::uint8_t kInfoHeader = 0x5F, kGraphicsHeader = 0x37;
 constexpr std::uint8_t kCapacityId = 0x30, kFreeId = 0x31, kKeysId = 0x72;
 constexpr std::uint8_t kLastBlock = 0x40, kMoreBlocks = 0x41;
 
-bool isStatusBlockStart(std::uint8_t b) { return (b & 0x93) == 0x10; }
+bool isStatusBlockStart(std::uint8_t b) {
+    return (b & 0x93) == 0x10;
+}
 
 // 1..20 decimal digits that fit 64 bits.
 std::optional<std::uint64_t> decimal(const std::string& digits) {
@@ -37,18 +39,26 @@ Request realTimeStatusRequest(int n) {
     return {{0x10, 0x04, static_cast<std::uint8_t>(n)}, Query::RealTimeStatus};
 }
 
-Request printerStatusRequest(int n) { return {{0x1D, 0x72, static_cast<std::uint8_t>(n)}, Query::PrinterStatus}; }
+Request printerStatusRequest(int n) {
+    return {{0x1D, 0x72, static_cast<std::uint8_t>(n)}, Query::PrinterStatus};
+}
 
 Request printerIdRequest(int n) {
     return {{0x1D, 0x49, static_cast<std::uint8_t>(n)}, n >= 65 ? Query::PrinterInfo : Query::PrinterId};
 }
 
-Request graphicsCapacityRequest() { return {{0x1D, 0x28, 0x4C, 0x02, 0x00, 0x30, 0x30}, Query::GraphicsCapacity}; }
-Request graphicsFreeRequest() { return {{0x1D, 0x28, 0x4C, 0x02, 0x00, 0x30, 0x33}, Query::GraphicsFree}; }
+Request graphicsCapacityRequest() {
+    return {{0x1D, 0x28, 0x4C, 0x02, 0x00, 0x30, 0x30}, Query::GraphicsCapacity};
+}
+Request graphicsFreeRequest() {
+    return {{0x1D, 0x28, 0x4C, 0x02, 0x00, 0x30, 0x33}, Query::GraphicsFree};
+}
 Request graphicsKeysRequest() {
     return {{0x1D, 0x28, 0x4C, 0x04, 0x00, 0x30, 0x40, 0x4B, 0x43}, Query::GraphicsKeys};
 }
-Request graphicsKeysHandshake(std::uint8_t reply) { return {{reply}, Query::GraphicsKeys}; }
+Request graphicsKeysHandshake(std::uint8_t reply) {
+    return {{reply}, Query::GraphicsKeys};
+}
 
 void ReplyReader::expect(Query query) {
     expected_ = query;
@@ -118,10 +128,14 @@ void ReplyReader::blockByte(std::uint8_t b) {
 void ReplyReader::finishBlock() {
     inBlock_ = false;
     Query q = Query::None;
-    if (blockHeader_ == kInfoHeader) q = Query::PrinterInfo;
-    else if (blockId_ == kCapacityId) q = Query::GraphicsCapacity;
-    else if (blockId_ == kFreeId) q = Query::GraphicsFree;
-    else if (blockId_ == kKeysId) q = Query::GraphicsKeys;
+    if (blockHeader_ == kInfoHeader)
+        q = Query::PrinterInfo;
+    else if (blockId_ == kCapacityId)
+        q = Query::GraphicsCapacity;
+    else if (blockId_ == kFreeId)
+        q = Query::GraphicsFree;
+    else if (blockId_ == kKeysId)
+        q = Query::GraphicsKeys;
     if (q == Query::None || q != expected_) {
         ++skippedBlocks_;
         strayBytes_ += 2 + blockData_.size() + (blockId_ ? 1 : 0);

@@ -80,7 +80,8 @@ struct FakeLineLayer : LineDeviceLayer {
     }
     std::size_t arrivedBy(std::uint32_t t) const {
         std::size_t n = 0;
-        while (n < incoming.size() && incoming[n].first <= t) ++n;
+        while (n < incoming.size() && incoming[n].first <= t)
+            ++n;
         return n;
     }
     std::size_t inputWaiting(DeviceHandle) override { return arrivedBy(now); }

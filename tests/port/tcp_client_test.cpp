@@ -193,10 +193,18 @@ TEST(TcpClientConnect, FailuresAfterTheSocketExistsCloseItAndTheNextConnectWorks
         {"non-blocking", [](FakeLayer& l) { l.nonBlockingFails = true; }, -1, false,
          systemError("non-blocking mode", 111)},
         {"connect start", [](FakeLayer& l) { l.connectFails = true; }, -1, false, systemError("connect", 111)},
-        {"select", [](FakeLayer& l) { l.waits = {{WaitStatus::Failed, 10022}}; }, -1, false,
-         systemError("connect", 10022)},
-        {"time-out", [](FakeLayer& l) { l.waits = {{WaitStatus::TimedOut, 0}}; }, 8, true, "connect: no answer within 3 s"},
-        {"refused: writable with SO_ERROR", [](FakeLayer& l) { l.soError = 111; }, 8, true, systemError("connect", 111)},
+        {"select",
+         [](FakeLayer& l) {
+             l.waits = {{WaitStatus::Failed, 10022}};
+         },
+         -1, false, systemError("connect", 10022)},
+        {"time-out",
+         [](FakeLayer& l) {
+             l.waits = {{WaitStatus::TimedOut, 0}};
+         },
+         8, true, "connect: no answer within 3 s"},
+        {"refused: writable with SO_ERROR", [](FakeLayer& l) { l.soError = 111; }, 8, true,
+         systemError("connect", 111)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -21,14 +21,23 @@ TEST(ReplyReader, PicksTheAnswerOutOfWhatArrivesInAnyPieces) {
         Query query;
         Bytes bytes;
         std::optional<std::uint8_t> byte; // a one-byte answer
-        std::string text;                  // or a block's text
-        bool status = false;               // kAsb kept as the latest status
+        std::string text;                 // or a block's text
+        bool status = false;              // kAsb kept as the latest status
     } cases[] = {
-        {"DLE EOT after XON, XOFF and an ASB", Query::RealTimeStatus, {0x11, 0x18, 0x40, 0x03, 0x00, 0x13, 0x16}, 0x16, "", true},
+        {"DLE EOT after XON, XOFF and an ASB",
+         Query::RealTimeStatus,
+         {0x11, 0x18, 0x40, 0x03, 0x00, 0x13, 0x16},
+         0x16,
+         "",
+         true},
         {"DLE EOT skips a GS r byte", Query::RealTimeStatus, {0x0C, 0x12}, 0x12},
         {"GS r takes no ASB", Query::PrinterStatus, {0x18, 0x40, 0x03, 0x00, 0x0F}, 0x0F, "", true},
         {"GS I 1 takes any byte", Query::PrinterId, {0x13, 0x37}, 0x37},
-        {"GS I 66 with an unasked block first", Query::PrinterInfo, Bytes{0x37, 0x30, '9', 0x00, 0x5F, 'T', 'e', 0x00}, {}, "Te"},
+        {"GS I 66 with an unasked block first",
+         Query::PrinterInfo,
+         Bytes{0x37, 0x30, '9', 0x00, 0x5F, 'T', 'e', 0x00},
+         {},
+         "Te"},
         {"an ASB never starts inside a block", Query::PrinterInfo, {0x5F, 0x10, 0x11, 0x00}, {}, "\x10\x11"},
         {"capacity", Query::GraphicsCapacity, {0x37, 0x30, '2', '6', '2', '1', '4', '4', 0x00}, {}, "262144"},
         {"nothing asked: no answer", Query::None, {0x12, 0x00, 0x5F, 'x', 0x00}},
@@ -62,8 +71,8 @@ TEST(ReplyReader, MalformedBlocksAreMarkedForTheHostToAskAgain) {
     } cases[] = {
         {Query::GraphicsCapacity, {0x37, 0x30, '1', 'x', 0x00}},
         {Query::GraphicsFree, {0x37, 0x31, 0x00}},
-        {Query::GraphicsFree, {0x37, 0x31, '9', '9', '9', '9', '9', '9', '9', '9', '9', '9', '9', '9', '9', '9', '9',
-                               '9', '9', '9', '9', '9', 0x00}},
+        {Query::GraphicsFree, {0x37, 0x31, '9', '9', '9', '9', '9', '9', '9', '9', '9', '9',
+                               '9',  '9',  '9', '9', '9', '9', '9', '9', '9', '9', 0x00}},
         {Query::GraphicsKeys, {0x37, 0x72, 0x40, 'A', 0x00}},
         {Query::GraphicsKeys, {0x37, 0x72, 0x42, 0x00}},
         {Query::GraphicsKeys, {0x37, 0x72, 0x40, 'A', 0x7F, 0x00}},
@@ -148,7 +157,11 @@ TEST(PrinterStatus, AnswersBecomeTheirMeaningsAndASilentPrinterIsAskedNothingMor
         {{0x12, 0x12, 0x12, 0x12}, true, "ok", "closed", {}},
         {{0x1A, 0x16, 0x12, 0x1E}, false, "near-end", "open", {"offline", "cover-open"}},
         {{0x1A, 0x32, 0x12, 0x12}, false, "end", "closed", {"offline", "paper-end-stop"}},
-        {{0x1A, 0x52, 0x6C, 0x7E}, false, "end", "closed", {"offline", "mechanical", "cutter", "unrecoverable", "auto-recoverable"}},
+        {{0x1A, 0x52, 0x6C, 0x7E},
+         false,
+         "end",
+         "closed",
+         {"offline", "mechanical", "cutter", "unrecoverable", "auto-recoverable"}},
     };
     for (const auto& k : cases) {
         PrinterStatusReport r;

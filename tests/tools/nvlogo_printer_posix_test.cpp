@@ -2,10 +2,10 @@
 
 #include "base/file_io.h"
 #include "cli/nvlogo.h"
-#include "support/test_paths.h"
 #include "printer/logo_files.h"
 #include "support/bmp_writer.h"
 #include "support/loopback_printer_posix.h"
+#include "support/test_paths.h"
 #include "tools/nvlogo_printer/virtual_printer.h"
 
 #include <gtest/gtest.h>
@@ -22,11 +22,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
-#include <atomic>
 #include <filesystem>
 #include <mutex>
 #include <sstream>
@@ -390,9 +390,10 @@ TEST(NvlogoStatus, ReportsThePrintersSettingsAndWhatItIs) {
         std::vector<std::string> options;
         std::vector<std::string> reported;
     } cases[] = {
-        {{}, {R"("answers": true, "online": true, "paper": "ok", "cover": "closed", "errors": [], "maker": "Tessera", )"
-              R"("model": "Virtual 80", "firmware": ")",
-              R"(, "nv_graphics": {"capacity": 262144, "free": 262144, "keys": []}})"}},
+        {{},
+         {R"("answers": true, "online": true, "paper": "ok", "cover": "closed", "errors": [], "maker": "Tessera", )"
+          R"("model": "Virtual 80", "firmware": ")",
+          R"(, "nv_graphics": {"capacity": 262144, "free": 262144, "keys": []}})"}},
         {{"--paper", "near-end", "--cover", "open", "--graphics-capacity", "1000", "--model", "graphics"},
          {R"("online": false, "paper": "near-end", "cover": "open", "errors": ["offline", "cover-open"])",
           R"("nv_graphics": {"capacity": 1000, "free": 1000, "keys": []})"}},

@@ -113,15 +113,18 @@ void serveConnection(const Shared& shared, net::Socket fd, const std::string& na
             bool dataReady = false, stopped = false;
             // A key-list block waits for the host's ACK, NAK or CAN, but not for ever.
             const auto waited = std::chrono::steady_clock::now() - silentSince;
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(VirtualPrinter::kHandshakeWait - waited);
-            const int w = net::waitReadable(fd, shared.stop, printer.awaitingHost() ? static_cast<int>(std::max<long long>(left.count(), 0)) : -1,
-                                            dataReady, stopped);
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(VirtualPrinter::kHandshakeWait - waited);
+            const int w = net::waitReadable(
+                fd, shared.stop, printer.awaitingHost() ? static_cast<int>(std::max<long long>(left.count(), 0)) : -1,
+                dataReady, stopped);
             if (w < 0) {
                 end = "failed: " + net::lastError("poll");
                 break;
             }
             if (w == 0) {
-                if (printer.awaitingHost() && std::chrono::steady_clock::now() - silentSince >= VirtualPrinter::kHandshakeWait)
+                if (printer.awaitingHost() &&
+                    std::chrono::steady_clock::now() - silentSince >= VirtualPrinter::kHandshakeWait)
                     printer.hostSilent();
                 continue;
             }

@@ -299,8 +299,7 @@ void VirtualPrinter::printImage(int number, std::uint8_t scaling) {
         return;
     }
     if (config_.paper == PaperState::End || config_.coverOpen) {
-        host_.log("FS p " + what + ": " + (config_.coverOpen ? "the cover is open" : "no paper") +
-                  ", nothing printed");
+        host_.log("FS p " + what + ": " + (config_.coverOpen ? "the cover is open" : "no paper") + ", nothing printed");
         return;
     }
     const int k = scaling & 0x03;
@@ -345,7 +344,10 @@ std::array<std::uint8_t, 4> VirtualPrinter::automaticStatus() const {
     const bool end = config_.paper == PaperState::End;
     return {static_cast<std::uint8_t>(0x10 | (offline() ? 0x08 : 0) | (config_.coverOpen ? 0x20 : 0)),
             static_cast<std::uint8_t>(error_ ? 0x40 : 0),
-            static_cast<std::uint8_t>(end ? 0x0F : config_.paper == PaperState::NearEnd ? 0x03 : 0), 0x00};
+            static_cast<std::uint8_t>(end                                    ? 0x0F
+                                      : config_.paper == PaperState::NearEnd ? 0x03
+                                                                             : 0),
+            0x00};
 }
 
 void VirtualPrinter::setError(const std::string& why) {
@@ -382,7 +384,8 @@ void VirtualPrinter::realTimeStatus(std::uint8_t n) {
     if (!answers(what)) return;
     std::uint8_t b = 0x12;
     if (n == 1 && offline()) b |= 0x08;
-    if (n == 2) b |= (config_.coverOpen ? 0x04 : 0) | (config_.paper == PaperState::End ? 0x20 : 0) | (error_ ? 0x40 : 0);
+    if (n == 2)
+        b |= (config_.coverOpen ? 0x04 : 0) | (config_.paper == PaperState::End ? 0x20 : 0) | (error_ ? 0x40 : 0);
     if (n == 3 && error_) b |= 0x40;
     if (n == 4) b = config_.paper == PaperState::End ? 0x7E : config_.paper == PaperState::NearEnd ? 0x1E : 0x12;
     host_.log(what + " answered " + hex(b));
@@ -396,7 +399,8 @@ void VirtualPrinter::statusRequest(std::uint8_t n) {
     // The confirmation of a transfer: an error must not look like a processed stream.
     if (error_) return host_.log(what + " not answered: auto-recoverable error");
     std::uint8_t b = 0x00; // the drawer (n 2) is always closed
-    if (n == 1 || n == 49) b = config_.paper == PaperState::End ? 0x0F : config_.paper == PaperState::NearEnd ? 0x03 : 0;
+    if (n == 1 || n == 49)
+        b = config_.paper == PaperState::End ? 0x0F : config_.paper == PaperState::NearEnd ? 0x03 : 0;
     host_.log(what + " answered " + hex(b));
     reply({b});
 }
@@ -450,8 +454,8 @@ std::size_t VirtualPrinter::skipGraphics(std::span<const std::uint8_t> bytes) {
 
 void VirtualPrinter::graphicsCommand() {
     state_ = State::Command;
-    const std::string name = lengthBytes_ == 4 ? std::string("GS 8 L")
-                                               : "GS ( " + std::string(1, static_cast<char>(graphicsFunction_));
+    const std::string name =
+        lengthBytes_ == 4 ? std::string("GS 8 L") : "GS ( " + std::string(1, static_cast<char>(graphicsFunction_));
     const std::string skipped = " skipped (" + std::to_string(bodyLength_) + " parameter bytes)";
     const bool queryFamily = graphicsFunction_ == 'L' && lengthBytes_ == 2 && params_[0] == 0x30;
     const bool capacity = queryFamily && bodyLength_ == 2 && (params_[1] == 0x30 || params_[1] == 0x33);
@@ -459,8 +463,8 @@ void VirtualPrinter::graphicsCommand() {
     if (graphicsFunction_ == 'L' && config_.model == PrinterModel::BitImage)
         return host_.log(name + skipped + ": this model has no NV graphics");
     if (!capacity && !keys) return host_.log(name + skipped + ": not supported");
-    const std::string what = capacity ? (params_[1] == 0x30 ? "NV graphics capacity" : "NV graphics free capacity")
-                                      : "NV graphics key list";
+    const std::string what =
+        capacity ? (params_[1] == 0x30 ? "NV graphics capacity" : "NV graphics free capacity") : "NV graphics key list";
     if (!answers(what)) return;
     if (capacity) {
         // Nothing can be stored in NV graphics yet, so all of it is free.
