@@ -26,6 +26,7 @@ int runNvlogo(int argc, const char* const* argv, std::ostream& out, std::ostream
     cli::setupSend(app, ctx);
     cli::setupPreview(app, ctx);
     cli::setupPrinters(app, ctx);
+    cli::setupStatus(app, ctx);
 
     // The parser would only say that a command is required; name what was given instead.
     if (argc >= 2) {

@@ -104,6 +104,36 @@ LinePort* PortDispatcher::linePort(PortKind kind) const {
     }
 }
 
+Result<std::size_t> PortDispatcher::read(std::span<std::uint8_t> buffer, std::chrono::milliseconds timeout) {
+    if (kind_ == PortKind::Network) {
+        if (!ports_.network) return ioError("no network port");
+        return ports_.network->read(buffer, timeout);
+    }
+    if (LinePort* port = linePort(kind_)) return port->read(buffer, timeout);
+    return ioError("an installed printer passes no answers back");
+}
+
+Status PortDispatcher::drain(std::chrono::milliseconds limit) {
+    LinePort* port = linePort(kind_);
+    return port ? port->drain(limit) : Status{};
+}
+
+void PortDispatcher::ClosePort() {
+    if (kind_ == PortKind::Driver) {
+        CloseDriver();
+    } else if (kind_ == PortKind::Network) {
+        if (ports_.network) ports_.network->close();
+    } else if (LinePort* port = linePort(kind_)) {
+        port->close();
+    }
+}
+
+std::string PortDispatcher::portError() const {
+    if (kind_ == PortKind::Network) return ports_.network ? ports_.network->lastError() : std::string();
+    if (const LinePort* port = linePort(kind_)) return port->lastError();
+    return ports_.spooler ? ports_.spooler->lastError() : std::string();
+}
+
 int PortDispatcher::FinishPort() {
     if (kind_ == PortKind::Network) {
         if (!ports_.network) return -1;

@@ -3,6 +3,9 @@
 
 #include "port/usb_printer.h"
 
+#include "port/overlapped_read.h"
+#include "port/system_error.h"
+
 #include <windows.h>
 #include <setupapi.h>
 
@@ -87,7 +90,10 @@ class SetupApiLayer : public UsbDeviceLayer {
 
     bool probe(const UsbInterface& device) override {
         HANDLE h = CreateFileA(device.path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return false;
+        if (h == INVALID_HANDLE_VALUE) {
+            error_ = systemError("CreateFileA", static_cast<int>(GetLastError()));
+            return false;
+        }
         CloseHandle(h);
         return true;
     }
@@ -97,7 +103,10 @@ class SetupApiLayer : public UsbDeviceLayer {
         const std::string path = device.path + CUsbPrinter::kPathSuffix;
         HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                FILE_FLAG_OVERLAPPED, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return false;
+        if (h == INVALID_HANDLE_VALUE) {
+            error_ = systemError("CreateFileA", static_cast<int>(GetLastError()));
+            return false;
+        }
         handle_ = h;
         // A printer-class device ignores them; set as the device has always been given them.
         COMMTIMEOUTS timeouts{};
@@ -146,6 +155,14 @@ class SetupApiLayer : public UsbDeviceLayer {
         if (handle_ != INVALID_HANDLE_VALUE) PurgeComm(handle_, 0x0F);
     }
 
+    // The printer class driver hands the bulk IN endpoint's data to ReadFile on the same handle.
+    std::optional<std::size_t> readPiece(std::span<std::uint8_t> buffer, std::chrono::milliseconds limit) override {
+        if (handle_ == INVALID_HANDLE_VALUE) return std::nullopt;
+        return readOverlapped(handle_, buffer, limit, error_);
+    }
+
+    std::string lastError() const override { return error_; }
+
   private:
     HMODULE library_ = nullptr;
     bool ready_ = false;
@@ -154,6 +171,7 @@ class SetupApiLayer : public UsbDeviceLayer {
     GetDetailFn getDetail_ = nullptr;
     DestroyListFn destroyList_ = nullptr;
     HANDLE handle_ = INVALID_HANDLE_VALUE;
+    std::string error_;
 };
 
 } // namespace

@@ -78,6 +78,7 @@ part ctest
 part xcheck
 part winsock
 part serial
+part read-paths
 part gui
 part printer-exe
 

@@ -69,10 +69,34 @@ int main(int argc, char** argv) {
                    "NV memory in bytes; each image takes its data plus 4 (default " +
                        std::to_string(o.printer.capacity) + ")")
         ->option_text("BYTES");
+    app.add_option("--model", o.printer.model,
+                   "What it understands: both (NV bit images and NV graphics queries; the default), bit-image, "
+                   "graphics, or mute (takes both, answers nothing)")
+        ->transform(tessera::cli::oneOfWords({{"both", static_cast<long long>(PrinterModel::Both)},
+                                              {"bit-image", static_cast<long long>(PrinterModel::BitImage)},
+                                              {"graphics", static_cast<long long>(PrinterModel::Graphics)},
+                                              {"mute", static_cast<long long>(PrinterModel::Mute)}}))
+        ->option_text("both|bit-image|graphics|mute");
+    app.add_option("--paper", o.printer.paper,
+                   "What its status answers say of the paper: ok (default), near-end or end; at the end nothing "
+                   "prints")
+        ->transform(tessera::cli::oneOfWords({{"ok", static_cast<long long>(PaperState::Ok)},
+                                              {"near-end", static_cast<long long>(PaperState::NearEnd)},
+                                              {"end", static_cast<long long>(PaperState::End)}}))
+        ->option_text("ok|near-end|end");
+    app.add_option("--cover", o.printer.coverOpen,
+                   "Its cover: closed (default) or open; while it is open nothing prints")
+        ->transform(tessera::cli::oneOfWords({{"closed", 0}, {"open", 1}}))
+        ->option_text("closed|open");
+    app.add_option("--graphics-capacity", o.printer.graphicsCapacity,
+                   "NV graphics memory in bytes, for the capacity answers (default " +
+                       std::to_string(o.printer.graphicsCapacity) + ")")
+        ->option_text("BYTES");
     auto* closeOpt = app.add_option("--close-after", closeAfter, "Reset each connection after receiving BYTES")
                          ->option_text("BYTES");
     auto* stallOpt =
-        app.add_option("--stall-after", stallAfter, "Stop reading each connection after BYTES")->option_text("BYTES");
+        app.add_option("--stall-after", stallAfter, "Stop reading, and so answering, each connection after BYTES")
+            ->option_text("BYTES");
     app.add_flag("--refuse", o.refuse, "Accept every connection and reset it at once");
     CLI::App* decode = app.add_subcommand("decode", "Write image-001.png etc. for the images of a .bit or .txt file");
     std::string decodePath, decodeOut;
@@ -93,6 +117,7 @@ int main(int argc, char** argv) {
         std::cerr << "nvlogo-printer: --listen, --nv and --out are required (see --help)" << std::endl;
         return 2;
     }
+    o.printer.firmware = TESSERA_VERSION;
     if (closeOpt->count()) o.closeAfter = closeAfter;
     if (stallOpt->count()) o.stallAfter = stallAfter;
     return runServer(o, std::cout, std::cerr);
