@@ -27,7 +27,7 @@ inline constexpr const char* kExitStatusHelp =
 
 // What the transfer commands' result lines mean, and their exit statuses.
 inline constexpr const char* kTransferHelp =
-    "Each printer gets one line: \"PORT: uploaded 3 logos, 15692 bytes, confirmed\" when the printer said it\n"
+    "Each printer gets one line: \"PORT: uploaded 3 logos, 15689 bytes, confirmed\" when the printer said it\n"
     "processed every byte (GS r 1 answered within 5 s plus 1 s per 10 KB of the stream), \"..., not confirmed:\n"
     "why\" when it cannot answer (exit 0 unless --confirm required), or \"PORT: what failed\" on stderr: offline\n"
     "(nothing is sent), paper at its end or cover open (print sends nothing), an error the printer reports, or\n"

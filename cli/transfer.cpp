@@ -261,13 +261,13 @@ int runTransfers(Context& ctx, const std::vector<PortTarget>& targets, const Tra
 CLI::Option* addConfirmOption(CLI::App& app, ConfirmMode& mode) {
     return app
         .add_option("--confirm", mode,
-                    "auto (default): ask the printer, before the stream, whether it is online and, after it, "
-                    "whether it processed every byte, and say so where it cannot answer; required: send nothing "
-                    "to a printer that cannot answer; off: the stream alone, unconfirmed")
+                    "Confirmation with the printer: auto (default) asks it, before the stream, whether it is online "
+                    "and, after it, whether it processed every byte, and says so where it cannot answer; required "
+                    "sends nothing to a printer that cannot answer; off sends the stream alone, unconfirmed")
         ->transform(oneOfWords({{"auto", static_cast<long long>(ConfirmMode::Auto)},
                                 {"required", static_cast<long long>(ConfirmMode::Required)},
                                 {"off", static_cast<long long>(ConfirmMode::Off)}}))
-        ->option_text("auto|required|off");
+        ->option_text("MODE");
 }
 
 } // namespace tessera::cli
