@@ -42,7 +42,8 @@ class PortDispatcher : public ByteSink, public ReplySource {
     int SendBytes(const std::uint8_t* bytes, std::size_t count);
     int FinishPort();
     // Closes the current port without the finishing bytes (nor the USB printer's last byte), for an exchange
-    // that must send nothing but its own requests: a status query, a transfer stopped before its stream. The printer driver's document is ended as by CloseDriver.
+    // that must send nothing but its own requests: a status query, a transfer stopped before its stream. The
+    // printer driver's document is ended as by CloseDriver.
     void ClosePort();
     // The current port's account of its last failure, naming the call ("connect: Connection refused");
     // empty when it has none.

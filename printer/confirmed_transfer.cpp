@@ -28,8 +28,10 @@ std::string joined(const std::vector<std::string>& parts) {
 // The error status (DLE EOT 3) in words.
 std::vector<std::string> errorWords(std::uint8_t errors) {
     std::vector<std::string> words;
-    const std::pair<int, const char*> bits[] = {
-        {2, "a mechanical error"}, {3, "a cutter error"}, {5, "an unrecoverable error"}, {6, "an auto-recoverable error"}};
+    const std::pair<int, const char*> bits[] = {{2, "a mechanical error"},
+                                                {3, "a cutter error"},
+                                                {5, "an unrecoverable error"},
+                                                {6, "an auto-recoverable error"}};
     for (const auto& [n, word] : bits)
         if (bit(errors, n)) words.push_back(word);
     return words;
@@ -50,8 +52,9 @@ std::string failureText(TransferOutcome outcome, CNVUploadCtrl& ctrl, const Port
         return why.empty() ? "the port cannot be opened" : why;
     case TransferOutcome::WriteFailed:
         if (!why.empty()) return "transfer failed: " + why;
-        return "transfer failed: " + (ctrl.lastError().message.empty() ? std::string("the printer did not take the data")
-                                                                         : ctrl.lastError().message);
+        return "transfer failed: " + (ctrl.lastError().message.empty()
+                                          ? std::string("the printer did not take the data")
+                                          : ctrl.lastError().message);
     case TransferOutcome::FinishFailed:
         return std::string(ctrl.dispatcher().currentKind() == PortKind::Network
                                ? "the printer did not take the whole transfer"
@@ -132,7 +135,8 @@ TransferReport Confirmation::run() {
         const TransferResult r = runTransfer(ctrl_, settings_, [this](CNVUploadCtrl&) { return stream(); });
         if (!r.ok()) return fail(failureText(r.outcome, ctrl_, settings_), End::Leave);
         report_.kind = Kind::NotConfirmed;
-        if (!canRead) report_.message = options_.portName + " cannot carry the printer's answers";
+        if (options_.mode == ConfirmMode::Auto)
+            report_.message = options_.portName + " cannot carry the printer's answers";
         return report_;
     }
     if (!canRead) {
@@ -205,8 +209,7 @@ TransferReport Confirmation::afterStream() {
         if (!online) return fail("the printer stopped answering" + after, End::Close);
         return fail(followUp(*online, after), End::Finish);
     }
-    if (ctrl_.FinishPort() != 0)
-        return fail(failureText(TransferOutcome::FinishFailed, ctrl_, settings_), End::Leave);
+    if (ctrl_.FinishPort() != 0) return fail(failureText(TransferOutcome::FinishFailed, ctrl_, settings_), End::Leave);
     report_.kind = Kind::Confirmed;
     return report_;
 }
@@ -217,7 +220,8 @@ std::string Confirmation::followUp(std::uint8_t online, const std::string& after
         return "the printer reports " + joined(errorWords(*errors)) + after;
     if (bit(online, 3)) return "the printer went offline" + after;
     char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.1f s", static_cast<double>(confirmationBound(report_.streamBytes).count()) / 1000);
+    std::snprintf(seconds, sizeof seconds, "%.1f s",
+                  static_cast<double>(confirmationBound(report_.streamBytes).count()) / 1000);
     return "the printer did not confirm the transfer within " + std::string(seconds) + after;
 }
 

@@ -147,8 +147,8 @@ TEST(NvlogoSerial, BaudAndFlowReachTheLine) {
 
     PtyPrinter other;
     other.start();
-    ASSERT_EQ(nvlogo({"print", "--confirm", "off", "--baud", "2400", "--flow", "xonxoff", "--port", other.path()}).status,
-              0);
+    ASSERT_EQ(
+        nvlogo({"print", "--confirm", "off", "--baud", "2400", "--flow", "xonxoff", "--port", other.path()}).status, 0);
     const termios slow = other.settings();
     EXPECT_NE(slow.c_iflag & IXON, 0u);
     EXPECT_EQ(::cfgetospeed(&slow), static_cast<speed_t>(B2400));
@@ -166,7 +166,8 @@ TEST(NvlogoSerial, APrinterThatStopsReadingFailsWithinTheBound) {
 }
 
 TEST(NvlogoSerial, APrinterThatAnswersConfirmsOrRefusesToPrint) {
-    const Bytes dle1 = {0x10, 0x04, 0x01}, dle2 = {0x10, 0x04, 0x02}, dle4 = {0x10, 0x04, 0x04}, gsr = {0x1D, 0x72, 0x01};
+    const Bytes dle1 = {0x10, 0x04, 0x01}, dle2 = {0x10, 0x04, 0x02}, dle4 = {0x10, 0x04, 0x04},
+                gsr = {0x1D, 0x72, 0x01};
     const Bytes stream = saved({example("line-drawing.bmp")}, Threshold, 5);
     Bytes confirmed = dle1;
     confirmed.insert(confirmed.end(), stream.begin(), stream.end());

@@ -58,7 +58,7 @@ TEST(NvlogoTransfer, UnconfirmedEachCommandDeliversItsStreamThenStatusBackOff) {
     {
         LoopbackPrinter printer;
         Outcome r = nvlogo({"upload", "--confirm", "off", "-H", "error-diffusion", "-b", "7", "--port", at(printer),
-                             logos[0], logos[1]});
+                            logos[0], logos[1]});
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.out, at(printer) + ": uploaded 2 logos, " + std::to_string(saved(logos, ErrorDiffusion, 7).size()) +
                              " bytes\n");
@@ -73,8 +73,9 @@ TEST(NvlogoTransfer, UnconfirmedEachCommandDeliversItsStreamThenStatusBackOff) {
     }
     {
         LoopbackPrinter printer;
-        ASSERT_EQ(nvlogo({"print", "--confirm", "off", "--range", "2-4", "--scale", "double", "--port", at(printer)}).status,
-                  0);
+        ASSERT_EQ(
+            nvlogo({"print", "--confirm", "off", "--range", "2-4", "--scale", "double", "--port", at(printer)}).status,
+            0);
         EXPECT_EQ(printer.connections()[0], withFinish({0x1C, 0x70, 2, 0x33, 0x1C, 0x70, 3, 0x33, 0x1C, 0x70, 4, 0x33,
                                                         0x1D, 0x56, 0x42, 0x01}));
     }
@@ -111,8 +112,9 @@ TEST(NvlogoTransfer, SendTakesBitFilesAsTheyAreAndTextFilesAsTheBytesTheySpell) 
     EXPECT_EQ(raw.connections()[0], withFinish(*text));
 
     LoopbackPrinter empty;
-    ASSERT_EQ(nvlogo({"send", "--confirm", "off", "--raw", "--port", at(empty), test::writeTempFile("empty.bit", {})}).status,
-              0);
+    ASSERT_EQ(
+        nvlogo({"send", "--confirm", "off", "--raw", "--port", at(empty), test::writeTempFile("empty.bit", {})}).status,
+        0);
     EXPECT_EQ(empty.connections()[0], withFinish({}));
 }
 
@@ -215,7 +217,9 @@ TEST(NvlogoTransfer, APrinterThatNeverAnswersIsNotConfirmedOrSentNothing) {
     } rows[] = {
         {"auto", 0, withFinish(stream),
          ": uploaded 1 logo, " + size + " bytes, not confirmed: the printer does not answer status requests\n"},
-        {"required", 1, {0x10, 0x04, 0x01},
+        {"required",
+         1,
+         {0x10, 0x04, 0x01},
          ": nothing sent, --confirm required: the printer does not answer status requests\n"},
     };
     for (const auto& row : rows) {

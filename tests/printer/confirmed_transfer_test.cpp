@@ -38,8 +38,8 @@ Sent transfer(ConfirmMode mode, std::deque<Bytes> answers, bool print = false) {
     CNVUploadCtrl ctrl(PortSet{nullptr, nullptr, nullptr, &usb, nullptr}, noSleep);
     PortSettings settings;
     settings.portName = "USB";
-    const TransferReport r = runConfirmedTransfer(
-        ctrl, settings, [](CNVUploadCtrl& c) { return c.eraseNvImages(); }, {mode, print, "usb", {}});
+    const TransferReport r = runConfirmedTransfer(ctrl, settings, [](CNVUploadCtrl& c) { return c.eraseNvImages(); },
+                                                  {mode, print, "usb", {}});
     return {r, layer.all()};
 }
 
@@ -59,18 +59,37 @@ TEST(ConfirmedTransfer, EachAnswerOverUsbGivesItsBytesAndResult) {
         Bytes bytes;
     } rows[] = {
         {ConfirmMode::Auto, false, {{0x12}, {0x00}}, Kind::Confirmed, "", cat({dle1, kErase, gsr, finish})},
-        {ConfirmMode::Required, true, {{0x12}, {0x12}, {0x12}, {0x00}}, Kind::Confirmed, "",
+        {ConfirmMode::Required,
+         true,
+         {{0x12}, {0x12}, {0x12}, {0x00}},
+         Kind::Confirmed,
+         "",
          cat({dle1, dle2, dle4, kErase, gsr, finish})},
-        {ConfirmMode::Auto, false, {}, Kind::NotConfirmed, "the printer does not answer status requests",
+        {ConfirmMode::Auto,
+         false,
+         {},
+         Kind::NotConfirmed,
+         "the printer does not answer status requests",
          cat({dle1, kErase, finish})},
-        {ConfirmMode::Required, false, {}, Kind::Failed,
-         "nothing sent, --confirm required: the printer does not answer status requests", dle1},
-        {ConfirmMode::Auto, false, {{0x1A}, {0x36}, {0x52}}, Kind::Failed,
+        {ConfirmMode::Required,
+         false,
+         {},
+         Kind::Failed,
+         "nothing sent, --confirm required: the printer does not answer status requests",
+         dle1},
+        {ConfirmMode::Auto,
+         false,
+         {{0x1A}, {0x36}, {0x52}},
+         Kind::Failed,
          "the printer is offline: the cover is open, the paper is at its end and it reports an auto-recoverable "
          "error",
          cat({dle1, dle2, dle3})},
-        {ConfirmMode::Auto, true, {{0x12}, {0x16}, {0x72}}, Kind::Failed,
-         "nothing printed: the cover is open and the paper is at its end", cat({dle1, dle2, dle4})},
+        {ConfirmMode::Auto,
+         true,
+         {{0x12}, {0x16}, {0x72}},
+         Kind::Failed,
+         "nothing printed: the cover is open and the paper is at its end",
+         cat({dle1, dle2, dle4})},
     };
     for (const auto& row : rows) {
         const Sent s = transfer(row.mode, row.answers, row.print);

@@ -74,7 +74,8 @@ class FakeUsbLayer : public UsbDeviceLayer {
         opened.clear();
         ++closes;
     }
-    std::optional<std::size_t> writePiece(std::span<const std::uint8_t> piece, std::chrono::milliseconds limit) override {
+    std::optional<std::size_t> writePiece(std::span<const std::uint8_t> piece,
+                                          std::chrono::milliseconds limit) override {
         std::lock_guard l(m);
         const int index = static_cast<int>(pieces.size());
         pieces.emplace_back(piece.begin(), piece.end());

@@ -405,15 +405,16 @@ TEST(NvlogoWithVirtualPrinter, EachPrinterConfirmsOrFailsOnItsOwn) {
     EXPECT_LT(std::chrono::steady_clock::now() - t0, 9s);
     for (std::size_t i = 0; i < std::size(rows); ++i) {
         const bool failed = rows[i].line.find(" bytes, ") == std::string::npos;
-        const std::string line = (failed ? "nvlogo: 127.0.0.1:" : "127.0.0.1:") +
-                                 std::to_string(servers[i]->port) + rows[i].line;
+        const std::string line =
+            (failed ? "nvlogo: 127.0.0.1:" : "127.0.0.1:") + std::to_string(servers[i]->port) + rows[i].line;
         EXPECT_NE(output.find(line), std::string::npos) << line << output;
         servers[i]->stop();
     }
     EXPECT_EQ(slurp(files.nv), expected);
 
     Server mute(files.args({"--model", "mute"}));
-    EXPECT_EQ(nvlogo({"erase", "--confirm", "required", "--port", "127.0.0.1:" + std::to_string(mute.port)}, &output), 1);
+    EXPECT_EQ(nvlogo({"erase", "--confirm", "required", "--port", "127.0.0.1:" + std::to_string(mute.port)}, &output),
+              1);
     EXPECT_NE(output.find(": nothing sent, --confirm required: the printer does not answer status requests"),
               std::string::npos)
         << output;
