@@ -1,10 +1,11 @@
 // The USB printer's logic against a scripted device layer: which devices are taken, the pieces, the bytes at
-// the end of a transfer for each family, a piece failing in the middle, and the reconnect thread.
+// the end of a transfer for each family, a piece failing in the middle, the reconnect thread, and a transfer
+// confirmed through it.
 
 #include "port/usb_printer.h"
 
 #include "port/port_dispatcher.h"
-#include "support/fake_usb_layer.h"
+#include "printer/confirmed_transfer.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +23,103 @@ const std::string kA702 = "\\\\?\\usb#vid_0525&pid_a702#5&77#{28d78fad-5a12-11d1
 const std::string k811E = "\\\\?\\usb#vid_0fe6&pid_811e#6&9#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}";
 const std::string kOther = "\\\\?\\usb#vid_04b8&pid_0202#7&1#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}";
 
-using test::FakeUsbLayer;
+class FakeUsbLayer : public UsbDeviceLayer {
+  public:
+    // Everything a test changes while the reconnect thread may run goes through the mutex.
+    mutable std::mutex m;
+    std::vector<UsbInterface> devices;
+    std::vector<std::string> refuse; // paths whose probe or open fails
+    bool loadOk = true;
+    bool isLoaded = false;
+    bool legacyPlatform = false;
+    std::string opened;
+    std::vector<Bytes> pieces;
+    std::vector<std::chrono::milliseconds> limits;
+    int failPiece = -1; // this piece (0-based, counted over the layer's life) fails
+    int presentCalls = 0, purges = 0, closes = 0, unloads = 0;
+
+    static UsbInterface byPath(const std::string& p) { return {p, 0, 0, false}; }
+    static UsbInterface byIds(std::uint16_t v, std::uint16_t p) { return {"1-" + std::to_string(v), v, p, true}; }
+
+    bool load() override {
+        std::lock_guard l(m);
+        isLoaded = loadOk;
+        return loadOk;
+    }
+    void unload() override {
+        std::lock_guard l(m);
+        isLoaded = false;
+        ++unloads;
+    }
+    bool loaded() const override {
+        std::lock_guard l(m);
+        return isLoaded;
+    }
+    bool legacy() const override { return legacyPlatform; }
+    std::vector<UsbInterface> present() override {
+        std::lock_guard l(m);
+        ++presentCalls;
+        return devices;
+    }
+    bool refused(const std::string& p) const { return std::find(refuse.begin(), refuse.end(), p) != refuse.end(); }
+    bool probe(const UsbInterface& d) override {
+        std::lock_guard l(m);
+        return !refused(d.path);
+    }
+    bool open(const UsbInterface& d) override {
+        std::lock_guard l(m);
+        if (refused(d.path)) return false;
+        opened = d.path;
+        return true;
+    }
+    bool isOpen() const override {
+        std::lock_guard l(m);
+        return !opened.empty();
+    }
+    void close() override {
+        std::lock_guard l(m);
+        opened.clear();
+        ++closes;
+    }
+    std::optional<std::size_t> writePiece(std::span<const std::uint8_t> piece, std::chrono::milliseconds limit) override {
+        std::lock_guard l(m);
+        const int index = static_cast<int>(pieces.size());
+        pieces.emplace_back(piece.begin(), piece.end());
+        limits.push_back(limit);
+        if (index == failPiece) return std::nullopt;
+        requests += piece.size() == 3 && (piece[0] == 0x10 || piece[0] == 0x1D); // DLE EOT n, GS r n
+        return piece.size();
+    }
+    void purge() override {
+        std::lock_guard l(m);
+        ++purges;
+    }
+    std::deque<Bytes> answers; // one bulk IN transfer each; none: the read times out
+    bool noAnswerChannel = false;
+    bool answersRequests = false; // like a printer: an answer only once a status request was written
+    int requests = 0;
+    std::optional<std::size_t> readPiece(std::span<std::uint8_t> b, std::chrono::milliseconds limit) override {
+        if (noAnswerChannel) return std::nullopt;
+        if (answers.empty() || (answersRequests && requests == 0)) {
+            std::this_thread::sleep_for(std::min(limit, 10ms)); // a reader polling to its deadline must not spin
+            return 0;
+        }
+        requests -= answersRequests;
+        const std::size_t n = std::min(b.size(), answers.front().size());
+        std::copy_n(answers.front().begin(), n, b.begin());
+        answers.pop_front();
+        return n;
+    }
+    std::string lastError() const override { return noAnswerChannel ? "read: no bulk IN endpoint" : ""; }
+
+    Bytes all() const {
+        std::lock_guard l(m);
+        Bytes out;
+        for (const Bytes& p : pieces)
+            out.insert(out.end(), p.begin(), p.end());
+        return out;
+    }
+};
 
 struct UsbTest : ::testing::Test {
     FakeUsbLayer layer;
@@ -208,6 +305,43 @@ TEST_F(UsbTest, AnswersComeFromTheAnswerChannelAndALongTransferIsKeptForTheNextR
     usb.setTrailingByte(false);
     usb.closeDevice();
     EXPECT_TRUE(layer.all().empty());
+}
+
+// Each way the printer answers a confirmed transfer: what is sent before, after or instead of the stream.
+TEST(UsbConfirmation, EachAnswerGivesItsBytesAndResult) {
+    const Bytes erase = {0x1C, 0x65, 0x1C, 0x70, 0xE8, 0x30, 0x1D, 0x56, 0x42, 0x01}, dle1 = {0x10, 0x04, 0x01},
+                gsr = {0x1D, 0x72, 0x01}, finish = {0x1D, 0x61, 0x00, 0x00};
+    auto cat = [](std::initializer_list<Bytes> parts) {
+        Bytes all;
+        for (const Bytes& p : parts)
+            all.insert(all.end(), p.begin(), p.end());
+        return all;
+    };
+    const struct {
+        ConfirmMode mode;
+        std::deque<Bytes> answers;
+        TransferResultKind kind;
+        Bytes bytes;
+    } rows[] = {
+        {ConfirmMode::Off, {}, TransferResultKind::NotConfirmed, cat({erase, finish})},
+        {ConfirmMode::Auto, {{0x12}, {0x00}}, TransferResultKind::Confirmed, cat({dle1, erase, gsr, finish})},
+        {ConfirmMode::Auto, {}, TransferResultKind::NotConfirmed, cat({dle1, erase, finish})},
+        {ConfirmMode::Required, {}, TransferResultKind::Failed, dle1}, // not even the device's last byte
+    };
+    for (const auto& row : rows) {
+        FakeUsbLayer layer;
+        layer.devices = {FakeUsbLayer::byPath(kA700)};
+        layer.answers = row.answers;
+        layer.answersRequests = true;
+        CUsbPrinter usb(layer, [](std::chrono::milliseconds) {});
+        CNVUploadCtrl ctrl(PortSet{.usb = &usb}, [](std::chrono::milliseconds) {});
+        const TransferReport r =
+            runConfirmedTransfer(ctrl, PortSettings{.portName = "USB"},
+                                 [](CNVUploadCtrl& c) { return c.eraseNvImages(); }, {row.mode, false, "usb", {}});
+        EXPECT_EQ(r.kind, row.kind) << r.message;
+        EXPECT_EQ(layer.all(), row.bytes) << r.message;
+        EXPECT_EQ(r.streamBytes, row.kind == TransferResultKind::Failed ? 0u : erase.size());
+    }
 }
 
 } // namespace
