@@ -321,7 +321,8 @@ TEST(NvlogoPrinter, CommandLineErrorsAndDecode) {
     const std::string out = files.dir + "/decoded";
     const Finished decoded = run({"decode", txt, "--out", out});
     EXPECT_EQ(decoded.status, 0) << decoded.err;
-    EXPECT_EQ(decoded.out, "wrote " + out + "/image-001.png (8 x 8 dots)\nwrote " + out + "/image-002.png (8 x 8 dots)\n");
+    EXPECT_EQ(decoded.out,
+              "wrote " + out + "/image-001.png (8 x 8 dots)\nwrote " + out + "/image-002.png (8 x 8 dots)\n");
     EXPECT_TRUE(fs::exists(out + "/image-002.png"));
     EXPECT_EQ(run({"decode", files.nv, "--out", files.dir + "/other"}).status, 2);
     EXPECT_EQ(run({"decode", txt, "--out", out}).status, 2) << "the images of two files would mix";

@@ -84,8 +84,8 @@ int main(int argc, char** argv) {
     std::uint64_t closeAfter = 0, stallAfter = 0;
     using tessera::cli::integerIn;
     app.add_option("--listen", o.listen,
-                   "Where to serve: an address in 127.0.0.0/8 or a name for one (localhost), and a port; port 0 "
-                   "takes a free one")
+                   "Where to serve, HOST:PORT or tcp:HOST:PORT as nvlogo takes a printer's: HOST an address in "
+                   "127.0.0.0/8 or a name for one (localhost); port 0 takes a free one")
         ->option_text("HOST:PORT");
     app.add_option("--nv", o.nvFile,
                    "The .bit file that holds the NV images (missing: none); it must be writable, or the printer "

@@ -86,8 +86,8 @@ Result<ListenAddress> parseListen(const std::string& text) {
     const std::string host = rest.substr(0, colon == std::string::npos ? 0 : colon);
     const std::string port = colon == std::string::npos ? "" : rest.substr(colon + 1);
     auto bad = [&](const std::string& why) { return badInput("--listen " + text + ": " + why); };
-    if (host.empty() || port.empty() || port.size() > 5 ||
-        port.find_first_not_of("0123456789") != std::string::npos || std::stoi(port) > 65535)
+    if (host.empty() || port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(port) > 65535)
         return bad("expected HOST:PORT, such as 127.0.0.1:9100 or localhost:0");
     ListenAddress addr;
     addr.port = static_cast<std::uint16_t>(std::stoi(port));
@@ -264,8 +264,8 @@ int runServer(const ServerOptions& o, std::ostream& out, std::ostream& err) {
     // Written whole or not at all, so that whoever waits for it never reads half an address.
     if (!o.readyFile.empty()) {
         const std::string text = address + "\n";
-        if (Status s = writeFileAtomically(o.readyFile, std::span(reinterpret_cast<const std::uint8_t*>(text.data()),
-                                                                   text.size()));
+        if (Status s = writeFileAtomically(o.readyFile,
+                                           std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
             !s)
             return fail(s.error());
     }

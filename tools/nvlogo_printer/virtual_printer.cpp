@@ -266,8 +266,8 @@ void VirtualPrinter::endDefinition() {
         return setError("FS q not stored");
     }
     if (d.overCapacity)
-        return rejectDefinition(images(d.count) + (d.count == 1 ? " needs " : " need ") + std::to_string(d.nvBytes) + " bytes, the capacity is " +
-                                std::to_string(config_.capacity));
+        return rejectDefinition(images(d.count) + (d.count == 1 ? " needs " : " need ") + std::to_string(d.nvBytes) +
+                                " bytes, the capacity is " + std::to_string(config_.capacity));
     const int count = d.count;
     Status s = host_.defineImages(std::move(d.images));
     definition_.reset();
@@ -482,7 +482,7 @@ void VirtualPrinter::sendKeyBlock() {
     for (std::size_t k = first; k < last; ++k)
         data += keys_[k].substr(0, 2);
     logLine("NV graphics key list: block " + std::to_string(keyBlock_ + 1) + ", " + std::to_string(last - first) +
-              (last - first == 1 ? " key" : " keys"));
+            (last - first == 1 ? " key" : " keys"));
     replyBlock(0x37, 0x72, data);
     state_ = State::Handshake;
 }

@@ -61,7 +61,7 @@ enum class PaperState { Ok, NearEnd, End };
 
 struct PrinterConfig {
     std::size_t capacity = 262144; // NV bytes: each image's data plus 4
-    int paperDots = 576; // what lies beyond is not printed
+    int paperDots = 576;           // what lies beyond is not printed
     // A page that would grow beyond this many pixels is cut first, as if the roll ran out: a stream of prints
     // without a cut must not exhaust memory.
     std::size_t maxPagePixels = std::size_t{1} << 26;
