@@ -267,7 +267,7 @@ int runServer(const ServerOptions& o, std::ostream& out, std::ostream& err) {
         if (Status s = writeFileAtomically(o.readyFile,
                                            std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
             !s)
-            return fail(s.error());
+            return fail(withContext("--ready-file", s.error()));
     }
     log.always("listening on " + address);
     std::list<Worker> workers;
