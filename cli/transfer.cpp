@@ -145,6 +145,8 @@ Outcome transferToUsb(const PortTarget& target, const TransferPlan& plan, Progre
 }
 
 Outcome transferToDriver(const PortTarget& target, const TransferPlan& plan, ProgressMeter& meter) {
+    if (const std::string missing = spoolerUnavailable(); !missing.empty())
+        return {false, "cannot send to the installed printer " + target.device + ": " + missing};
     MeteredSpooler spooler(meter);
     CNVUploadCtrl ctrl(PortSet{.spooler = &spooler});
     PortSettings settings;

@@ -50,6 +50,8 @@ class LogoBitmap {
     bool load(const std::string& path, Colour colour = kBackgroundColour);
     // A new copy of the pixels, or none when nothing is held.
     std::optional<std::vector<std::uint8_t>> readPixels() const;
+    // The held picture itself, valid until the image changes; null when nothing is held.
+    const PixelImage* pixelImage() const { return image_ ? &*image_ : nullptr; }
     // Holds a new image of the buffer's pixels; on failure (a buffer that is not width × height × 4 bytes, or
     // a size that cannot be held) the old image stays.
     bool replacePixels(std::span<const std::uint8_t> pixels, int width, int height);

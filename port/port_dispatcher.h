@@ -11,7 +11,7 @@
 // dispatcher is used by one thread at a time; separate dispatchers over separate port objects may run in
 // parallel.
 
-#include "port/byte_sink.h"
+#include "base/byte_sink.h"
 #include "port/port_kind.h"
 #include "port/ports.h"
 

@@ -34,4 +34,8 @@ class SystemSpooler : public PrinterSpooler {
 // The local printers in the spooler's order; empty when it returned none.
 std::vector<SpoolerPrinter> listSpoolerPrinters();
 
+// Empty when the spooler can be used; otherwise one line saying which library is missing and why. Where the
+// spooler's library is loaded only when first needed (Linux), the first call loads it.
+std::string spoolerUnavailable();
+
 } // namespace tessera
