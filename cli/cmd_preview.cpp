@@ -41,9 +41,11 @@ struct Canvas {
     std::vector<std::uint8_t> bytes;
 
     Canvas(int w, int h, int c, const std::string& header) : width(w), height(h), channels(c), start(header.size()) {
-        bytes.reserve(start + static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * static_cast<std::size_t>(c));
+        const std::size_t size =
+            start + static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * static_cast<std::size_t>(c);
+        bytes.reserve(size);
         bytes.assign(header.begin(), header.end());
-        bytes.resize(bytes.capacity(), 255);
+        bytes.resize(size, 255);
     }
     void blit(const PixelImage& img, int left) {
         for (int y = 0; y < img.height; ++y) {
