@@ -53,15 +53,30 @@ bool LogoBitmap::replacePixels(std::span<const std::uint8_t> pixels, int width, 
     PixelImage img;
     img.width = width;
     img.height = height;
+    img.pixels = takeSpare();
     img.pixels.assign(pixels.begin(), pixels.begin() + static_cast<std::ptrdiff_t>(bufferBytes(width, height)));
-    image_ = std::move(img);
+    hold(std::move(img));
     return true;
+}
+
+void LogoBitmap::hold(std::optional<PixelImage> image) {
+    if (image_) {
+        spare_ = std::move(image_->pixels);
+        spare_.clear();
+    }
+    image_ = std::move(image);
 }
 
 bool LogoBitmap::copyFrom(const LogoBitmap* other) {
     if (!other || !other->image_) return false;
     if (!isHoldableSize(other->image_->width, other->image_->height)) return false;
-    if (other != this) image_ = other->image_;
+    if (other == this) return true;
+    PixelImage img;
+    img.width = other->image_->width;
+    img.height = other->image_->height;
+    img.pixels = takeSpare();
+    img.pixels.assign(other->image_->pixels.begin(), other->image_->pixels.end());
+    hold(std::move(img));
     return true;
 }
 
@@ -96,7 +111,8 @@ bool LogoBitmap::applyFilters(std::span<const ImageFilter* const> filters) {
     // several needs a source buffer of its own. The destination becomes the new image without a copy.
     const std::uint8_t* src = image_->pixels.data();
     std::vector<std::uint8_t> srcBuffer;
-    std::vector<std::uint8_t> dst(bufferBytes(maxW, maxH));
+    std::vector<std::uint8_t> dst = takeSpare();
+    dst.resize(bufferBytes(maxW, maxH));
     fillWithColour(dst, background_);
 
     for (std::size_t i = 0; i < filters.size(); ++i) {
@@ -115,7 +131,7 @@ bool LogoBitmap::applyFilters(std::span<const ImageFilter* const> filters) {
     img.width = w;
     img.height = h;
     img.pixels = std::move(dst);
-    image_ = std::move(img);
+    hold(std::move(img));
     return true;
 }
 

@@ -57,9 +57,9 @@ class LogoBitmap {
     bool replacePixels(std::span<const std::uint8_t> pixels, int width, int height);
     // An independent copy of the other's image; false, with nothing changed, when the other holds none.
     bool copyFrom(const LogoBitmap* other);
-    void release() { image_.reset(); }
+    void release() { hold(std::nullopt); }
     // Takes the image without converting it (a freshly loaded bitmap handed to a long-lived one).
-    void take(PixelImage image) { image_ = std::move(image); }
+    void take(PixelImage image) { hold(std::move(image)); }
 
     bool threshold(int level);
     bool errorDiffusion(int level);
@@ -69,8 +69,16 @@ class LogoBitmap {
     bool applyFilters(std::span<const ImageFilter* const> filters);
 
   private:
+    // Replaces the held image; the old one's pixel buffer is kept for the next copy or conversion.
+    void hold(std::optional<PixelImage> image);
+    // The kept buffer (empty when there is none), for filling with new pixels.
+    std::vector<std::uint8_t> takeSpare() { return std::move(spare_); }
+
     std::optional<PixelImage> image_;
     Colour background_;
+    // A view that is copied from its source and converted at every repaint then needs no new memory: the
+    // copy and the conversion's result alternate between the held buffer and this one.
+    std::vector<std::uint8_t> spare_;
 };
 
 // The preview's choice of conversion: Threshold (0) always thresholds; ErrorDiffusion (1) and IndexedOrder (2)
