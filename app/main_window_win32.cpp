@@ -1,7 +1,7 @@
 // Tessera.exe: the main window on plain Win32. The behaviour lives in CNVUploadDlg; this file gives it real
 // controls (DialogHost), routes the window's messages to it and paints the previews.
 
-#include "app/dialog_ids.h"
+#include "app/gdi_scope_win32.h"
 #include "app/nv_upload_dlg.h"
 #include "app/progress_dlg_win32.h"
 #include "app/settings_files.h"
@@ -13,7 +13,6 @@
 #include "port/system_spooler.h"
 #include "port/tcp_client.h"
 #include "port/usb_printer.h"
-
 #include "res/resource.h"
 
 #include <windows.h>
@@ -21,15 +20,11 @@
 #include <commdlg.h>
 
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <vector>
 
 namespace tessera {
-
-static_assert(IDR_MAIN_DIALOG == ids::kMainDialog && IDR_PROGRESS_DIALOG == ids::kProgressDialog &&
-                  IDR_ICON == ids::kIcon && IDR_SPLASH_BITMAP == ids::kSplashBitmap && IDR_LOGO_LIST == ids::kLogoList &&
-                  IDR_IP_ADDRESS == ids::kIpAddress && IDR_EXIT == ids::kExit && IDR_PROGRESS_BAR == ids::kProgressBar,
-              "res/resource.h and app/dialog_ids.h disagree");
 
 namespace {
 
@@ -80,7 +75,7 @@ class Win32DialogHost : public DialogHost {
     int sliderMaximum(int id) override { return static_cast<int>(SendMessageW(item(id), TBM_GETRANGEMAX, 0, 0)); }
 
     void insertListRow(int row, const std::array<std::string, 4>& columns) override {
-        HWND list = item(ids::kLogoList);
+        HWND list = item(IDC_LOGO_LIST);
         std::wstring first = widen(columns[0]);
         LVITEMW it{};
         it.mask = LVIF_TEXT;
@@ -96,12 +91,12 @@ class Win32DialogHost : public DialogHost {
         }
     }
     void deleteAllListRows() override {
-        HWND list = item(ids::kLogoList);
+        HWND list = item(IDC_LOGO_LIST);
         SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
         SendMessageW(list, LVM_SETSELECTIONMARK, 0, -1);
     }
     int listSelectionMark() override {
-        return static_cast<int>(SendMessageW(item(ids::kLogoList), LVM_GETSELECTIONMARK, 0, 0));
+        return static_cast<int>(SendMessageW(item(IDC_LOGO_LIST), LVM_GETSELECTIONMARK, 0, 0));
     }
 
     MessageAnswer messageBox(const std::string& text, const std::string& caption, MessageButtons buttons,
@@ -155,12 +150,10 @@ class Win32DialogHost : public DialogHost {
         if (progress.create(dlg_, widen(caption))) progress.run(stepMs);
     }
     void showSplash() override {
-        splash_ = new CSplashScreenEx;
-        if (!splash_->create(dlg_, "", 0, kSplashFadeIn | kSplashFadeOut | kSplashShadow | kSplashCentreOnScreen)) {
-            splash_ = nullptr; // a window that was never made cannot delete its object; this one is dropped
-            return;
-        }
-        splash_->setBitmap(ids::kSplashBitmap, 255, 0, 255);
+        splash_ = CSplashScreenEx::create(dlg_, "", 0,
+                                          kSplashFadeIn | kSplashFadeOut | kSplashShadow | kSplashCentreOnScreen);
+        if (!splash_) return;
+        splash_->setBitmap(IDB_SPLASH, 255, 0, 255);
         splash_->show();
     }
     void hideSplash() override {
@@ -199,33 +192,6 @@ class Win32DialogHost : public DialogHost {
     CSplashScreenEx* splash_ = nullptr;
 };
 
-// The ports of the process, one of each.
-struct Ports {
-    SystemSpooler spooler;
-    CSerialPort serial;
-    CParallelPort parallel;
-    std::unique_ptr<UsbDeviceLayer> usbLayer = makeUsbDeviceLayer();
-    CUsbPrinter usb{*usbLayer};
-    CTcpClient network;
-    PortSet set() { return PortSet{&spooler, &serial, &parallel, &usb, &network}; }
-};
-
-struct MainWindow {
-    std::unique_ptr<Win32DialogHost> host;
-    std::unique_ptr<CNVUploadDlg> dlg;
-    HICON icon = nullptr;
-};
-
-Ports& ports() {
-    static Ports instance;
-    return instance;
-}
-
-MainWindow& mainWindow() {
-    static MainWindow instance;
-    return instance;
-}
-
 // A device-independent bitmap of a LogoBitmap's pixels, for drawing.
 HBITMAP bitmapOf(HDC dc, const LogoBitmap& image) {
     auto pixels = image.readPixels();
@@ -245,49 +211,10 @@ RECT clientRectOf(HWND dlg, HWND child) {
     return r;
 }
 
-void paintPreviews(HWND dlg) {
-    MainWindow& w = mainWindow();
-    PAINTSTRUCT ps;
-    HDC dc = BeginPaint(dlg, &ps);
-    if (!w.dlg || !w.dlg->leftView().hasImage()) {
-        EndPaint(dlg, &ps);
-        return;
-    }
-    const RECT left = clientRectOf(dlg, GetDlgItem(dlg, ids::kSourceFrame));
-    const RECT right = clientRectOf(dlg, GetDlgItem(dlg, ids::kConvertedFrame));
-    HDC memory = CreateCompatibleDC(dc);
-    if (!memory) {
-        EndPaint(dlg, &ps);
-        return;
-    }
-    const PreviewLayout layout = w.dlg->layoutPreviews(left.right - left.left, left.bottom - left.top);
-    SetStretchBltMode(dc, HALFTONE);
-    SetBrushOrgEx(dc, 0, 0, nullptr);
-    const LogoBitmap* images[] = {&w.dlg->leftView(), &w.dlg->rightView()};
-    const POINT corners[] = {{left.left, left.top}, {right.left, right.top}};
-    for (int i = 0; i < 2; ++i) {
-        if (HBITMAP bitmap = bitmapOf(dc, *images[i])) {
-            HGDIOBJ old = SelectObject(memory, bitmap);
-            StretchBlt(dc, corners[i].x, corners[i].y, layout.drawWidth, layout.drawHeight, memory, 0, 0,
-                       layout.sourceWidth, layout.sourceHeight, SRCCOPY);
-            SelectObject(memory, old);
-            DeleteObject(bitmap);
-        }
-        for (const PreviewStrip& s : layout.strips) {
-            RECT r{corners[i].x + s.left, corners[i].y + s.top, corners[i].x + s.right, corners[i].y + s.bottom};
-            FillRect(dc, &r, GetSysColorBrush(COLOR_BTNFACE));
-        }
-    }
-    DeleteDC(memory);
-    EndPaint(dlg, &ps);
-}
-
 void setUpList(HWND dlg) {
-    HWND list = GetDlgItem(dlg, ids::kLogoList);
+    HWND list = GetDlgItem(dlg, IDC_LOGO_LIST);
     SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
-    HDC screen = GetDC(dlg);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
-    ReleaseDC(dlg, screen);
+    const int dpi = GetDeviceCaps(WindowDc(dlg).dc(), LOGPIXELSX);
     const wchar_t* names[] = {L"No.", L"No.", L"Name", L"Size"};
     const int widths[] = {0, 42, 180, 80};
     for (int i = 0; i < 4; ++i) {
@@ -301,59 +228,145 @@ void setUpList(HWND dlg) {
     }
 }
 
-INT_PTR CALLBACK dialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
-    MainWindow& w = mainWindow();
-    switch (msg) {
-    case WM_INITDIALOG: {
-        w.icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(ids::kIcon), IMAGE_ICON, 0, 0,
-                                               LR_DEFAULTSIZE));
-        SendMessageW(dlg, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(w.icon));
-        SendMessageW(dlg, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(w.icon));
-        setUpList(dlg);
-        w.host = std::make_unique<Win32DialogHost>(dlg);
-        w.dlg = std::make_unique<CNVUploadDlg>(*w.host, ports().set());
-        return w.dlg->OnInitDialog() ? TRUE : FALSE;
+// The main window: the dialog, its host and the behaviour behind it. The object outlives the dialog's window;
+// the window finds it through its user data, set from the creation parameter.
+class CMainWindow {
+  public:
+    explicit CMainWindow(const PortSet& ports) : ports_(ports) {}
+    ~CMainWindow() {
+        if (icon_) DestroyIcon(icon_);
     }
-    case WM_COMMAND: {
-        const int id = LOWORD(wp), code = HIWORD(wp);
-        if (!w.dlg) return FALSE;
-        if (id == ids::kExit || id == IDCANCEL) {
-            // Esc and Exit close like the close box, so the settings are kept.
-            SendMessageW(dlg, WM_CLOSE, 0, 0);
-            return TRUE;
-        }
-        if (id == ids::kPort && code == CBN_SELCHANGE) {
-            w.dlg->OnPortSelectionChanged();
-            return TRUE;
-        }
-        if (code == BN_CLICKED) return w.dlg->OnCommand(id) ? TRUE : FALSE;
-        return FALSE;
+    CMainWindow(const CMainWindow&) = delete;
+    CMainWindow& operator=(const CMainWindow&) = delete;
+
+    // Runs the dialog modally until it ends.
+    void run(HINSTANCE instance) {
+        DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, dialogProc, reinterpret_cast<LPARAM>(this));
+        dlg_.reset();
+        host_.reset();
     }
-    case WM_NOTIFY: {
-        const auto* hdr = reinterpret_cast<const NMHDR*>(lp);
-        if (!w.dlg) return FALSE;
-        if (hdr->idFrom == static_cast<UINT_PTR>(ids::kLogoList)) {
-            if (hdr->code == NM_CLICK) w.dlg->OnRowClick();
-            // Keys move the selection without changing the previews.
-            SetWindowLongPtrW(dlg, DWLP_MSGRESULT, 0);
-            return TRUE;
+
+  private:
+    static INT_PTR CALLBACK dialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
+        if (msg == WM_INITDIALOG) SetWindowLongPtrW(dlg, GWLP_USERDATA, lp);
+        auto* self = reinterpret_cast<CMainWindow*>(GetWindowLongPtrW(dlg, GWLP_USERDATA));
+        if (!self) return FALSE; // the messages before WM_INITDIALOG
+        // An exception must not unwind through the system's code that called us: the operation it broke off
+        // is reported, and the window stays usable (or, during start-up, ends).
+        try {
+            return self->handle(dlg, msg, wp, lp);
+        } catch (const std::exception& e) {
+            failed(dlg, msg, e.what());
+        } catch (...) {
+            failed(dlg, msg, "unexpected error");
         }
-        if (hdr->idFrom == static_cast<UINT_PTR>(ids::kBrightness) && hdr->code == NM_RELEASEDCAPTURE) {
-            w.dlg->OnSliderReleased();
-            SetWindowLongPtrW(dlg, DWLP_MSGRESULT, 0);
-            return TRUE;
-        }
-        return FALSE;
-    }
-    case WM_PAINT: paintPreviews(dlg); return TRUE;
-    case WM_QUERYDRAGICON: return reinterpret_cast<INT_PTR>(w.icon);
-    case WM_CLOSE:
-        if (w.dlg) w.dlg->OnClose();
-        EndDialog(dlg, 0);
         return TRUE;
-    default: return FALSE;
     }
-}
+
+    static void failed(HWND dlg, UINT msg, const char* what) {
+        MessageBoxA(dlg, what, "Tessera", MB_OK | MB_ICONERROR);
+        if (msg == WM_INITDIALOG) EndDialog(dlg, -1);
+    }
+
+    INT_PTR handle(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
+        switch (msg) {
+        case WM_INITDIALOG: {
+            icon_ = static_cast<HICON>(
+                LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TESSERA), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+            SendMessageW(dlg, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+            SendMessageW(dlg, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+            setUpList(dlg);
+            host_ = std::make_unique<Win32DialogHost>(dlg);
+            dlg_ = std::make_unique<CNVUploadDlg>(*host_, ports_);
+            return dlg_->OnInitDialog() ? TRUE : FALSE;
+        }
+        case WM_COMMAND: {
+            const int id = LOWORD(wp), code = HIWORD(wp);
+            if (!dlg_) return FALSE;
+            if (id == IDC_EXIT || id == IDCANCEL) {
+                // Esc and Exit close like the close box, so the settings are kept.
+                SendMessageW(dlg, WM_CLOSE, 0, 0);
+                return TRUE;
+            }
+            if (id == IDC_PORT && code == CBN_SELCHANGE) {
+                dlg_->OnPortSelectionChanged();
+                return TRUE;
+            }
+            if (code == BN_CLICKED) return dlg_->OnCommand(id) ? TRUE : FALSE;
+            return FALSE;
+        }
+        case WM_NOTIFY: {
+            const auto* hdr = reinterpret_cast<const NMHDR*>(lp);
+            if (!dlg_) return FALSE;
+            if (hdr->idFrom == static_cast<UINT_PTR>(IDC_LOGO_LIST)) {
+                if (hdr->code == NM_CLICK) dlg_->OnRowClick();
+                // Keys move the selection without changing the previews.
+                SetWindowLongPtrW(dlg, DWLP_MSGRESULT, 0);
+                return TRUE;
+            }
+            if (hdr->idFrom == static_cast<UINT_PTR>(IDC_BRIGHTNESS) && hdr->code == NM_RELEASEDCAPTURE) {
+                dlg_->OnSliderReleased();
+                SetWindowLongPtrW(dlg, DWLP_MSGRESULT, 0);
+                return TRUE;
+            }
+            return FALSE;
+        }
+        case WM_PAINT:
+            paintPreviews(dlg);
+            return TRUE;
+        case WM_QUERYDRAGICON:
+            return reinterpret_cast<INT_PTR>(icon_);
+        case WM_CLOSE:
+            if (dlg_) dlg_->OnClose();
+            EndDialog(dlg, 0);
+            return TRUE;
+        default:
+            return FALSE;
+        }
+    }
+
+    void paintPreviews(HWND dlg) {
+        const PaintScope paint(dlg);
+        if (!dlg_ || !dlg_->leftView().hasImage()) return;
+        const HDC dc = paint.dc();
+        const RECT left = clientRectOf(dlg, GetDlgItem(dlg, IDC_SOURCE_FRAME));
+        const RECT right = clientRectOf(dlg, GetDlgItem(dlg, IDC_CONVERTED_FRAME));
+        const MemoryDc memory(dc);
+        if (!memory.dc()) return;
+        const PreviewLayout layout = dlg_->layoutPreviews(left.right - left.left, left.bottom - left.top);
+        SetStretchBltMode(dc, HALFTONE);
+        SetBrushOrgEx(dc, 0, 0, nullptr);
+        const LogoBitmap* images[] = {&dlg_->leftView(), &dlg_->rightView()};
+        const POINT corners[] = {{left.left, left.top}, {right.left, right.top}};
+        for (int i = 0; i < 2; ++i) {
+            if (const GdiObject<HBITMAP> bitmap(bitmapOf(dc, *images[i])); bitmap) {
+                const SelectedObject selected(memory.dc(), bitmap.get());
+                StretchBlt(dc, corners[i].x, corners[i].y, layout.drawWidth, layout.drawHeight, memory.dc(), 0, 0,
+                           layout.sourceWidth, layout.sourceHeight, SRCCOPY);
+            }
+            for (const PreviewStrip& s : layout.strips) {
+                RECT r{corners[i].x + s.left, corners[i].y + s.top, corners[i].x + s.right, corners[i].y + s.bottom};
+                FillRect(dc, &r, GetSysColorBrush(COLOR_BTNFACE));
+            }
+        }
+    }
+
+    PortSet ports_;
+    std::unique_ptr<Win32DialogHost> host_;
+    std::unique_ptr<CNVUploadDlg> dlg_;
+    HICON icon_ = nullptr;
+};
+
+// The ports of the process, one of each, from before the main window until the program ends.
+struct Ports {
+    SystemSpooler spooler;
+    CSerialPort serial;
+    CParallelPort parallel;
+    std::unique_ptr<UsbDeviceLayer> usbLayer = makeUsbDeviceLayer();
+    CUsbPrinter usb{*usbLayer};
+    CTcpClient network;
+    PortSet set() { return PortSet{&spooler, &serial, &parallel, &usb, &network}; }
+};
 
 } // namespace
 
@@ -364,17 +377,18 @@ class CNVUploadApp {
         INITCOMMONCONTROLSEX icc{sizeof icc, ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES | ICC_PROGRESS_CLASS |
                                                   ICC_INTERNET_CLASSES | ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
         InitCommonControlsEx(&icc);
-        DialogBoxParamW(instance, MAKEINTRESOURCEW(ids::kMainDialog), nullptr, dialogProc, 0);
-        MainWindow& w = mainWindow();
-        w.dlg.reset();
-        w.host.reset();
+        CMainWindow window(ports_.set());
+        window.run(instance);
         return 0;
     }
+
+  private:
+    Ports ports_;
 };
 
 } // namespace tessera
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    static tessera::CNVUploadApp app;
+    tessera::CNVUploadApp app;
     return app.run(instance);
 }

@@ -1,10 +1,10 @@
 #include "app/nv_upload_dlg.h"
 
-#include "app/dialog_ids.h"
 #include "app/print_options.h"
 #include "app/settings_files.h"
 #include "base/file_io.h"
 #include "image/image_file.h"
+#include "res/resource.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,12 +13,10 @@ namespace tessera {
 
 namespace {
 
-using namespace ids;
-
-constexpr int kEntryButtons[] = {kRemove, kReset, kUpload, kErase, kPrintout, kThreshold};
-constexpr int kSerialLists[] = {kBaudRate, kBitLength, kParity, kStopBit, kHandshake};
+constexpr int kEntryButtons[] = {IDC_REMOVE, IDC_RESET, IDC_UPLOAD, IDC_ERASE, IDC_PRINTOUT, IDC_THRESHOLD};
+constexpr int kSerialLists[] = {IDC_BAUD_RATE, IDC_BIT_LENGTH, IDC_PARITY, IDC_STOP_BIT, IDC_HANDSHAKE};
 // The lists whose selections nvupload.ini keeps, in the file's order.
-constexpr int kStoredLists[] = {kPort, kBaudRate, kBitLength, kParity, kStopBit, kHandshake};
+constexpr int kStoredLists[] = {IDC_PORT, IDC_BAUD_RATE, IDC_BIT_LENGTH, IDC_PARITY, IDC_STOP_BIT, IDC_HANDSHAKE};
 constexpr std::size_t kMaxSettingsBytes = std::size_t{16} << 20;
 
 constexpr const char* kFilesIni = "files.ini";
@@ -69,10 +67,10 @@ bool CNVUploadDlg::OnInitDialog() {
     lastPreviewWidth_ = lastPreviewHeight_ = 0;
     logoCount_ = 0;
     totalNvSize_ = 0;
-    host_.setSliderRange(kBrightness, 0, 10, 1);
-    host_.setSliderPosition(kBrightness, 5);
+    host_.setSliderRange(IDC_BRIGHTNESS, 0, 10, 1);
+    host_.setSliderPosition(IDC_BRIGHTNESS, 5);
     halftoneMode_ = 0;
-    for (int id : {kThreshold, kRangeAll, kQualitySingle})
+    for (int id : {IDC_THRESHOLD, IDC_RANGE_ALL, IDC_QUALITY_SINGLE})
         host_.setCheck(id, true);
 
     host_.showSplash();
@@ -82,12 +80,12 @@ bool CNVUploadDlg::OnInitDialog() {
     resetState();
     readLogoList();
 
-    if (enumeratePrinters() == 0) host_.enable(kUseDriver, false);
-    host_.setComboSelection(kPrinterDriver, host_.comboCount(kPrinterDriver) > 0 ? 0 : -1);
-    host_.enable(kPrinterDriver, false);
+    if (enumeratePrinters() == 0) host_.enable(IDC_USE_DRIVER, false);
+    host_.setComboSelection(IDC_PRINTER_DRIVER, host_.comboCount(IDC_PRINTER_DRIVER) > 0 ? 0 : -1);
+    host_.enable(IDC_PRINTER_DRIVER, false);
 
     fillPortLists();
-    host_.setText(kTcpPort, "9100");
+    host_.setText(IDC_TCP_PORT, "9100");
     readPortSelections();
     codePage_ = host_.ansiCodePage();
     applyPortRule();
@@ -96,27 +94,27 @@ bool CNVUploadDlg::OnInitDialog() {
 
 bool CNVUploadDlg::OnCommand(int id) {
     switch (id) {
-    case kOpenFile: OnOpenFile(); return true;
-    case kRemove: OnRemove(); return true;
-    case kReset: OnReset(); return true;
-    case kUpload: OnUpload(); return true;
-    case kErase: OnErase(); return true;
-    case kPrintout: OnPrintout(); return true;
-    case kSave: OnSave(); return true;
-    case kOpenFileAndDownload: OnOpenFileAndDownload(); return true;
-    case kThreshold:
-    case kErrorDiffusion:
-    case kIndexedOrder:
-        halftoneMode_ = id - kThreshold;
+    case IDC_OPEN_FILE: OnOpenFile(); return true;
+    case IDC_REMOVE: OnRemove(); return true;
+    case IDC_RESET: OnReset(); return true;
+    case IDC_UPLOAD: OnUpload(); return true;
+    case IDC_ERASE: OnErase(); return true;
+    case IDC_PRINTOUT: OnPrintout(); return true;
+    case IDC_SAVE: OnSave(); return true;
+    case IDC_OPEN_FILE_AND_DOWNLOAD: OnOpenFileAndDownload(); return true;
+    case IDC_THRESHOLD:
+    case IDC_ERROR_DIFFUSION:
+    case IDC_INDEXED_ORDER:
+        halftoneMode_ = id - IDC_THRESHOLD;
         refreshConverted(currentImagePath_);
         return true;
-    case kQualitySingle:
-    case kQualityDoubleWide:
-    case kQualityDoubleHigh:
-    case kQualityDouble: quality_ = id - kQualitySingle; return true;
-    case kRangeAll: printRange_ = 0; return true;
-    case kRangeSelection: printRange_ = 1; return true;
-    case kUseDriver: applyDriverRule(); return true;
+    case IDC_QUALITY_SINGLE:
+    case IDC_QUALITY_DOUBLE_WIDE:
+    case IDC_QUALITY_DOUBLE_HIGH:
+    case IDC_QUALITY_DOUBLE: quality_ = id - IDC_QUALITY_SINGLE; return true;
+    case IDC_RANGE_ALL: printRange_ = 0; return true;
+    case IDC_RANGE_SELECTION: printRange_ = 1; return true;
+    case IDC_USE_DRIVER: applyDriverRule(); return true;
     default: return false;
     }
 }
@@ -210,13 +208,13 @@ void CNVUploadDlg::OnRowClick() {
 }
 
 void CNVUploadDlg::refreshCounters() {
-    host_.setText(kFileCount, "Logo Files : " + std::to_string(logoCount_) + " / 255");
-    host_.setText(kSizeTotal, "Logo size total : " + std::to_string(totalNvSize_ / 1000) + " / 250 KBytes");
+    host_.setText(IDC_FILE_COUNT, "Logo Files : " + std::to_string(logoCount_) + " / 255");
+    host_.setText(IDC_SIZE_TOTAL, "Logo size total : " + std::to_string(totalNvSize_ / 1000) + " / 250 KBytes");
 }
 
 void CNVUploadDlg::refreshSizeLines(int width, int height) {
-    host_.setText(kImageHeight, "Height : " + std::to_string(height));
-    host_.setText(kImageWidth, "Width : " + std::to_string(width));
+    host_.setText(IDC_IMAGE_HEIGHT, "Height : " + std::to_string(height));
+    host_.setText(IDC_IMAGE_WIDTH, "Width : " + std::to_string(width));
 }
 
 void CNVUploadDlg::enableEntryButtons(bool enabled) {
@@ -251,19 +249,19 @@ int CNVUploadDlg::enumeratePrinters() {
     }
     const auto names = matchPrinters(printers);
     for (const std::string& name : names)
-        host_.addComboItem(kPrinterDriver, name);
+        host_.addComboItem(IDC_PRINTER_DRIVER, name);
     return static_cast<int>(names.size());
 }
 
 void CNVUploadDlg::fillPortLists() {
     const std::pair<int, Ports> lists[] = {
-        {kPort, {portNames(), 2}},
-        {kBaudRate, {{"2400 bps", "4800 bps", "9600 bps", "19200 bps", "38400 bps", "115200 bps"}, 3}},
-        {kBitLength, {{"8 bit"}, 0}},
-        {kParity, {{"NONE", "EVEN", "ODD"}, 0}},
-        {kStopBit, {{"1 bit"}, 0}},
-        {kHandshake, {{"DTR/DSR"}, 0}},
-        {kSaveFormat, {{"BIN", "HEX"}, 0}},
+        {IDC_PORT, {portNames(), 2}},
+        {IDC_BAUD_RATE, {{"2400 bps", "4800 bps", "9600 bps", "19200 bps", "38400 bps", "115200 bps"}, 3}},
+        {IDC_BIT_LENGTH, {{"8 bit"}, 0}},
+        {IDC_PARITY, {{"NONE", "EVEN", "ODD"}, 0}},
+        {IDC_STOP_BIT, {{"1 bit"}, 0}},
+        {IDC_HANDSHAKE, {{"DTR/DSR"}, 0}},
+        {IDC_SAVE_FORMAT, {{"BIN", "HEX"}, 0}},
     };
     for (const auto& [id, list] : lists) {
         for (const std::string& item : list.items)
@@ -273,46 +271,46 @@ void CNVUploadDlg::fillPortLists() {
 }
 
 void CNVUploadDlg::applyPortRule() {
-    const int selected = host_.comboSelection(kPort);
-    const std::string port = selected >= 0 ? host_.comboItem(kPort, selected) : std::string();
+    const int selected = host_.comboSelection(IDC_PORT);
+    const std::string port = selected >= 0 ? host_.comboItem(IDC_PORT, selected) : std::string();
     const bool serial = port.find("COM") != std::string::npos;
     const bool network = !serial && port.find("TCP/IP") != std::string::npos;
     for (int id : kSerialLists)
         host_.enable(id, serial);
-    host_.enable(kIpAddress, network);
-    host_.enable(kTcpPort, network);
+    host_.enable(IDC_IP_ADDRESS, network);
+    host_.enable(IDC_TCP_PORT, network);
 }
 
 void CNVUploadDlg::applyDriverRule() {
-    const bool driver = host_.isChecked(kUseDriver);
-    host_.enable(kPrinterDriver, driver);
-    host_.enable(kPort, !driver);
+    const bool driver = host_.isChecked(IDC_USE_DRIVER);
+    host_.enable(IDC_PRINTER_DRIVER, driver);
+    host_.enable(IDC_PORT, !driver);
     for (int id : kSerialLists)
         host_.enable(id, !driver);
-    host_.enable(kIpAddress, !driver);
-    host_.enable(kTcpPort, !driver);
+    host_.enable(IDC_IP_ADDRESS, !driver);
+    host_.enable(IDC_TCP_PORT, !driver);
 }
 
 int CNVUploadDlg::readBrightness() {
-    const int maximum = host_.sliderMaximum(kBrightness);
+    const int maximum = host_.sliderMaximum(IDC_BRIGHTNESS);
     if (maximum <= 0) return 0;
-    return static_cast<int>(std::trunc(10.0 * host_.sliderPosition(kBrightness) / maximum));
+    return static_cast<int>(std::trunc(10.0 * host_.sliderPosition(IDC_BRIGHTNESS) / maximum));
 }
 
 PortSettings CNVUploadDlg::readPortSettings() {
     PortSettings s;
-    s.useDriver = host_.isChecked(kUseDriver);
-    s.printerName = host_.text(kPrinterDriver).substr(0, 127);
-    const int port = host_.comboSelection(kPort);
-    s.portName = port >= 0 ? host_.comboItem(kPort, port) : std::string();
-    const int baud = host_.comboSelection(kBaudRate);
-    s.baudCode = baudCodeOf(baud >= 0 ? host_.comboItem(kBaudRate, baud) : std::string());
-    s.bitLengthIndex = host_.comboSelection(kBitLength);
-    s.parityIndex = host_.comboSelection(kParity);
-    s.stopBitIndex = host_.comboSelection(kStopBit);
-    s.handshakeIndex = host_.comboSelection(kHandshake);
-    s.ipAddress = host_.text(kIpAddress);
-    s.tcpPort = tcpPortOfText(host_.text(kTcpPort));
+    s.useDriver = host_.isChecked(IDC_USE_DRIVER);
+    s.printerName = host_.text(IDC_PRINTER_DRIVER).substr(0, 127);
+    const int port = host_.comboSelection(IDC_PORT);
+    s.portName = port >= 0 ? host_.comboItem(IDC_PORT, port) : std::string();
+    const int baud = host_.comboSelection(IDC_BAUD_RATE);
+    s.baudCode = baudCodeOf(baud >= 0 ? host_.comboItem(IDC_BAUD_RATE, baud) : std::string());
+    s.bitLengthIndex = host_.comboSelection(IDC_BIT_LENGTH);
+    s.parityIndex = host_.comboSelection(IDC_PARITY);
+    s.stopBitIndex = host_.comboSelection(IDC_STOP_BIT);
+    s.handshakeIndex = host_.comboSelection(IDC_HANDSHAKE);
+    s.ipAddress = host_.text(IDC_IP_ADDRESS);
+    s.tcpPort = tcpPortOfText(host_.text(IDC_TCP_PORT));
     return s;
 }
 
@@ -374,7 +372,7 @@ void CNVUploadDlg::OnErase() {
 
 void CNVUploadDlg::OnPrintout() {
     const auto [first, last] =
-        printRange_ == 0 ? std::pair{0, 0} : readSelection(host_.text(kSelectionNumber));
+        printRange_ == 0 ? std::pair{0, 0} : readSelection(host_.text(IDC_SELECTION_NUMBER));
     const PortSettings settings = readPortSettings();
     const int quality = quality_;
     const TransferResult r = transfer(settings, "PrintOut", 100, [first = first, last = last, quality](CNVUploadCtrl& ctrl) {
@@ -393,7 +391,7 @@ void CNVUploadDlg::OnSave() {
         return;
     }
     const std::vector<std::string> paths = logoPaths();
-    const bool hex = host_.comboSelection(kSaveFormat) == 1;
+    const bool hex = host_.comboSelection(IDC_SAVE_FORMAT) == 1;
     FileDialogRequest request;
     request.save = true;
     request.title = hex ? "Save text File" : "Save bit File";

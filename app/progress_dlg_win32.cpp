@@ -1,7 +1,7 @@
 #include "app/progress_dlg_win32.h"
 
-#include "app/dialog_ids.h"
 #include "app/window_geometry.h"
+#include "res/resource.h"
 
 #include <commctrl.h>
 
@@ -32,9 +32,9 @@ INT_PTR CALLBACK CProgressDlg::dialogProc(HWND dlg, UINT msg, WPARAM, LPARAM) {
 }
 
 bool CProgressDlg::create(HWND owner, const std::wstring& caption) {
-    dlg_ = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(ids::kProgressDialog), owner, dialogProc, 0);
+    dlg_ = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PROGRESS), owner, dialogProc, 0);
     if (!dlg_) return false;
-    bar_ = GetDlgItem(dlg_, ids::kProgressBar);
+    bar_ = GetDlgItem(dlg_, IDC_PROGRESS_BAR);
     SetWindowTextW(dlg_, caption.c_str());
     ShowWindow(dlg_, SW_SHOW);
     UpdateWindow(dlg_);

@@ -1,5 +1,6 @@
 #include "app/splash_screen_win32.h"
 
+#include "app/gdi_scope_win32.h"
 #include "app/window_geometry.h"
 
 #include <vector>
@@ -26,7 +27,14 @@ CSplashScreenEx::~CSplashScreenEx() {
     // The window owns the region once it was set on it.
 }
 
-bool CSplashScreenEx::create(HWND parent, const char* text, int displayTimeMs, int style) {
+CSplashScreenEx* CSplashScreenEx::create(HWND parent, const char* text, int displayTimeMs, int style) {
+    auto* splash = new CSplashScreenEx;
+    if (splash->makeWindow(parent, text, displayTimeMs, style)) return splash;
+    delete splash;
+    return nullptr;
+}
+
+bool CSplashScreenEx::makeWindow(HWND parent, const char* text, int displayTimeMs, int style) {
     parent_ = parent;
     text_ = text ? text : "";
     displayTime_ = displayTimeMs;
@@ -46,7 +54,8 @@ bool CSplashScreenEx::create(HWND parent, const char* text, int displayTimeMs, i
     }
     hwnd_ = CreateWindowExA(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kClassName, "", WS_POPUP, 0, 0, 0, 0, parent, nullptr,
                             wc.hInstance, this);
-    return hwnd_ != nullptr;
+    ownedByWindow_ = hwnd_ != nullptr;
+    return ownedByWindow_;
 }
 
 bool CSplashScreenEx::setBitmap(int resourceId, short red, short green, short blue) {
@@ -78,19 +87,18 @@ bool CSplashScreenEx::setBitmap(int resourceId, short red, short green, short bl
 HRGN CSplashScreenEx::shapeRegion(COLORREF transparent) {
     // The bitmap's pixels top row first, 4 bytes each, read through a memory context like the screen's.
     std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width_) * height_ * 4);
-    HDC screen = GetDC(hwnd_);
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info{};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width_, -height_, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    GetDIBits(memory, bitmap_, 0, static_cast<UINT>(height_), pixels.data(), &info, DIB_RGB_COLORS);
-    DeleteDC(memory);
-    ReleaseDC(hwnd_, screen);
+    {
+        const WindowDc screen(hwnd_);
+        const MemoryDc memory(screen.dc());
+        BITMAPINFO info{};
+        info.bmiHeader = {sizeof(BITMAPINFOHEADER), width_, -height_, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+        GetDIBits(memory.dc(), bitmap_, 0, static_cast<UINT>(height_), pixels.data(), &info, DIB_RGB_COLORS);
+    }
     HRGN region = CreateRectRgn(0, 0, 0, 0);
     for (const Rect& r : opaqueRuns(pixels, width_, height_, GetRValue(transparent), GetGValue(transparent),
                                     GetBValue(transparent))) {
-        HRGN piece = CreateRectRgn(r.left, r.top, r.right, r.bottom);
-        CombineRgn(region, region, piece, RGN_OR);
-        DeleteObject(piece);
+        const GdiObject<HRGN> piece(CreateRectRgn(r.left, r.top, r.right, r.bottom));
+        CombineRgn(region, region, piece.get(), RGN_OR);
     }
     return region;
 }
@@ -115,18 +123,15 @@ void CSplashScreenEx::hide() {
 
 void CSplashScreenEx::draw(HDC dc) {
     if (bitmap_) {
-        HDC memory = CreateCompatibleDC(dc);
-        HGDIOBJ old = SelectObject(memory, bitmap_);
-        BitBlt(dc, 0, 0, width_, height_, memory, 0, 0, SRCCOPY);
-        SelectObject(memory, old);
-        DeleteDC(memory);
+        const MemoryDc memory(dc);
+        const SelectedObject picture(memory.dc(), bitmap_);
+        BitBlt(dc, 0, 0, width_, height_, memory.dc(), 0, 0, SRCCOPY);
     }
-    HGDIOBJ oldFont = SelectObject(dc, font_);
+    const SelectedObject font(dc, font_);
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, textColour_);
     RECT r = textRect_;
     DrawTextA(dc, text_.c_str(), -1, &r, textFormat_);
-    SelectObject(dc, oldFont);
 }
 
 LRESULT CALLBACK CSplashScreenEx::windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -139,7 +144,11 @@ LRESULT CALLBACK CSplashScreenEx::windowProc(HWND hwnd, UINT msg, WPARAM wp, LPA
     if (!self) return DefWindowProcA(hwnd, msg, wp, lp);
     if (msg == WM_NCDESTROY) {
         SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
-        delete self;
+        // A window that dies inside CreateWindowEx leaves its object to create(), which frees it.
+        if (self->ownedByWindow_)
+            delete self;
+        else
+            self->hwnd_ = nullptr;
         return 0;
     }
     return self->handle(msg, wp, lp);
@@ -149,10 +158,8 @@ LRESULT CSplashScreenEx::handle(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
     case WM_ERASEBKGND: return 1;
     case WM_PAINT: {
-        PAINTSTRUCT ps;
-        HDC dc = BeginPaint(hwnd_, &ps);
-        draw(dc);
-        EndPaint(hwnd_, &ps);
+        const PaintScope paint(hwnd_);
+        draw(paint.dc());
         return 0;
     }
     case WM_PRINTCLIENT: draw(reinterpret_cast<HDC>(wp)); return 1;

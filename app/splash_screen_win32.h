@@ -1,7 +1,8 @@
 #pragma once
 // A borderless, topmost picture window shown while the main window starts: a bitmap resource, an optional
 // shape cut out by a transparent colour, an optional centred text and display timer, and the style bits of
-// window_geometry.h. Always made with new: hiding it destroys the window and the object.
+// window_geometry.h. Made only by create(); once made, the window owns the object: hiding it, or the end of
+// its parent, destroys the window and the object.
 
 #include <windows.h>
 
@@ -11,11 +12,11 @@ namespace tessera {
 
 class CSplashScreenEx {
   public:
-    CSplashScreenEx();
     CSplashScreenEx(const CSplashScreenEx&) = delete;
     CSplashScreenEx& operator=(const CSplashScreenEx&) = delete;
 
-    bool create(HWND parent, const char* text, int displayTimeMs, int style);
+    // Makes the (hidden) window; null, with nothing left behind, when it cannot be made.
+    static CSplashScreenEx* create(HWND parent, const char* text, int displayTimeMs, int style);
     // red, green or blue −1: no shape, the window is the whole rectangle.
     bool setBitmap(int resourceId, short red, short green, short blue);
     void show();
@@ -25,7 +26,9 @@ class CSplashScreenEx {
     HWND window() const { return hwnd_; }
 
   private:
+    CSplashScreenEx();
     ~CSplashScreenEx();
+    bool makeWindow(HWND parent, const char* text, int displayTimeMs, int style);
     static LRESULT CALLBACK windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     LRESULT handle(UINT msg, WPARAM wp, LPARAM lp);
     void draw(HDC dc);
@@ -35,6 +38,7 @@ class CSplashScreenEx {
     AnimateWindowFn animateWindow_ = nullptr;
     HWND parent_ = nullptr;
     HWND hwnd_ = nullptr;
+    bool ownedByWindow_ = false; // set once the window exists; until then a failed creation frees the object
     HBITMAP bitmap_ = nullptr;
     HFONT font_ = nullptr;
     HRGN region_ = nullptr;

@@ -21,7 +21,13 @@ Result<std::vector<std::uint8_t>> readWholeFile(const std::string& path, std::si
 Result<std::vector<std::uint8_t>> readWholeFileExclusive(const std::string& path, std::size_t maxBytes);
 
 // Writes bytes to a temporary file beside path and renames it over path only when every byte is on disk, so
-// a failure leaves neither a partial file nor a changed old one. Io error with the failing call's reason.
+// a failure leaves neither a partial file nor a changed old one. A symbolic link is written through: the file
+// it names is replaced and the link stays. An existing file keeps its permissions. Errors name path, not the
+// temporary file: Io with the failing call's reason (naming the folder when no file can be made there), or
+// BadInput for an empty path.
 Status writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes);
+
+// True when both paths exist and name the same file, through links too (a symbolic or a hard link).
+bool sameFile(const std::string& a, const std::string& b);
 
 } // namespace tessera

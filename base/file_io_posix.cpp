@@ -59,6 +59,29 @@ Result<std::vector<std::uint8_t>> readFd(int fd, const std::string& path, std::s
     return bytes;
 }
 
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file a chain of symbolic links ends at (the path itself when it is no link, or names nothing yet). A
+// dangling link gives the missing file it names, so that saving creates it.
+Result<std::string> followLinks(const std::string& path) {
+    std::string at = path;
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st {};
+        if (::lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return at;
+        std::string link(static_cast<std::size_t>(st.st_size) + 1, '\0');
+        const ssize_t n = ::readlink(at.c_str(), link.data(), link.size());
+        if (n < 0) return ioError(sysError("readlink", path));
+        if (static_cast<std::size_t>(n) >= link.size()) continue; // the link changed under us: read it again
+        link.resize(static_cast<std::size_t>(n));
+        at = link[0] == '/' || at.find('/') == std::string::npos ? link : folderOf(at) + "/" + link;
+    }
+    return ioError(path + ": too many levels of symbolic links");
+}
+
 } // namespace
 
 Result<std::vector<std::uint8_t>> readWholeFile(const std::string& path, std::size_t maxBytes) {
@@ -72,13 +95,21 @@ Result<std::vector<std::uint8_t>> readWholeFileExclusive(const std::string& path
 }
 
 Status writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes) {
-    // O_EXCL with a fresh name, and mode 0666 so that the umask gives the permissions a plain create would.
+    if (path.empty()) return badInput("no file name given");
+    auto resolved = followLinks(path);
+    if (!resolved) return resolved.error();
+    const std::string& target = *resolved;
+    // A replaced file keeps its permissions; a new one gets those of a plain create (0666 less the umask).
+    struct stat old {};
+    const bool replacing = ::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
     std::string tmp;
     int raw = -1;
     for (int attempt = 0; attempt < 100 && raw < 0; ++attempt) {
-        tmp = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
-        raw = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (raw < 0 && errno != EEXIST) return ioError(sysError("open", tmp));
+        tmp = target + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+        raw = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, replacing ? 0600 : 0666);
+        if (raw < 0 && errno != EEXIST)
+            return ioError(path + ": cannot create a file in the folder " + folderOf(target) +
+                           ": open: " + std::strerror(errno));
     }
     if (raw < 0) return ioError(path + ": no free temporary file name beside it");
     Fd fd(raw);
@@ -88,6 +119,7 @@ Status writeFileAtomically(const std::string& path, std::span<const std::uint8_t
         ::unlink(tmp.c_str());
         return s;
     };
+    if (replacing && ::fchmod(fd.get(), old.st_mode & 07777) != 0) return fail("fchmod");
     std::size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
@@ -103,12 +135,19 @@ Status writeFileAtomically(const std::string& path, std::span<const std::uint8_t
         ::unlink(tmp.c_str());
         return s;
     }
-    if (::rename(tmp.c_str(), path.c_str()) != 0) {
+    if (::rename(tmp.c_str(), target.c_str()) != 0) {
         Status s = ioError(sysError("rename", path));
         ::unlink(tmp.c_str());
         return s;
     }
     return {};
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat sa {};
+    struct stat sb {};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
 }
 
 } // namespace tessera

@@ -3,7 +3,9 @@
 #include "cli/commands.h"
 
 #include "app/logo_entry.h"
-#include "image/bmp_decoder.h"
+#include "base/json_writer.h"
+#include "image/image_file.h"
+#include "printer/nv_command_stream.h"
 #include "printer/nv_image_encoder.h"
 
 #include <memory>
@@ -13,7 +15,11 @@ namespace tessera::cli {
 
 namespace {
 
+// The NV memory of most printers of the supported models; larger lists are worth a word before an upload.
+constexpr std::int64_t kUsualNvBytes = 262144;
+
 struct InfoOptions {
+    bool json = false;
     std::vector<std::string> logos;
 };
 
@@ -21,8 +27,11 @@ int runInfo(const InfoOptions& opt, Context& ctx) {
     int rc = kExitOk;
     std::int64_t total = 0;
     int counted = 0;
+    json::Writer json;
+    json.beginArray();
     for (const std::string& path : opt.logos) {
-        auto image = decodeBmpFile(path);
+        // The decoder that save and upload use, so that every logo they take is described as they see it.
+        auto image = decodeLogoFile(path);
         if (!image) {
             Error e = image.error();
             e.kind = ErrorKind::BadInput;
@@ -31,16 +40,31 @@ int runInfo(const InfoOptions& opt, Context& ctx) {
         }
         const BmpInfo& info = image->info;
         const bool fits = (info.width + 7) / 8 <= kMaxNvWidthUnits && (info.height + 7) / 8 <= kMaxNvHeightUnits;
-        ctx.out << path << ": " << info.width << " x " << info.height << " pixels, " << info.bitCount
-                << (info.bitCount == 1 ? " bit" : " bits") << " per pixel, NV size "
-                << nvDataSize(info.width, info.height) << " bytes, "
-                << (fits ? "fits" : "too large for the printer (at most 8184 x 2304 dots)") << '\n';
-        total += nvDataSize(info.width, info.height) + 4;
+        const std::int64_t nvBytes = nvDataSize(info.width, info.height);
+        if (opt.json) {
+            json.beginObject().key("file").value(path).key("width").value(info.width).key("height").value(info.height);
+            json.key("bits_per_pixel").value(info.bitCount).key("nv_bytes").value(nvBytes).key("fits").value(fits);
+            json.endObject();
+        } else {
+            ctx.out << path << ": " << info.width << " x " << info.height << " pixels, " << info.bitCount
+                    << (info.bitCount == 1 ? " bit" : " bits") << " per pixel, NV size " << nvBytes << " bytes, "
+                    << (fits ? "fits" : "too large for the printer (at most 8184 x 2304 dots)") << '\n';
+        }
+        total += nvBytes + 4;
         ++counted;
     }
-    if (counted > 1)
+    if (opt.json)
+        ctx.out << json.endArray().text() << '\n';
+    else if (counted > 1)
         ctx.out << "total: " << counted << " logos, " << total
                 << " bytes of NV memory (each image its data plus 4 bytes)\n";
+    // Warnings only: the list may be meant for several uploads, or for a printer with more memory.
+    if (total > kUsualNvBytes)
+        ctx.err << "nvlogo: warning: the logos need " << total << " bytes of NV memory, more than the " << kUsualNvBytes
+                << " most printers hold (upload --capacity checks a printer's own size)\n";
+    if (opt.logos.size() > static_cast<std::size_t>(kMaxLogosPerUpload))
+        ctx.err << "nvlogo: warning: " << opt.logos.size() << " logos, more than the " << kMaxLogosPerUpload
+                << " that one upload holds\n";
     return rc;
 }
 
@@ -49,7 +73,10 @@ int runInfo(const InfoOptions& opt, Context& ctx) {
 void setupInfo(CLI::App& app, Context& ctx) {
     auto opt = std::make_shared<InfoOptions>();
     CLI::App* sub = app.add_subcommand("info", "Show each logo's size, depth and NV size");
-    sub->add_option("logos", opt->logos, "Logo files")->required();
+    sub->add_flag("--json", opt->json,
+                  "Print a JSON array, one object per logo: file, width, height, bits_per_pixel, nv_bytes, fits");
+    sub->add_option("LOGO", opt->logos, "Logo files: BMP, PNG, JPEG or GIF (the last three count as 24 bits per pixel)")
+        ->required();
     sub->footer(kExitStatusHelp);
     sub->callback([opt, &ctx] { ctx.exitCode = runInfo(*opt, ctx); });
 }

@@ -1,6 +1,7 @@
 // nvlogo preview: the converted picture that the dialog shows beside a logo, or what the printer will print.
 
 #include "cli/commands.h"
+#include "cli/usage.h"
 
 #include "base/file_io.h"
 #include "image/image_file.h"
@@ -11,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -82,11 +84,11 @@ PixelImage pictureOfRaster(const NvImageEncoder& enc) {
     return img;
 }
 
-bool endsWithPgm(const std::string& path) {
+bool endsWith(const std::string& path, const char* extension) {
     if (path.size() < 4) return false;
     std::string tail = path.substr(path.size() - 4);
     for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return tail == ".pgm";
+    return tail == extension;
 }
 
 void appendBytes(void* context, void* data, int size) {
@@ -104,6 +106,12 @@ std::vector<std::uint8_t> encodePng(const Canvas& canvas) {
 }
 
 int runPreview(const PreviewOptions& opt, Context& ctx) {
+    if (Status s = checkOutput(opt.output, {opt.image}); !s) return report(ctx, s.error());
+    // The name says what the file holds; PNG data in a file named .jpg would mislead whoever opens it.
+    const bool pgm = endsWith(opt.output, ".pgm");
+    if (opt.output != "-" && !pgm && !endsWith(opt.output, ".png"))
+        return report(ctx, badInput(opt.output + ": preview writes PNG or PGM files; name the output .png or .pgm "
+                                                 "(or - for PNG on standard output)"));
     Result<ImageFileContent> source = readImageFile(opt.image);
     if (!source) return report(ctx, source.error());
 
@@ -116,6 +124,7 @@ int runPreview(const PreviewOptions& opt, Context& ctx) {
         if (source->format == PictureFormat::Ico) return report(ctx, badInput(opt.image + ": icons cannot be sent to the printer"));
         Status s = enc.encodeLogoFile(opt.image, opt.mode, opt.level);
         if (!s) return report(ctx, s.error());
+        if (enc.halftoneSkipped()) noteHalftoneSkipped(ctx, opt.image);
         printed = pictureOfRaster(enc);
         shown = &printed;
     } else {
@@ -131,7 +140,6 @@ int runPreview(const PreviewOptions& opt, Context& ctx) {
     const int width = opt.sideBySide ? left.width + shown->width : shown->width;
     const int height = opt.sideBySide ? std::max(left.height, shown->height) : shown->height;
     if (!isHoldableSize(width, height)) return report(ctx, badInput(opt.image + ": the preview is too large"));
-    const bool pgm = endsWithPgm(opt.output);
     Canvas canvas(width, height, pgm ? 1 : 3,
                   pgm ? "P5\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n" : std::string());
     if (opt.sideBySide) {
@@ -142,6 +150,11 @@ int runPreview(const PreviewOptions& opt, Context& ctx) {
     }
     std::vector<std::uint8_t> file = pgm ? std::move(canvas.bytes) : encodePng(canvas);
     if (file.empty()) return report(ctx, ioError(opt.output + ": the PNG could not be encoded"));
+    if (opt.output == "-") {
+        ctx.out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+        ctx.out.flush();
+        return ctx.out ? kExitOk : report(ctx, ioError("standard output: write failed"));
+    }
     Status written = writeFileAtomically(opt.output, file);
     if (!written) return report(ctx, written.error());
     return kExitOk;
@@ -151,17 +164,22 @@ int runPreview(const PreviewOptions& opt, Context& ctx) {
 
 void setupPreview(CLI::App& app, Context& ctx) {
     auto opt = std::make_shared<PreviewOptions>();
-    CLI::App* sub = app.add_subcommand("preview", "Write the converted preview of an image (BMP, ICO, JPEG, GIF or PNG) "
-                                                  "as PNG, or as PGM when OUT ends in .pgm");
+    CLI::App* sub =
+        app.add_subcommand("preview", "Write the converted preview of an image (BMP, ICO, JPEG, GIF or PNG) "
+                                      "as PNG (OUT ending in .png, or - for standard output) or PGM (.pgm)");
     addHalftoneOption(*sub, opt->mode);
     addBrightnessOption(*sub, opt->level);
     sub->add_option("--bpp", opt->bitsPerPixel,
                     "The colour depth recorded for the logo (default: the file's own); 1 thresholds in every mode")
-        ->check(CLI::Range(1, 32));
+        ->check(integerIn(1, 32))
+        ->option_text("BITS");
     sub->add_flag("--side-by-side", opt->sideBySide, "Put the source picture left of the converted one");
     sub->add_flag("--printed", opt->printed, "Show what the printer will print: the encoder's dots for this mode and level");
-    sub->add_option("-o,--output", opt->output, "Output file, exactly as named")->required();
-    sub->add_option("image", opt->image, "The image file")->required();
+    sub->add_option("-o,--output", opt->output,
+                    "Output file (required): NAME.png, NAME.pgm, or - for PNG on standard output")
+        ->option_text("OUT")
+        ->required();
+    sub->add_option("IMAGE", opt->image, "The image file")->required();
     sub->footer(kExitStatusHelp);
     sub->callback([opt, &ctx] { ctx.exitCode = runPreview(*opt, ctx); });
 }

@@ -2,9 +2,10 @@
 
 #include "cli/commands.h"
 
+#include "base/file_io.h"
+#include "cli/usage.h"
 #include "printer/nv_upload_ctrl.h"
 
-#include <map>
 #include <memory>
 #include <ostream>
 
@@ -21,18 +22,22 @@ struct SaveOptions {
 };
 
 int runSave(const SaveOptions& opt, Context& ctx) {
+    if (Status s = checkOutput(opt.output, opt.logos); !s) return report(ctx, s.error());
     MemorySink unused; // saving opens no port
     CNVUploadCtrl ctrl(unused);
+    auto logos = ctrl.prepareUpload(opt.logos, opt.mode, opt.level);
+    if (!logos) return report(ctx, logos.error());
+    for (const EncodedLogo& logo : *logos)
+        if (logo.halftoneSkipped) noteHalftoneSkipped(ctx, logo.path);
+    auto bytes = CNVUploadCtrl::logoFileOf(*logos, opt.format);
+    if (!bytes) return report(ctx, bytes.error());
     if (opt.output == "-") {
-        auto bytes = ctrl.buildLogoFile(opt.logos, opt.mode, opt.level, opt.format);
-        if (!bytes) return report(ctx, bytes.error());
         ctx.out.write(reinterpret_cast<const char*>(bytes->data()), static_cast<std::streamsize>(bytes->size()));
         ctx.out.flush();
         if (!ctx.out) return report(ctx, ioError("standard output: write failed"));
         return kExitOk;
     }
-    if (ctrl.saveLogoFile(opt.output, opt.logos, opt.mode, opt.level, opt.format) != CNVUploadCtrl::kSaveWritten)
-        return report(ctx, ctrl.lastError());
+    if (Status s = writeFileAtomically(opt.output, *bytes); !s) return report(ctx, s.error());
     return kExitOk;
 }
 
@@ -43,13 +48,16 @@ void setupSave(CLI::App& app, Context& ctx) {
     CLI::App* sub = app.add_subcommand("save", "Write the upload stream of the logos to a .bit or .txt file");
     addHalftoneOption(*sub, opt->mode);
     addBrightnessOption(*sub, opt->level);
-    static const std::map<std::string, int> kFormats = {{"bin", BIN}, {"hex", HEX}};
-    sub->add_option("-f,--format", opt->format, "bin: the stream's bytes (.bit); hex: the bytes as text (.txt)")
-        ->transform(CLI::CheckedTransformer(kFormats, CLI::ignore_case))
-        ->option_text("bin|hex")
-        ->default_str("bin");
-    sub->add_option("-o,--output", opt->output, "Output file, exactly as named; - for standard output")->required();
-    sub->add_option("logos", opt->logos, "Logo files, in the order the printer numbers them")->required();
+    sub->add_option("-f,--format", opt->format,
+                    "bin (default): the stream's bytes (.bit); hex: the bytes as text (.txt)")
+        ->transform(oneOfWords({{"bin", BIN}, {"hex", HEX}}))
+        ->option_text("bin|hex");
+    sub->add_option("-o,--output", opt->output,
+                    "Output file (required), exactly as named; - for standard output. A link is written "
+                    "through; an existing file keeps its permissions")
+        ->option_text("OUT")
+        ->required();
+    sub->add_option("LOGO", opt->logos, "Logo files, in the order the printer numbers them")->required();
     sub->footer(kExitStatusHelp);
     sub->callback([opt, &ctx] { ctx.exitCode = runSave(*opt, ctx); });
 }

@@ -1,9 +1,11 @@
-// nvlogo send: a stored .bit file to the printer unchanged, or the bytes a .txt file spells.
+// nvlogo send: a stored .bit file to the printer unchanged, or the bytes a .txt file spells, once they have
+// been checked to be a whole stream of a kind that save writes.
 
 #include "cli/commands.h"
 #include "cli/transfer.h"
 
 #include "base/file_io.h"
+#include "printer/stream_check.h"
 
 #include <algorithm>
 #include <cctype>
@@ -37,12 +39,20 @@ int runSend(const SendOptions& opt, Context& ctx) {
         return report(ctx, e);
     }
     std::vector<std::uint8_t> stream = std::move(*bytes);
-    if (!opt.raw && hasTxtExtension(opt.file)) {
+    const bool text = hasTxtExtension(opt.file);
+    if (!opt.raw && text) {
         auto decoded = parseHexText(stream);
         if (!decoded)
             return report(ctx, badInput(opt.file + ": not a text file of the save format (" +
                                         decoded.error().message + "); --raw sends it unchanged"));
         stream = std::move(*decoded);
+    }
+    // A file of another kind would reach the printer as commands it was never meant to be.
+    if (!opt.raw) {
+        if (auto whole = checkSavedStream(stream); !whole)
+            return report(ctx, badInput(opt.file + (text ? ": the bytes it spells are" : ":") +
+                                        " not a stream that save writes, " + whole.error().message +
+                                        "; --raw sends it unchanged"));
     }
     TransferPlan plan;
     plan.verb = "sent " + opt.file;
@@ -55,10 +65,13 @@ int runSend(const SendOptions& opt, Context& ctx) {
 
 void setupSend(CLI::App& app, Context& ctx) {
     auto opt = std::make_shared<SendOptions>();
-    CLI::App* sub = app.add_subcommand("send", "Send a saved .bit file unchanged (a .txt file as the bytes it spells)");
-    sub->add_flag("--raw", opt->raw, "Send the file unchanged whatever it holds");
+    CLI::App* sub = app.add_subcommand(
+        "send", "Send a file that save wrote (.bit: its bytes; .txt: the bytes it spells), checked to be one whole "
+                "upload stream; the transfer ends with 1D 61 00 like every command sent to a port");
+    sub->add_flag("--raw", opt->raw,
+                  "Send the file's bytes unchanged and unchecked, whatever it holds (also a .txt file)");
     addPortOption(*sub, opt->ports);
-    sub->add_option("file", opt->file, "The file to send")->required();
+    sub->add_option("FILE", opt->file, "The file to send")->required();
     sub->footer(kExitStatusHelp);
     sub->callback([opt, &ctx] { ctx.exitCode = runSend(*opt, ctx); });
 }

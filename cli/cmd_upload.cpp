@@ -2,6 +2,7 @@
 
 #include "cli/commands.h"
 #include "cli/transfer.h"
+#include "cli/usage.h"
 
 #include <memory>
 
@@ -25,6 +26,8 @@ int runUpload(const UploadOptions& opt, Context& ctx) {
     CNVUploadCtrl encoder(unused);
     auto logos = encoder.prepareUpload(opt.logos, opt.mode, opt.level);
     if (!logos) return report(ctx, logos.error());
+    for (const EncodedLogo& logo : *logos)
+        if (logo.halftoneSkipped) noteHalftoneSkipped(ctx, logo.path);
     std::uint64_t nvBytes = 0, streamBytes = 5;
     for (const EncodedLogo& l : *logos) {
         nvBytes += l.nvBytes();
@@ -50,9 +53,10 @@ void setupUpload(CLI::App& app, Context& ctx) {
     addPortOption(*sub, opt->ports);
     sub->add_option("--capacity", opt->capacity,
                     "Refuse the list, before sending, when its NV size (each image its data plus 4 bytes) "
-                    "exceeds BYTES")
-        ->check(CLI::PositiveNumber);
-    sub->add_option("logos", opt->logos, "Logo files, in the order the printer numbers them")->required();
+                    "exceeds BYTES (not checked unless given)")
+        ->check(integerIn(1, 1LL << 40))
+        ->option_text("BYTES");
+    sub->add_option("LOGO", opt->logos, "Logo files, in the order the printer numbers them")->required();
     sub->footer(kExitStatusHelp);
     sub->callback([opt, &ctx] { ctx.exitCode = runUpload(*opt, ctx); });
 }

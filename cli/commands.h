@@ -13,5 +13,6 @@ void setupPrint(CLI::App& app, Context& ctx);
 void setupSend(CLI::App& app, Context& ctx);
 void setupPreview(CLI::App& app, Context& ctx);
 void setupPrinters(CLI::App& app, Context& ctx);
+void setupStatus(CLI::App& app, Context& ctx);
 
 } // namespace tessera::cli

@@ -7,6 +7,8 @@
 #include <CLI/CLI.hpp>
 
 #include <iosfwd>
+#include <string>
+#include <vector>
 
 namespace tessera::cli {
 
@@ -24,6 +26,13 @@ inline constexpr const char* kExitStatusHelp =
 
 // Prints "nvlogo: message" on one line and gives the exit status for the error's kind.
 int report(Context& ctx, const Error& error);
+
+// Tells, once per logo, that a logo drawn on white was thresholded whatever -H and -b said.
+void noteHalftoneSkipped(Context& ctx, const std::string& path);
+
+// An -o value: not empty, and not one of the input files (also through links), which the write would
+// replace. BadInput naming both.
+Status checkOutput(const std::string& output, const std::vector<std::string>& inputs);
 
 // -H/--halftone threshold|error-diffusion|indexed-order, stored as the HalftoneMode number.
 CLI::Option* addHalftoneOption(CLI::App& app, int& mode);

@@ -7,10 +7,6 @@ namespace tessera::cli {
 
 namespace {
 
-bool startsWith(const std::string& s, const char* prefix) {
-    return s.rfind(prefix, 0) == 0;
-}
-
 bool upperStartsWith(const std::string& s, const char* prefix) {
     for (std::size_t i = 0; prefix[i]; ++i)
         if (i >= s.size() || std::toupper(static_cast<unsigned char>(s[i])) != prefix[i]) return false;
@@ -30,10 +26,46 @@ int numberAfter(const std::string& s, const char* prefix) {
     return v;
 }
 
-bool validHost(const std::string& host) {
+bool startsWith(const std::string& s, const char* prefix) {
+    return s.rfind(prefix, 0) == 0;
+}
+
+// A lower-case prefix such as "tcp:" in any case, as usb is taken in any case.
+bool startsWithAnyCase(const std::string& s, const char* prefix) {
+    for (std::size_t i = 0; prefix[i]; ++i)
+        if (i >= s.size() || std::tolower(static_cast<unsigned char>(s[i])) != prefix[i]) return false;
+    return true;
+}
+
+// Four decimal numbers 0..255 without leading zeros (which some resolvers read as octal).
+bool validIpv4(const std::string& text) {
+    int parts = 0;
+    std::size_t at = 0;
+    for (;;) {
+        const std::size_t dot = text.find('.', at);
+        const std::string part = text.substr(at, dot == std::string::npos ? std::string::npos : dot - at);
+        if (part.empty() || part.size() > 3 || (part.size() > 1 && part[0] == '0') || std::stoi(part) > 255)
+            return false;
+        ++parts;
+        if (dot == std::string::npos) return parts == 4;
+        at = dot + 1;
+    }
+}
+
+// Labels of letters, digits and hyphens, 1..63 characters each, not beginning or ending with a hyphen.
+bool validHostName(const std::string& host) {
     if (host.empty() || host.size() > 253) return false;
-    for (unsigned char c : host)
-        if (!(std::isalnum(c) || c == '.' || c == '-' || c == '_')) return false;
+    std::size_t label = 0;
+    for (std::size_t i = 0; i <= host.size(); ++i) {
+        if (i == host.size() || host[i] == '.') {
+            if (label == 0 || label > 63 || host[i - 1] == '-' || host[i - label] == '-') return false;
+            label = 0;
+        } else if (std::isalnum(static_cast<unsigned char>(host[i])) || host[i] == '-') {
+            ++label;
+        } else {
+            return false;
+        }
+    }
     return true;
 }
 
@@ -60,7 +92,7 @@ PortTarget lineTarget(const std::string& spec, PortKind kind, std::string device
 
 Result<PortTarget> parsePortSpec(const std::string& spec) {
     for (const char* prefix : {"serial:", "parallel:"}) {
-        if (!startsWith(spec, prefix)) continue;
+        if (!startsWithAnyCase(spec, prefix)) continue;
         const std::string path = spec.substr(std::char_traits<char>::length(prefix));
         if (path.empty()) return badInput(spec + ": no device after '" + prefix + "'");
         return lineTarget(spec, prefix[0] == 's' ? PortKind::Serial : PortKind::Parallel, path);
@@ -73,7 +105,7 @@ Result<PortTarget> parsePortSpec(const std::string& spec) {
         if (lpt < 1 || lpt > 2) return badInput(spec + ": the parallel ports are LPT1 and LPT2");
         return lineTarget(spec, PortKind::Parallel, "LPT" + std::to_string(lpt));
     }
-    if (startsWith(spec, "driver:")) {
+    if (startsWithAnyCase(spec, "driver:")) {
         PortTarget t;
         t.spec = spec;
         t.kind = PortKind::Driver;
@@ -112,7 +144,8 @@ Result<PortTarget> parsePortSpec(const std::string& spec) {
         return badInput(spec + ": not a serial or parallel device; say serial:PATH or parallel:PATH");
     }
 
-    std::string rest = startsWith(spec, "tcp:") ? spec.substr(4) : spec;
+    const bool tcp = startsWithAnyCase(spec, "tcp:");
+    std::string rest = tcp ? spec.substr(4) : spec;
     PortTarget t;
     t.spec = spec;
     t.kind = PortKind::Network;
@@ -123,7 +156,16 @@ Result<PortTarget> parsePortSpec(const std::string& spec) {
         t.tcpPort = *port;
         rest.resize(colon);
     }
-    if (!validHost(rest)) return badInput(spec + ": not a host name or IPv4 address");
+    // Text of digits and dots is meant as an address: a slip must not become a name looked up in the DNS.
+    if (!rest.empty() && rest.find_first_not_of("0123456789.") == std::string::npos) {
+        if (!validIpv4(rest))
+            return badInput(spec + ": not an IPv4 address (four numbers 0..255, such as 192.168.1.50)");
+    } else if (!tcp && rest.find('.') == std::string::npos) {
+        // A mistyped port name (garbage, com1x) would otherwise leave the machine as a DNS query.
+        return badInput(spec + ": not a port name; use tcp:NAME for a host name");
+    } else if (!validHostName(rest)) {
+        return badInput(spec + ": not a host name or IPv4 address");
+    }
     t.host = rest;
     return t;
 }

@@ -34,9 +34,11 @@ struct PortOptions {
     FlowControl flow = FlowControl::None; // --flow
 };
 
-// tcp:HOST[:PORT], a bare IPv4 address or host name with an optional :PORT; COM1..COM12, LPT1, LPT2;
-// serial:PATH, parallel:PATH; a bare path: serial for /dev/tty* and /dev/pts/*, parallel for /dev/lp* and
-// /dev/usb/lp*; usb (any case) or usb:VID:PID; driver:NAME, an installed printer. Anything else is BadInput
+// tcp:HOST[:PORT] with any host name or IPv4 address; a bare IPv4 address or a host name with a dot, with
+// an optional :PORT; COM1..COM12, LPT1, LPT2; serial:PATH, parallel:PATH; a bare path: serial for /dev/tty*
+// and /dev/pts/*, parallel for /dev/lp* and /dev/usb/lp*; usb or usb:VID:PID; driver:NAME, an installed
+// printer. Words and prefixes are taken in any case. Text of digits and dots must be an IPv4 address, and a
+// bare word without a dot is refused, so that no slip turns into a DNS query. Anything else is BadInput
 // with a reason.
 Result<PortTarget> parsePortSpec(const std::string& spec);
 

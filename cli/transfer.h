@@ -4,14 +4,46 @@
 
 #include "cli/common.h"
 #include "cli/port_spec.h"
+#include "port/port_settings.h"
 #include "printer/nv_upload_ctrl.h"
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace tessera::cli {
+
+class ProgressMeter;
+
+// The port objects of one --port target and the settings that open them through a controller: each target
+// has its own, so that targets run at once, each on its own thread. Reads, drains and failures reach the
+// controller's dispatcher through them.
+class TargetPorts {
+  public:
+    // meter, when given, counts what the ports take for the progress bar.
+    explicit TargetPorts(const PortTarget& target, ProgressMeter* meter = nullptr);
+    ~TargetPorts();
+    TargetPorts(const TargetPorts&) = delete;
+    TargetPorts& operator=(const TargetPorts&) = delete;
+
+    // Looks up a network printer's host name; an Io error names the host.
+    Status resolve();
+    // Nothing but the caller's own bytes reach the printer: the USB printer lets the device go without its
+    // last byte 00 (a status query).
+    void omitTrailingBytes();
+    const PortSet& ports() const;
+    // What runTransfer, or openPort, opens (after resolve()).
+    const PortSettings& settings() const;
+    // The port's own account of its last failure, naming the call ("connect: Connection refused"); empty
+    // when it has none.
+    std::string portError() const;
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
 
 // Sends the operation's stream through an open controller; returns the writer's result (1 ok, 0 failed).
 using StreamWriter = std::function<int(CNVUploadCtrl&)>;

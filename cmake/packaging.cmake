@@ -44,7 +44,7 @@ else()
         add_custom_command(OUTPUT ${page}.gz
             COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
             COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/packaging/make_manpage.py
-                    $<TARGET_FILE:${program}> ${program} ${page} ${extra}
+                    $<TARGET_FILE:${program}> ${program} ${page} ${PROJECT_VERSION} ${TESSERA_RELEASE_DATE} ${extra}
             COMMAND gzip -9nf ${page}
             DEPENDS ${program} ${PROJECT_SOURCE_DIR}/packaging/make_manpage.py ${extra}
             COMMENT "Manual page ${program}(1)")

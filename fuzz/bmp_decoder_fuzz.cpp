@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const tessera::Result<tessera::BmpInfo> info = tessera::probeBmp(file);
 
     tessera::BmpLimits limits;
-    limits.maxPixels = std::int64_t{1} << 22;
+    limits.maxPixels = std::int64_t{1} << 16;
     const tessera::Result<tessera::BmpImage> img = tessera::decodeBmp(file, limits);
     // Plain bottom-up 24-bit files may also be decoded in their own buffer; that form must agree exactly.
     if (info && info->bitCount == 24 && info->compression == 0 && !info->topDown) {

@@ -1,6 +1,7 @@
 // The virtual printer's command interpreter on arbitrary bytes, split at arbitrary points: the first byte
-// seeds the piece sizes, the rest is the stream. Splitting must change nothing, so every run is compared
-// with a run on the whole stream; storage and paper are kept in memory with a small capacity.
+// seeds the piece sizes and picks the model, paper and cover, the rest is the stream. Splitting must change
+// nothing, so every run is compared with a run on the whole stream; storage and paper are kept in memory with
+// a small capacity.
 
 #include "tools/nvlogo_printer/virtual_printer.h"
 
@@ -11,7 +12,15 @@ namespace {
 using namespace tessera::vp;
 
 // Narrow paper and short pages: the pixels of a page cost far more than the commands that print it.
-constexpr PrinterConfig kConfig{.capacity = 4096, .paperDots = 16, .maxPagePixels = 1 << 13};
+const PrinterConfig kConfig{.capacity = 4096, .paperDots = 16, .maxPagePixels = 1 << 13};
+
+PrinterConfig configOf(std::uint8_t b) {
+    PrinterConfig c = kConfig;
+    c.model = static_cast<PrinterModel>(b & 3);
+    c.paper = static_cast<PaperState>((b >> 2) % 3);
+    c.coverOpen = b & 0x10;
+    return c;
+}
 
 void check(bool ok) {
     if (!ok) std::abort();
@@ -21,6 +30,8 @@ struct MemoryHost : PrinterHost {
     ImageList stored;
     std::vector<std::string> lines;
     std::vector<std::uint64_t> pages; // width, height and a digest of each page
+    std::vector<std::string> keys = {"A1", "B2"};
+    std::vector<std::string> graphicsKeys() override { return keys; }
 
     tessera::Status defineImages(ImageList images) override {
         std::size_t used = 0;
@@ -62,9 +73,9 @@ struct Outcome {
     bool operator==(const Outcome&) const = default;
 };
 
-Outcome run(std::span<const std::uint8_t> stream, unsigned seed) {
+Outcome run(std::span<const std::uint8_t> stream, unsigned seed, const PrinterConfig& config) {
     MemoryHost host;
-    VirtualPrinter printer(host, kConfig);
+    VirtualPrinter printer(host, config);
     Outcome o;
     std::uint32_t lcg = seed;
     while (!stream.empty()) {
@@ -72,7 +83,7 @@ Outcome run(std::span<const std::uint8_t> stream, unsigned seed) {
         const std::size_t piece =
             seed == 0 ? stream.size() : std::min<std::size_t>(stream.size(), 1 + (lcg >> 16) % (seed + 1));
         const auto reply = printer.feed(stream.first(piece));
-        check(reply.size() % 4 == 0);
+        check(reply.empty() || config.model != PrinterModel::Mute);
         o.replies.insert(o.replies.end(), reply.begin(), reply.end());
         stream = stream.subspan(piece);
     }
@@ -88,8 +99,9 @@ Outcome run(std::span<const std::uint8_t> stream, unsigned seed) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     const std::span<const std::uint8_t> stream(data + 1, size - 1);
-    const Outcome whole = run(stream, 0);
-    check(run(stream, data[0]) == whole);
-    check(run(stream, 1) == whole); // pieces of one and two bytes: every command boundary split
+    const PrinterConfig config = configOf(data[0]);
+    const Outcome whole = run(stream, 0, config);
+    check(run(stream, data[0], config) == whole);
+    check(run(stream, 1, config) == whole); // pieces of one and two bytes: every command boundary split
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "image/bmp_decoder.h"
 
+#include "base/byte_reader.h"
 #include "base/file_io.h"
 
 #include <array>
@@ -36,57 +37,6 @@ std::string hex(std::uint32_t v) {
     std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(v));
     return buf;
 }
-
-// Little-endian reads that never leave the buffer. A read past the end yields zeros and sets a flag that stays
-// set, so a run of header fields can be read in one go and checked once.
-class ByteReader {
-  public:
-    ByteReader(std::span<const std::uint8_t> data, std::size_t pos) : data_(data), pos_(pos) {
-        if (pos > data.size()) fail();
-    }
-
-    std::uint8_t u8() {
-        if (failed_ || pos_ >= data_.size()) {
-            fail();
-            return 0;
-        }
-        return data_[pos_++];
-    }
-    std::uint16_t u16() {
-        std::span<const std::uint8_t> b = bytes(2);
-        return b.empty() ? 0 : static_cast<std::uint16_t>(b[0] | b[1] << 8);
-    }
-    std::uint32_t u32() {
-        std::span<const std::uint8_t> b = bytes(4);
-        if (b.empty()) return 0;
-        return std::uint32_t{b[0]} | std::uint32_t{b[1]} << 8 | std::uint32_t{b[2]} << 16 | std::uint32_t{b[3]} << 24;
-    }
-    std::int32_t i32() { return static_cast<std::int32_t>(u32()); }
-
-    // The next n bytes, or an empty span (and the flag set) when fewer are left.
-    std::span<const std::uint8_t> bytes(std::size_t n) {
-        if (failed_ || n > data_.size() - pos_) {
-            fail();
-            return {};
-        }
-        std::span<const std::uint8_t> out = data_.subspan(pos_, n);
-        pos_ += n;
-        return out;
-    }
-
-    std::size_t remaining() const { return failed_ ? 0 : data_.size() - pos_; }
-    bool failed() const { return failed_; }
-
-  private:
-    void fail() {
-        failed_ = true;
-        pos_ = data_.size();
-    }
-
-    std::span<const std::uint8_t> data_;
-    std::size_t pos_ = 0;
-    bool failed_ = false;
-};
 
 // One colour channel of a 16- or 32-bit pixel, as a mask. Fields no wider than 16 bits go through a table,
 // because a division per channel per pixel dominates decoding a large 32-bit file.
@@ -162,14 +112,14 @@ std::string truncatedHeader(const char* what, std::size_t need, std::size_t have
            num(std::uint64_t{need}) + ")";
 }
 
-Result<Headers> readHeaders(std::span<const std::uint8_t> file) {
+// The file header: the signature, the pixel offset and the size of the info header, which must be one of the
+// four known sizes and lie inside the file. Leaves `r` at the info header's first field.
+Result<std::uint32_t> readFileHeader(std::span<const std::uint8_t> file, ByteReader& r, Headers& h) {
     if (file.size() < 2 || file[0] != 'B' || file[1] != 'M')
         return badInput("not a BMP file: it does not start with \"BM\"");
     if (file.size() < kFileHeaderSize + 4)
         return badInput(truncatedHeader("the file header", kFileHeaderSize + 4, file.size()));
-
-    Headers h;
-    ByteReader r(file, 2);
+    r.skip(2);
     r.u32(); // bfSize: writers disagree about it, and the buffer's size is what bounds every read
     r.u32(); // reserved
     h.pixelOffset = r.u32();
@@ -178,21 +128,29 @@ Result<Headers> readHeaders(std::span<const std::uint8_t> file) {
         return badInput("info header size " + num(headerSize) + " is not supported (12, 40, 108 and 124 bytes are)");
     if (file.size() < kFileHeaderSize + headerSize)
         return badInput(truncatedHeader("the info header", kFileHeaderSize + headerSize, file.size()));
+    return headerSize;
+}
 
+// The info header's fields as stored, before they are checked.
+struct InfoFields {
     std::int64_t width = 0, height = 0;
     std::uint16_t planes = 0, bitCount = 0;
     std::uint32_t compression = kBiRgb;
+};
+
+Result<InfoFields> readInfoFields(ByteReader& r, std::uint32_t headerSize, Headers& h) {
+    InfoFields f;
     if (headerSize == 12) {
-        width = r.u16();
-        height = r.u16();
-        planes = r.u16();
-        bitCount = r.u16();
+        f.width = r.u16();
+        f.height = r.u16();
+        f.planes = r.u16();
+        f.bitCount = r.u16();
     } else {
-        width = r.i32();
-        height = r.i32();
-        planes = r.u16();
-        bitCount = r.u16();
-        compression = r.u32();
+        f.width = r.i32();
+        f.height = r.i32();
+        f.planes = r.u16();
+        f.bitCount = r.u16();
+        f.compression = r.u32();
         r.u32(); // biSizeImage: often 0 for BI_RGB, and the data's real extent is checked instead
         r.u32(); // pixels per metre, x
         r.u32(); // and y
@@ -203,68 +161,93 @@ Result<Headers> readHeaders(std::span<const std::uint8_t> file) {
                 m = r.u32();
     }
     if (r.failed()) return badInput("truncated: the info header is cut off");
+    return f;
+}
 
-    const bool topDown = height < 0;
-    if (topDown) height = -height; // 64-bit, so INT32_MIN negates safely
-    if (width < 1 || width > kBmpMaxDimension)
-        return badInput("width " + num(width) + " is outside 1.." + num(kBmpMaxDimension));
-    if (height < 1 || height > kBmpMaxDimension)
-        return badInput("height " + num(topDown ? -height : height) + " is outside 1.." + num(kBmpMaxDimension) +
-                        " (either sign)");
-    if (planes != 1) return badInput("plane count " + num(int{planes}) + " is not 1");
+// Width, height (whose sign gives the row order) and planes; sets the row order in `info`.
+Status checkGeometry(InfoFields& f, BmpInfo& info) {
+    info.topDown = f.height < 0;
+    if (info.topDown) f.height = -f.height; // 64-bit, so INT32_MIN negates safely
+    if (f.width < 1 || f.width > kBmpMaxDimension)
+        return badInput("width " + num(f.width) + " is outside 1.." + num(kBmpMaxDimension));
+    if (f.height < 1 || f.height > kBmpMaxDimension)
+        return badInput("height " + num(info.topDown ? -f.height : f.height) + " is outside 1.." +
+                        num(kBmpMaxDimension) + " (either sign)");
+    if (f.planes != 1) return badInput("plane count " + num(int{f.planes}) + " is not 1");
+    return {};
+}
 
+// The depth the header size allows, and a compression that fits the depth and the row order.
+Status checkEncoding(const InfoFields& f, std::uint32_t headerSize, bool topDown) {
+    const int bitCount = f.bitCount;
     const bool depthOk = headerSize == 12 ? (bitCount == 1 || bitCount == 4 || bitCount == 8 || bitCount == 24)
                                           : (bitCount == 1 || bitCount == 4 || bitCount == 8 || bitCount == 16 ||
                                              bitCount == 24 || bitCount == 32);
     if (!depthOk)
-        return badInput(num(int{bitCount}) + " bits per pixel is not supported with a " + num(headerSize) +
+        return badInput(num(bitCount) + " bits per pixel is not supported with a " + num(headerSize) +
                         "-byte info header");
 
-    switch (compression) {
+    switch (f.compression) {
     case kBiRgb:
         break;
     case kBiRle8:
-        if (bitCount != 8) return badInput("BI_RLE8 needs 8 bits per pixel, the file has " + num(int{bitCount}));
+        if (bitCount != 8) return badInput("BI_RLE8 needs 8 bits per pixel, the file has " + num(bitCount));
         break;
     case kBiRle4:
-        if (bitCount != 4) return badInput("BI_RLE4 needs 4 bits per pixel, the file has " + num(int{bitCount}));
+        if (bitCount != 4) return badInput("BI_RLE4 needs 4 bits per pixel, the file has " + num(bitCount));
         break;
     case kBiBitfields:
         if (bitCount != 16 && bitCount != 32)
-            return badInput("BI_BITFIELDS needs 16 or 32 bits per pixel, the file has " + num(int{bitCount}));
+            return badInput("BI_BITFIELDS needs 16 or 32 bits per pixel, the file has " + num(bitCount));
         break;
     default:
-        return badInput("compression " + num(compression) +
+        return badInput("compression " + num(f.compression) +
                         " is not supported (BI_RGB, BI_RLE8, BI_RLE4 and BI_BITFIELDS are)");
     }
-    if (topDown && (compression == kBiRle8 || compression == kBiRle4))
+    if (topDown && (f.compression == kBiRle8 || f.compression == kBiRle4))
         return badInput("an RLE-compressed bitmap must be stored bottom-up, but its height is negative");
+    return {};
+}
 
+// The channel masks of 16- and 32-bit pixels: the file's own with BI_BITFIELDS (after a 40-byte header
+// they follow it, and there is no alpha mask), else the fixed layouts. Sets where the headers end.
+Status readMasks(std::span<const std::uint8_t> file, const InfoFields& f, std::uint32_t headerSize, Headers& h) {
     h.headersEnd = kFileHeaderSize + headerSize;
-    if (compression == kBiBitfields) {
+    if (f.compression == kBiBitfields) {
         if (headerSize == 40) {
-            // The 40-byte header has no room for masks: three follow it, and there is no alpha mask.
             h.headersEnd += 12;
             if (file.size() < h.headersEnd)
                 return badInput(truncatedHeader("the bit-field masks", h.headersEnd, file.size()));
             ByteReader m(file, kFileHeaderSize + headerSize);
             h.masks = {m.u32(), m.u32(), m.u32(), 0};
         }
-        if (Status s = checkMasks(h.masks, bitCount); !s) return s.error();
-    } else if (bitCount == 16) {
-        h.masks = {0x7C00, 0x03E0, 0x001F, 0};
-    } else if (bitCount == 32) {
-        h.masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0}; // the fourth byte means nothing without BI_BITFIELDS
-    } else {
-        h.masks = {};
+        return checkMasks(h.masks, f.bitCount);
     }
+    if (f.bitCount == 16)
+        h.masks = {0x7C00, 0x03E0, 0x001F, 0};
+    else if (f.bitCount == 32)
+        h.masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0}; // the fourth byte means nothing without BI_BITFIELDS
+    else
+        h.masks = {};
+    return {};
+}
 
-    h.info.width = static_cast<int>(width);
-    h.info.height = static_cast<int>(height);
-    h.info.bitCount = bitCount;
-    h.info.compression = compression;
-    h.info.headerSize = headerSize;
-    h.info.topDown = topDown;
+Result<Headers> readHeaders(std::span<const std::uint8_t> file) {
+    Headers h;
+    ByteReader r(file);
+    const Result<std::uint32_t> headerSize = readFileHeader(file, r, h);
+    if (!headerSize) return headerSize.error();
+    Result<InfoFields> fields = readInfoFields(r, *headerSize, h);
+    if (!fields) return fields.error();
+    if (Status s = checkGeometry(*fields, h.info); !s) return s.error();
+    if (Status s = checkEncoding(*fields, *headerSize, h.info.topDown); !s) return s.error();
+    if (Status s = readMasks(file, *fields, *headerSize, h); !s) return s.error();
+
+    h.info.width = static_cast<int>(fields->width);
+    h.info.height = static_cast<int>(fields->height);
+    h.info.bitCount = fields->bitCount;
+    h.info.compression = fields->compression;
+    h.info.headerSize = *headerSize;
     return h;
 }
 

@@ -1,5 +1,7 @@
 #include "image/ico_decoder.h"
 
+#include "base/byte_reader.h"
+
 #include <cstddef>
 #include <cstdlib>
 #include <string>
@@ -9,29 +11,26 @@ namespace tessera {
 
 namespace {
 
-constexpr std::size_t kDirHeader = 6, kDirEntry = 16;
+constexpr std::size_t kDirEntry = 16;
 // Bitmap entries are drawn from memory the size of the directory's largest icons; anything bigger in a DIB
 // header is a broken or hostile file.
 constexpr int kMaxBitmapEntrySide = 1024;
 
-std::uint32_t le16(std::span<const std::uint8_t> b, std::size_t at) {
-    return std::uint32_t{b[at]} | std::uint32_t{b[at + 1]} << 8;
-}
-std::uint32_t le32(std::span<const std::uint8_t> b, std::size_t at) {
-    return le16(b, at) | le16(b, at + 2) << 16;
-}
-
 std::size_t rowBytes(std::int64_t width, int bits) { return static_cast<std::size_t>((width * bits + 31) / 32 * 4); }
 
 Result<DecodedPicture> decodeBitmapEntry(std::span<const std::uint8_t> d, const PictureLimits& limits) {
-    if (d.size() < 40) return badInput("icon bitmap header is cut short");
-    const std::uint32_t headerSize = le32(d, 0);
+    ByteReader header(d);
+    const std::uint32_t headerSize = header.u32();
+    const std::int32_t w = header.i32();
+    const std::int32_t doubledH = header.i32();
+    header.u16(); // planes
+    const int bits = header.u16();
+    const std::uint32_t compression = header.u32();
+    header.skip(12); // image size and resolution
+    const std::uint32_t clrUsed = header.u32();
+    header.u32(); // important colours
+    if (header.failed()) return badInput("icon bitmap header is cut short");
     if (headerSize < 40 || headerSize > d.size()) return badInput("icon bitmap header has a bad size");
-    const auto w = static_cast<std::int32_t>(le32(d, 4));
-    const auto doubledH = static_cast<std::int32_t>(le32(d, 8));
-    const int bits = static_cast<int>(le16(d, 14));
-    const std::uint32_t compression = le32(d, 16);
-    const std::uint32_t clrUsed = le32(d, 32);
     // The header's height covers the colour image and the mask together.
     if (w <= 0 || doubledH <= 0 || doubledH % 2 != 0 || w > kMaxBitmapEntrySide || doubledH / 2 > kMaxBitmapEntrySide)
         return badInput("icon bitmap has a bad size");
@@ -113,21 +112,24 @@ std::size_t chooseIcoEntry(std::span<const IcoEntryInfo> entries) {
 }
 
 Result<DecodedPicture> decodeIco(std::span<const std::uint8_t> file, const PictureLimits& limits) {
-    if (file.size() < kDirHeader) return badInput("icon directory is cut short");
-    if (le16(file, 0) != 0 || le16(file, 2) != 1) return badInput("not an icon file");
-    const std::size_t count = le16(file, 4);
+    ByteReader r(file);
+    const std::uint16_t reserved = r.u16();
+    const std::uint16_t type = r.u16();
+    const std::size_t count = r.u16();
+    if (r.failed()) return badInput("icon directory is cut short");
+    if (reserved != 0 || type != 1) return badInput("not an icon file");
     if (count == 0) return badInput("icon file holds no image");
-    if (kDirHeader + count * kDirEntry > file.size()) return badInput("icon directory is cut short");
+    if (r.remaining() < count * kDirEntry) return badInput("icon directory is cut short");
 
     std::vector<IcoEntryInfo> entries(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::size_t at = kDirHeader + i * kDirEntry;
-        IcoEntryInfo& e = entries[i];
-        e.width = file[at] == 0 ? 256 : file[at];
-        e.height = file[at + 1] == 0 ? 256 : file[at + 1];
-        e.bitCount = static_cast<int>(le16(file, at + 6));
-        e.size = le32(file, at + 8);
-        e.offset = le32(file, at + 12);
+    for (IcoEntryInfo& e : entries) {
+        const std::uint8_t width = r.u8(), height = r.u8();
+        e.width = width == 0 ? 256 : width;
+        e.height = height == 0 ? 256 : height;
+        r.skip(4); // colour count, reserved, planes
+        e.bitCount = r.u16();
+        e.size = r.u32();
+        e.offset = r.u32();
     }
     const IcoEntryInfo& chosen = entries[chooseIcoEntry(entries)];
     if (chosen.offset > file.size() || chosen.size > file.size() - chosen.offset)

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Writes a manual page for one of our command-line tools from its own --help texts, so the page cannot
-drift from the program. Usage: make_manpage.py TOOL-PATH NAME OUT [EXTRA]
+drift from the program. Usage: make_manpage.py TOOL-PATH NAME OUT VERSION DATE [EXTRA]
 
 The top-level help gives the synopsis, the options and the subcommands; each subcommand's help gives its own
-section. EXTRA, a file of ready roff (EXAMPLES, FILES, ...), is appended."""
+section. VERSION and DATE (the version's release date) go into the page's title line. EXTRA, a file of ready
+roff (EXAMPLES, FILES, ...), is appended."""
 
 import re
 import subprocess
@@ -73,14 +74,14 @@ def footer_of(blocks):
 
 
 def main():
-    if len(sys.argv) not in (4, 5):
+    if len(sys.argv) not in (6, 7):
         sys.exit(__doc__)
-    tool, name, out_path = sys.argv[1:4]
+    tool, name, out_path, version, date = sys.argv[1:6]
     head, blocks = sections(help_text(tool))
     footer = footer_of(blocks)
     summary = head[0].split(":", 1)[1].strip() if head and ":" in head[0] else name
     usage = next((l.split(":", 1)[1].strip() for l in head if l.startswith("Usage:")), name)
-    out = [f'.TH {name.upper()} 1 "" "Tessera" "User Commands"', ".SH NAME", f"{esc(name)} \\- {esc(summary)}"]
+    out = [f'.TH {name.upper()} 1 "{date}" "Tessera {version}" "User Commands"', ".SH NAME", f"{esc(name)} \\- {esc(summary)}"]
     out += [".SH SYNOPSIS", ".B " + esc(name), esc(usage.split(" ", 1)[1] if " " in usage else "")]
     out += [".SH OPTIONS"]
     emit_items(out, items(blocks.get("Options", [])))
@@ -100,8 +101,8 @@ def main():
                     out.append(".RE")
     if footer:
         out += [".SH EXIT STATUS", esc(" ".join(footer).replace("Exit status: ", ""))]
-    if len(sys.argv) == 5:
-        with open(sys.argv[4], encoding="utf-8") as extra:
+    if len(sys.argv) == 7:
+        with open(sys.argv[6], encoding="utf-8") as extra:
             out.append(extra.read().rstrip("\n"))
     with open(out_path, "w", encoding="utf-8") as f:
         f.write("\n".join(out) + "\n")

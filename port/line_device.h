@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -126,6 +127,20 @@ class LineDeviceLayer {
     // Milliseconds from an arbitrary start; it wraps around, so only differences count.
     virtual std::uint32_t tickCount() = 0;
     virtual void sleep(std::chrono::milliseconds duration) = 0;
+
+    // Bytes that have arrived and wait to be read (ClearCommError's cbInQue, FIONREAD); 0 when none or
+    // unknown.
+    virtual std::size_t inputWaiting(DeviceHandle device) = 0;
+    // Bytes written that the device has not sent on the line yet (cbOutQue, TIOCOUTQ); 0 when none or unknown.
+    virtual std::size_t outputWaiting(DeviceHandle device) = 0;
+    // One read into the buffer, given at most timeout to complete: the count (0 when nothing came in time), or
+    // nothing when the read failed. The device may hold a larger read until it is full, so callers ask only for
+    // what is waiting.
+    virtual std::optional<std::size_t> readSome(DeviceHandle device, std::span<std::uint8_t> buffer,
+                                                std::chrono::milliseconds timeout) = 0;
+    // The last failed platform call in words, recorded where it failed ("open: Permission denied",
+    // "WriteFile: The device is not ready"); empty when none has failed.
+    virtual std::string lastError() const { return {}; }
 };
 
 // The backend of the platform the program was built for.

@@ -1,6 +1,10 @@
 #include "port/line_device.h"
 
+#include "port/system_error.h"
+
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <thread>
 
 #include <fcntl.h>
@@ -43,7 +47,8 @@ speed_t speedOf(std::uint32_t bitsPerSecond) {
 // the whole block was written, as a completed WriteFile does.
 class PosixWrite final : public DeviceWrite {
   public:
-    explicit PosixWrite(int fd) : fd_(fd) {}
+    // failure: where the layer keeps the text of its last failed call.
+    PosixWrite(int fd, std::string* failure = nullptr) : fd_(fd), failure_(failure) {}
 
     void resetEvent() override {}
 
@@ -105,11 +110,13 @@ class PosixWrite final : public DeviceWrite {
                 return;
             } else {
                 error_ = n < 0 ? errno : EIO;
+                if (failure_) *failure_ = systemError("write", error_);
             }
         }
     }
 
     int fd_;
+    std::string* failure_;
     std::span<const std::uint8_t> bytes_;
     std::size_t written_ = 0;
     int error_ = 0;
@@ -124,9 +131,14 @@ class PosixLineDeviceLayer final : public LineDeviceLayer {
         // Non-blocking for the whole life of the descriptor: the open does not wait for a carrier, and every
         // write waits only as long as the port says.
         const int f = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (f < 0) return kNoDevice;
+        if (f < 0) {
+            failure_ = systemError("open", errno);
+            return kNoDevice;
+        }
         // No sharing: a second program (or a second target of the same run) is refused, as on Windows.
         if (::flock(f, LOCK_EX | LOCK_NB) != 0) {
+            failure_ =
+                errno == EWOULDBLOCK ? "flock: the device is in use by another program" : systemError("flock", errno);
             ::close(f);
             return kNoDevice;
         }
@@ -177,7 +189,7 @@ class PosixLineDeviceLayer final : public LineDeviceLayer {
     }
 
     std::unique_ptr<DeviceWrite> beginWrite(DeviceHandle device, EventReset) override {
-        return std::make_unique<PosixWrite>(fd(device));
+        return std::make_unique<PosixWrite>(fd(device), &failure_);
     }
 
     // Reached only by the legacy generation, which POSIX never reports; it writes what the device takes
@@ -200,6 +212,47 @@ class PosixLineDeviceLayer final : public LineDeviceLayer {
     }
 
     void sleep(std::chrono::milliseconds duration) override { std::this_thread::sleep_for(duration); }
+
+    std::size_t inputWaiting(DeviceHandle device) override {
+        int n = 0;
+        return ::ioctl(fd(device), FIONREAD, &n) == 0 && n > 0 ? static_cast<std::size_t>(n) : 0;
+    }
+
+    std::size_t outputWaiting(DeviceHandle device) override {
+        int n = 0;
+        return ::ioctl(fd(device), TIOCOUTQ, &n) == 0 && n > 0 ? static_cast<std::size_t>(n) : 0;
+    }
+
+    std::optional<std::size_t> readSome(DeviceHandle device, std::span<std::uint8_t> buffer,
+                                        std::chrono::milliseconds timeout) override {
+        using Clock = std::chrono::steady_clock;
+        const auto deadline = Clock::now() + timeout;
+        for (;;) {
+            const ssize_t n = ::read(fd(device), buffer.data(), buffer.size());
+            if (n > 0) return static_cast<std::size_t>(n);
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+                failure_ = systemError("read", errno);
+                return std::nullopt;
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0) return std::size_t{0};
+            pollfd p{fd(device), POLLIN, 0};
+            const int r = ::poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), INT_MAX)));
+            if (r < 0 && errno != EINTR) {
+                failure_ = systemError("poll", errno);
+                return std::nullopt;
+            }
+            if (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(p.revents & POLLIN)) {
+                failure_ = "read: the line was hung up";
+                return std::nullopt;
+            }
+        }
+    }
+
+    std::string lastError() const override { return failure_; }
+
+  private:
+    std::string failure_;
 };
 
 } // namespace

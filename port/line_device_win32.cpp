@@ -1,5 +1,8 @@
 #include "port/line_device.h"
 
+#include "port/overlapped_read.h"
+#include "port/system_error.h"
+
 #include <windows.h>
 
 namespace tessera {
@@ -15,7 +18,10 @@ DWORD clampedLength(std::size_t size) {
 
 class Win32Write final : public DeviceWrite {
   public:
-    Win32Write(HANDLE device, HANDLE event) : device_(device), event_(event) { overlapped_.hEvent = event_; }
+    // failure: where the layer keeps the text of its last failed call.
+    Win32Write(HANDLE device, HANDLE event, std::string& failure) : device_(device), event_(event), failure_(failure) {
+        overlapped_.hEvent = event_;
+    }
     ~Win32Write() override {
         if (outstanding_) cancel();
         ::CloseHandle(event_);
@@ -37,6 +43,7 @@ class Win32Write final : public DeviceWrite {
             outstanding_ = true;
             return {StartStatus::Pending, 0, 0};
         }
+        failure_ = systemError("WriteFile", static_cast<int>(error));
         return {StartStatus::Failed, 0, static_cast<int>(error)};
     }
 
@@ -60,6 +67,7 @@ class Win32Write final : public DeviceWrite {
         const DWORD error = ::GetLastError();
         if (error == ERROR_IO_INCOMPLETE) return {PollStatus::Incomplete, 0, 0};
         outstanding_ = false;
+        failure_ = systemError("WriteFile", static_cast<int>(error));
         return {PollStatus::Failed, written, static_cast<int>(error)};
     }
 
@@ -78,6 +86,7 @@ class Win32Write final : public DeviceWrite {
     HANDLE event_;
     OVERLAPPED overlapped_{};
     bool outstanding_ = false;
+    std::string& failure_;
 };
 
 class Win32LineDeviceLayer final : public LineDeviceLayer {
@@ -89,7 +98,10 @@ class Win32LineDeviceLayer final : public LineDeviceLayer {
         const DWORD attributes = FILE_ATTRIBUTE_NORMAL | (overlapped ? FILE_FLAG_OVERLAPPED : 0);
         HANDLE h =
             ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, attributes, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return kNoDevice;
+        if (h == INVALID_HANDLE_VALUE) {
+            failure_ = systemError("CreateFileA", static_cast<int>(::GetLastError()));
+            return kNoDevice;
+        }
         return reinterpret_cast<DeviceHandle>(h);
     }
 
@@ -148,8 +160,11 @@ class Win32LineDeviceLayer final : public LineDeviceLayer {
 
     std::unique_ptr<DeviceWrite> beginWrite(DeviceHandle device, EventReset reset) override {
         HANDLE event = ::CreateEventA(nullptr, reset == EventReset::Manual ? TRUE : FALSE, FALSE, nullptr);
-        if (!event) return nullptr;
-        return std::make_unique<Win32Write>(handleOf(device), event);
+        if (!event) {
+            failure_ = systemError("CreateEventA", static_cast<int>(::GetLastError()));
+            return nullptr;
+        }
+        return std::make_unique<Win32Write>(handleOf(device), event, failure_);
     }
 
     std::size_t writeSync(DeviceHandle device, std::span<const std::uint8_t> bytes) override {
@@ -188,6 +203,34 @@ class Win32LineDeviceLayer final : public LineDeviceLayer {
     void sleep(std::chrono::milliseconds duration) override {
         ::Sleep(static_cast<DWORD>(duration.count()));
     }
+
+    std::size_t inputWaiting(DeviceHandle device) override {
+        return queues(device).cbInQue;
+    }
+    std::size_t outputWaiting(DeviceHandle device) override {
+        return queues(device).cbOutQue;
+    }
+
+    // The line's own read time-outs (set at open) usually end a read with nothing first; the limit bounds a
+    // device that ignores them.
+    std::optional<std::size_t> readSome(DeviceHandle device, std::span<std::uint8_t> buffer,
+                                        std::chrono::milliseconds timeout) override {
+        return readOverlapped(handleOf(device), buffer, timeout, failure_);
+    }
+
+    std::string lastError() const override {
+        return failure_;
+    }
+
+  private:
+    static COMSTAT queues(DeviceHandle device) {
+        DWORD errors = 0;
+        COMSTAT stat{};
+        if (!::ClearCommError(handleOf(device), &errors, &stat)) return COMSTAT{};
+        return stat;
+    }
+
+    std::string failure_;
 };
 
 } // namespace

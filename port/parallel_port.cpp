@@ -19,11 +19,16 @@ std::chrono::milliseconds CParallelPort::allowanceFor(std::size_t n) {
 
 int CParallelPort::open(const std::string& portName, int) {
     generation_ = layer_.generation();
-    if (open_) return kOpenFailed;
+    if (open_) {
+        lastError_ = "open: the port is still open";
+        return kOpenFailed;
+    }
+    lastError_.clear();
     device_ = UniqueDevice(
         layer_, layer_.open(layer_.parallelDevicePath(portName), generation_ == PlatformGeneration::Current));
     if (!device_) {
         open_ = false;
+        lastError_ = layer_.lastError().empty() ? "open: the device cannot be opened" : layer_.lastError();
         return kOpenFailed;
     }
     open_ = true;
@@ -33,11 +38,22 @@ int CParallelPort::open(const std::string& portName, int) {
 }
 
 bool CParallelPort::write(std::span<const std::uint8_t> bytes) {
-    if (!open_ || !device_) return false;
+    if (!open_ || !device_) {
+        lastError_ = "write: the port is not open";
+        return false;
+    }
     // The count of bytes written is only worth something when it is all of them: passed on as it was, a
     // short write read as a success and the printer lost the rest of its logo unnoticed.
-    if (generation_ == PlatformGeneration::Legacy) return layer_.writeSync(device_.get(), bytes) == bytes.size();
-    return writeOverlapped(bytes) == bytes.size();
+    const std::size_t n =
+        generation_ == PlatformGeneration::Legacy ? layer_.writeSync(device_.get(), bytes) : writeOverlapped(bytes);
+    if (n == bytes.size()) return true;
+    lastError_ =
+        "write: the printer took " + std::to_string(n) + " of " + std::to_string(bytes.size()) + " bytes in time";
+    return false;
+}
+
+Result<std::size_t> CParallelPort::read(std::span<std::uint8_t>, std::chrono::milliseconds) {
+    return ioError("the parallel port cannot read the printer's answers");
 }
 
 std::size_t CParallelPort::writeOverlapped(std::span<const std::uint8_t> bytes) {

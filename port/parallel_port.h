@@ -36,6 +36,10 @@ class CParallelPort : public LinePort {
     // True only when every byte was written.
     bool write(std::span<const std::uint8_t> bytes) override;
     void close() override;
+    // The port has no way back from the printer: always an Io error that says so.
+    Result<std::size_t> read(std::span<std::uint8_t> buffer, std::chrono::milliseconds timeout) override;
+    // The last failure of open or write ("open: No such device").
+    std::string lastError() const override { return lastError_; }
 
     bool isOpen() const { return open_; }
     PlatformGeneration generation() const { return generation_; }
@@ -50,6 +54,7 @@ class CParallelPort : public LinePort {
     UniqueDevice device_;
     bool open_ = false;
     PlatformGeneration generation_ = PlatformGeneration::Current;
+    std::string lastError_;
 };
 
 } // namespace tessera

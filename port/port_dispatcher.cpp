@@ -41,7 +41,8 @@ int PortDispatcher::OpenPort(const std::string& portName, int baudCode, int, int
     if (head == "USB") kind = PortKind::Usb;
     else if (head == "COM") kind = PortKind::Serial;
     else if (head == "LPT") kind = PortKind::Parallel;
-    else return OpenNetworkPort(portName, baudCode); // a name that is none of them is taken as an address
+    // Required: an address here gets the baud code as its TCP port; a caller with a real port calls OpenNetworkPort.
+    else return OpenNetworkPort(portName, baudCode);
 
     // The kind is set before the attempt, so after a failure it names the port that failed.
     kind_ = kind;
@@ -101,6 +102,36 @@ LinePort* PortDispatcher::linePort(PortKind kind) const {
     default:
         return nullptr;
     }
+}
+
+Result<std::size_t> PortDispatcher::read(std::span<std::uint8_t> buffer, std::chrono::milliseconds timeout) {
+    if (kind_ == PortKind::Network) {
+        if (!ports_.network) return ioError("no network port");
+        return ports_.network->read(buffer, timeout);
+    }
+    if (LinePort* port = linePort(kind_)) return port->read(buffer, timeout);
+    return ioError("an installed printer passes no answers back");
+}
+
+Status PortDispatcher::drain(std::chrono::milliseconds limit) {
+    LinePort* port = linePort(kind_);
+    return port ? port->drain(limit) : Status{};
+}
+
+void PortDispatcher::ClosePort() {
+    if (kind_ == PortKind::Driver) {
+        CloseDriver();
+    } else if (kind_ == PortKind::Network) {
+        if (ports_.network) ports_.network->close();
+    } else if (LinePort* port = linePort(kind_)) {
+        port->close();
+    }
+}
+
+std::string PortDispatcher::portError() const {
+    if (kind_ == PortKind::Network) return ports_.network ? ports_.network->lastError() : std::string();
+    if (const LinePort* port = linePort(kind_)) return port->lastError();
+    return ports_.spooler ? ports_.spooler->lastError() : std::string();
 }
 
 int PortDispatcher::FinishPort() {

@@ -10,10 +10,14 @@
 // Each block's result is the port's own: a dead line fails the send, and the writers stop there. A
 // dispatcher is used by one thread at a time; separate dispatchers over separate port objects may run in
 // parallel.
+//
+// The printer's answers come back through the same dispatcher (ReplySource): read and drain go to the
+// current port. The printer driver and the parallel port have no way back and fail with a reason.
 
 #include "base/byte_sink.h"
 #include "port/port_kind.h"
 #include "port/ports.h"
+#include "port/reply_source.h"
 
 #include <chrono>
 #include <cstddef>
@@ -23,7 +27,7 @@
 
 namespace tessera {
 
-class PortDispatcher : public ByteSink {
+class PortDispatcher : public ByteSink, public ReplySource {
   public:
     using Sleep = std::function<void(std::chrono::milliseconds)>;
 
@@ -37,6 +41,12 @@ class PortDispatcher : public ByteSink {
     int OpenNetworkPort(const std::string& ipAddress, int tcpPort);
     int SendBytes(const std::uint8_t* bytes, std::size_t count);
     int FinishPort();
+    // Closes the current port without the finishing bytes, for an exchange that must send nothing but its
+    // own requests (a status query). The printer driver's document is ended as by CloseDriver.
+    void ClosePort();
+    // The current port's account of its last failure, naming the call ("connect: Connection refused");
+    // empty when it has none.
+    std::string portError() const;
 
     PortKind currentKind() const { return kind_; }
     bool driverOpen() const { return driverOpen_; }
@@ -44,6 +54,10 @@ class PortDispatcher : public ByteSink {
     // ByteSink: the writers' blocks go through SendBytes.
     bool write(std::span<const std::uint8_t> bytes) override;
     void pause(std::chrono::milliseconds duration) override { sleep_(duration); }
+
+    // ReplySource: the current port's read and drain.
+    Result<std::size_t> read(std::span<std::uint8_t> buffer, std::chrono::milliseconds timeout) override;
+    Status drain(std::chrono::milliseconds limit) override;
 
     static constexpr const char* kDocumentName = "KLP-xx";
     static constexpr const char* kDataType = "RAW";

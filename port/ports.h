@@ -2,6 +2,9 @@
 // The port objects that the dispatcher drives, each behind a small interface so that every platform only
 // adds a backend and the dispatcher is tested against doubles.
 
+#include "base/result.h"
+
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -20,6 +23,8 @@ class PrinterSpooler {
     virtual bool writePrinter(std::span<const std::uint8_t> bytes, std::size_t& written) = 0;
     virtual bool endDocument() = 0;
     virtual bool closePrinter() = 0;
+    // The last failure in words, naming the failed call; empty when none (or the spooler cannot tell).
+    virtual std::string lastError() const { return {}; }
 };
 
 // A serial port, a parallel port or the USB printer: opened by name for one transfer.
@@ -33,6 +38,15 @@ class LinePort {
     virtual void close() = 0;
     // The USB printers of one family switch automatic status back on again at the end of a transfer.
     virtual bool reEnablesStatus() const { return false; }
+    // What the printer sent back, waiting at most timeout for the first byte (see ReplySource); a port with
+    // no way back says so with an Io error.
+    virtual Result<std::size_t> read(std::span<std::uint8_t>, std::chrono::milliseconds) {
+        return ioError("this port cannot read the printer's answers");
+    }
+    // Waits at most limit until the bytes written have left the host.
+    virtual Status drain(std::chrono::milliseconds) { return {}; }
+    // The last failure in words, naming the failed call ("open: Permission denied"); empty when none.
+    virtual std::string lastError() const { return {}; }
 };
 
 // A network printer reached over TCP.
@@ -47,6 +61,11 @@ class NetworkPort {
     // connection failed or the peer did not acknowledge every byte in time.
     virtual int finish() = 0;
     virtual void close() = 0;
+    // As LinePort::read and LinePort::lastError.
+    virtual Result<std::size_t> read(std::span<std::uint8_t>, std::chrono::milliseconds) {
+        return ioError("this port cannot read the printer's answers");
+    }
+    virtual std::string lastError() const { return {}; }
 };
 
 // One object of each kind, owned elsewhere. A missing one (null) behaves like a port that cannot be

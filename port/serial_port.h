@@ -37,6 +37,14 @@ class CSerialPort : public LinePort {
     // Pieces of at most 64 bytes, each given at most 1000 ms; true when every byte was written.
     bool write(std::span<const std::uint8_t> bytes) override;
     void close() override;
+    // What the printer sent, waiting at most timeout for the first byte. Each read asks only for the bytes the
+    // line reports waiting, or for one: a larger read may be held until it is full. From the first read on,
+    // writes no longer drop what has come in, which may be the answer to them.
+    Result<std::size_t> read(std::span<std::uint8_t> buffer, std::chrono::milliseconds timeout) override;
+    // Waits, polling every 10 ms, until the line's output queue is empty; an Io error after limit.
+    Status drain(std::chrono::milliseconds limit) override;
+    // The last failure of open, write or read ("open: Permission denied").
+    std::string lastError() const override { return lastError_; }
 
     // Taken at the next open.
     void setFlowControl(FlowControl flow) { flow_ = flow; }
@@ -47,13 +55,16 @@ class CSerialPort : public LinePort {
     static LineState lineStateFor(int lineSpeed, FlowControl flow);
 
   private:
-    bool fail(DeviceWrite* pending);
+    bool fail(DeviceWrite* pending, std::string why);
+    std::string layerError(const char* otherwise) const;
 
     std::unique_ptr<LineDeviceLayer> ownedLayer_;
     LineDeviceLayer& layer_;
     UniqueDevice device_;
     bool open_ = false;
     FlowControl flow_ = FlowControl::None;
+    std::string lastError_;
+    bool listening_ = false;
 };
 
 } // namespace tessera

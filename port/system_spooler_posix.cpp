@@ -98,6 +98,7 @@ SystemSpooler::~SystemSpooler() { closePrinter(); }
 bool SystemSpooler::openPrinter(const std::string& printerName) {
     closePrinter();
     const CupsApi* api = cups();
+    error_ = api ? std::string() : cupsApi().error;
     if (!api) return false;
     Destinations dests(*api);
     cups_dest_t* dest = api->getDest(printerName.c_str(), nullptr, dests.count, dests.list);

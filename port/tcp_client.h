@@ -53,6 +53,11 @@ class CTcpClient : public NetworkPort {
     // One receive of what has arrived: the count, or 0 when nothing has, the peer closed, an error happened
     // or the client is not open.
     int receive(std::span<std::uint8_t> buffer);
+    // What the printer sent, waiting at most timeout for the first byte: the count, 0 when nothing came in
+    // time. A closed or failed connection is an Io error naming the call ("recv: Connection reset by peer").
+    Result<std::size_t> read(std::span<std::uint8_t> buffer, std::chrono::milliseconds timeout) override;
+    // The last failure of connect, send, read or finish, naming the call ("connect: Connection refused").
+    std::string lastError() const override { return lastError_; }
 
     bool isOpen() const { return open_; }
     bool peerClosed() const { return peerClosed_; }
@@ -64,6 +69,8 @@ class CTcpClient : public NetworkPort {
   private:
     void noteError(IoStatus status);
     bool waitAcknowledged();
+    int failConnect(int code, std::string why);
+    int failSend(std::string why);
 
     std::unique_ptr<TcpSocketLayer> ownedLayer_;
     TcpSocketLayer& layer_;
@@ -74,6 +81,7 @@ class CTcpClient : public NetworkPort {
     bool sendFailed_ = false;
     bool broken_ = false;
     bool peerClosed_ = false;
+    std::string lastError_;
 };
 
 } // namespace tessera

@@ -62,6 +62,8 @@ class TcpSocketLayer {
     virtual bool startConnect(SocketHandle socket, std::uint32_t address, std::uint16_t port) = 0;
     // Ready when the socket is writable or has an error to report (both end a connect).
     virtual WaitResult waitWritable(SocketHandle socket, std::chrono::milliseconds timeout) = 0;
+    // Ready when the socket has bytes to read, the peer closed or an error is pending.
+    virtual WaitResult waitReadable(SocketHandle socket, std::chrono::milliseconds timeout) = 0;
     // SO_ERROR: 0 when none is pending. Reading it clears it.
     virtual int pendingError(SocketHandle socket) = 0;
     // One send of as many bytes as the socket takes now.
@@ -71,6 +73,9 @@ class TcpSocketLayer {
     // Bytes sent but not yet acknowledged by the peer, or -1 where the platform cannot tell.
     virtual long unacknowledgedBytes(SocketHandle socket) = 0;
     virtual void close(SocketHandle socket) = 0;
+    // The platform's error number of this thread's last failed call (errno, WSAGetLastError), for the calls
+    // above that report only success or failure.
+    virtual int lastErrorNumber() { return 0; }
     virtual void sleep(std::chrono::milliseconds duration) = 0;
     virtual void debugOutput(const std::string& text) = 0;
     // A modal box with an OK button and no owner window.

@@ -97,6 +97,23 @@ class PosixSocketLayer final : public TcpSocketLayer {
         }
     }
 
+    WaitResult waitReadable(SocketHandle socket, std::chrono::milliseconds timeout) override {
+        using Clock = std::chrono::steady_clock;
+        const auto deadline = Clock::now() + timeout;
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            pollfd p{fd(socket), POLLIN, 0};
+            const int n = ::poll(&p, 1, static_cast<int>(std::clamp<long long>(left.count(), 0, INT_MAX)));
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return {WaitStatus::Failed, errno};
+            }
+            if (n == 0) return {WaitStatus::TimedOut, 0};
+            if (p.revents & POLLNVAL) return {WaitStatus::Failed, EBADF};
+            return {WaitStatus::Ready, 0};
+        }
+    }
+
     int pendingError(SocketHandle socket) override {
         int error = 0;
         socklen_t size = sizeof error;
@@ -129,6 +146,10 @@ class PosixSocketLayer final : public TcpSocketLayer {
     }
 
     void close(SocketHandle socket) override { ::close(fd(socket)); }
+
+    int lastErrorNumber() override {
+        return errno;
+    }
 
     void sleep(std::chrono::milliseconds duration) override { std::this_thread::sleep_for(duration); }
 

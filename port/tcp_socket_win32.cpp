@@ -89,6 +89,22 @@ class Win32SocketLayer final : public TcpSocketLayer {
         return {WaitStatus::Ready, 0};
     }
 
+    WaitResult waitReadable(SocketHandle socket, std::chrono::milliseconds timeout) override {
+        fd_set readable;
+        fd_set failed;
+        FD_ZERO(&readable);
+        FD_ZERO(&failed);
+        FD_SET(sock(socket), &readable);
+        FD_SET(sock(socket), &failed);
+        timeval tv{};
+        tv.tv_sec = static_cast<long>(timeout.count() / 1000);
+        tv.tv_usec = static_cast<long>((timeout.count() % 1000) * 1000);
+        const int n = ::select(0, &readable, nullptr, &failed, &tv);
+        if (n == SOCKET_ERROR) return {WaitStatus::Failed, ::WSAGetLastError()};
+        if (n == 0) return {WaitStatus::TimedOut, 0};
+        return {WaitStatus::Ready, 0};
+    }
+
     int pendingError(SocketHandle socket) override {
         int error = 0;
         int size = sizeof error;
@@ -114,6 +130,8 @@ class Win32SocketLayer final : public TcpSocketLayer {
     long unacknowledgedBytes(SocketHandle) override { return -1; }
 
     void close(SocketHandle socket) override { ::closesocket(sock(socket)); }
+
+    int lastErrorNumber() override { return ::WSAGetLastError(); }
 
     void sleep(std::chrono::milliseconds duration) override { ::Sleep(static_cast<DWORD>(duration.count())); }
 

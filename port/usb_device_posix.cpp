@@ -1,10 +1,12 @@
-// The USB printer on Linux, through libusb: the printer-class interface of each device and its bulk OUT
-// endpoint. The kernel's line-printer driver is set aside while we write and given back afterwards.
+// The USB printer on Linux, through libusb: the printer-class interface of each device, its bulk OUT endpoint
+// and, when it has one, its bulk IN endpoint for the printer's answers. The kernel's line-printer driver is
+// set aside while we use the device and given back afterwards.
 
 #include "port/usb_printer.h"
 
 #include <libusb-1.0/libusb.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace tessera {
@@ -17,6 +19,7 @@ struct Endpoint {
     std::uint8_t bus = 0, address = 0;
     int interface = -1;
     std::uint8_t out = 0;
+    std::uint8_t in = 0; // 0: no way back
 };
 
 std::string nameOf(const Endpoint& e) {
@@ -25,7 +28,11 @@ std::string nameOf(const Endpoint& e) {
     return text;
 }
 
-// The first printer-class interface of the device with a bulk OUT endpoint.
+std::string usbError(const char* call, int r) {
+    return std::string(call) + ": " + libusb_strerror(r);
+}
+
+// The first printer-class interface of the device with a bulk OUT endpoint, and its bulk IN endpoint.
 bool printerEndpoint(libusb_device* device, Endpoint& found) {
     libusb_config_descriptor* config = nullptr;
     if (libusb_get_active_config_descriptor(device, &config) != 0 &&
@@ -37,15 +44,18 @@ bool printerEndpoint(libusb_device* device, Endpoint& found) {
         for (int a = 0; a < itf.num_altsetting && !ok; ++a) {
             const libusb_interface_descriptor& alt = itf.altsetting[a];
             if (alt.bInterfaceClass != kPrinterClass) continue;
+            std::uint8_t out = 0, in = 0;
             for (int e = 0; e < alt.bNumEndpoints; ++e) {
                 const libusb_endpoint_descriptor& ep = alt.endpoint[e];
-                if ((ep.bmAttributes & 0x03) == LIBUSB_TRANSFER_TYPE_BULK &&
-                    (ep.bEndpointAddress & 0x80) == LIBUSB_ENDPOINT_OUT) {
-                    found.interface = alt.bInterfaceNumber;
-                    found.out = ep.bEndpointAddress;
-                    ok = true;
-                    break;
-                }
+                if ((ep.bmAttributes & 0x03) != LIBUSB_TRANSFER_TYPE_BULK) continue;
+                if ((ep.bEndpointAddress & 0x80) == LIBUSB_ENDPOINT_OUT && !out) out = ep.bEndpointAddress;
+                if ((ep.bEndpointAddress & 0x80) == LIBUSB_ENDPOINT_IN && !in) in = ep.bEndpointAddress;
+            }
+            if (out) {
+                found.interface = alt.bInterfaceNumber;
+                found.out = out;
+                found.in = in;
+                ok = true;
             }
         }
     }
@@ -65,7 +75,7 @@ class LibusbLayer : public UsbDeviceLayer {
             const int r = libusb_init(&context_);
             if (r != 0) {
                 context_ = nullptr;
-                error_ = std::string("USB is not available here (libusb: ") + libusb_strerror(r) + ")";
+                error_ = "USB is not available here (" + usbError("libusb_init", r) + ")";
                 return false;
             }
         }
@@ -110,7 +120,7 @@ class LibusbLayer : public UsbDeviceLayer {
                     libusb_detach_kernel_driver(h, e->interface) == 0;
         const int r = libusb_claim_interface(h, e->interface);
         if (r != 0) {
-            error_ = "the USB printer " + device.path + " is in use (libusb: " + libusb_strerror(r) + ")";
+            error_ = "the USB printer " + device.path + " is in use (" + usbError("libusb_claim_interface", r) + ")";
             if (detached_) libusb_attach_kernel_driver(h, e->interface);
             libusb_close(h);
             detached_ = false;
@@ -139,7 +149,23 @@ class LibusbLayer : public UsbDeviceLayer {
                                            static_cast<int>(piece.size()), &done,
                                            static_cast<unsigned>(std::min<long long>(limit.count(), 0x7FFFFFFF)));
         if (r == 0 || (r == LIBUSB_ERROR_TIMEOUT && done > 0)) return static_cast<std::size_t>(done);
-        error_ = std::string("USB write failed (libusb: ") + libusb_strerror(r) + ")";
+        error_ = usbError("libusb_bulk_transfer", r);
+        return std::nullopt;
+    }
+
+    std::optional<std::size_t> readPiece(std::span<std::uint8_t> buffer, std::chrono::milliseconds limit) override {
+        if (!handle_) return std::nullopt;
+        if (!current_.in) {
+            error_ = "read: the USB printer has no answer channel (no bulk IN endpoint)";
+            return std::nullopt;
+        }
+        int done = 0;
+        // libusb takes 0 as no limit at all.
+        const auto ms = static_cast<unsigned>(std::clamp<long long>(limit.count(), 1, 0x7FFFFFFF));
+        const int r =
+            libusb_bulk_transfer(handle_, current_.in, buffer.data(), static_cast<int>(buffer.size()), &done, ms);
+        if (r == 0 || r == LIBUSB_ERROR_TIMEOUT) return static_cast<std::size_t>(std::max(done, 0));
+        error_ = usbError("libusb_bulk_transfer", r);
         return std::nullopt;
     }
 
@@ -169,7 +195,7 @@ class LibusbLayer : public UsbDeviceLayer {
                          ": install the udev rule that comes with Tessera (udev/60-tessera-printers.rules, "
                          "into /etc/udev/rules.d), add yourself to the group lp and plug the printer in again";
             else if (r != 0)
-                error_ = "the USB printer " + name + " cannot be opened (libusb: " + libusb_strerror(r) + ")";
+                error_ = "the USB printer " + name + " cannot be opened (" + usbError("libusb_open", r) + ")";
             if (r != 0) h = nullptr;
             break;
         }

@@ -3,6 +3,9 @@
 
 #include "port/usb_printer.h"
 
+#include "port/overlapped_read.h"
+#include "port/system_error.h"
+
 #include <windows.h>
 #include <setupapi.h>
 
@@ -87,7 +90,10 @@ class SetupApiLayer : public UsbDeviceLayer {
 
     bool probe(const UsbInterface& device) override {
         HANDLE h = CreateFileA(device.path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return false;
+        if (h == INVALID_HANDLE_VALUE) {
+            error_ = systemError("CreateFileA", static_cast<int>(GetLastError()));
+            return false;
+        }
         CloseHandle(h);
         return true;
     }
@@ -97,7 +103,10 @@ class SetupApiLayer : public UsbDeviceLayer {
         const std::string path = device.path + CUsbPrinter::kPathSuffix;
         HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                FILE_FLAG_OVERLAPPED, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return false;
+        if (h == INVALID_HANDLE_VALUE) {
+            error_ = systemError("CreateFileA", static_cast<int>(GetLastError()));
+            return false;
+        }
         handle_ = h;
         // A printer-class device ignores them; set as the device has always been given them.
         COMMTIMEOUTS timeouts{};
@@ -117,7 +126,8 @@ class SetupApiLayer : public UsbDeviceLayer {
 
     std::optional<std::size_t> writePiece(std::span<const std::uint8_t> piece, std::chrono::milliseconds limit) override {
         if (handle_ == INVALID_HANDLE_VALUE) return std::nullopt;
-        HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        // Manual reset: the event stays signalled once the write ends, for the wait and the result alike.
+        HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         if (!event) return std::nullopt;
         OVERLAPPED ov{};
         ov.hEvent = event;
@@ -126,18 +136,15 @@ class SetupApiLayer : public UsbDeviceLayer {
         if (WriteFile(handle_, piece.data(), static_cast<DWORD>(piece.size()), &written, &ov)) {
             result = written;
         } else if (GetLastError() == ERROR_IO_PENDING) {
-            const ULONGLONG start = GetTickCount64();
-            for (;;) {
-                if (GetOverlappedResult(handle_, &ov, &written, FALSE)) {
-                    result = written;
-                    break;
-                }
-                if (GetLastError() != ERROR_IO_INCOMPLETE ||
-                    GetTickCount64() - start > static_cast<ULONGLONG>(limit.count())) {
-                    CancelIo(handle_);
-                    GetOverlappedResult(handle_, &ov, &written, TRUE);
-                    break;
-                }
+            // Sleeps on the event rather than asking again and again, so a stuck piece costs no processor time.
+            const auto ms = limit.count();
+            const DWORD wait = WaitForSingleObject(event, ms <= 0 ? 0 : ms >= INFINITE ? INFINITE - 1 : static_cast<DWORD>(ms));
+            if (wait == WAIT_OBJECT_0 && GetOverlappedResult(handle_, &ov, &written, FALSE)) {
+                result = written;
+            } else if (wait != WAIT_OBJECT_0) {
+                // The OVERLAPPED and the buffer belong to the driver until the cancelled write has ended.
+                CancelIo(handle_);
+                GetOverlappedResult(handle_, &ov, &written, TRUE);
             }
         }
         CloseHandle(event);
@@ -148,6 +155,14 @@ class SetupApiLayer : public UsbDeviceLayer {
         if (handle_ != INVALID_HANDLE_VALUE) PurgeComm(handle_, 0x0F);
     }
 
+    // The printer class driver hands the bulk IN endpoint's data to ReadFile on the same handle.
+    std::optional<std::size_t> readPiece(std::span<std::uint8_t> buffer, std::chrono::milliseconds limit) override {
+        if (handle_ == INVALID_HANDLE_VALUE) return std::nullopt;
+        return readOverlapped(handle_, buffer, limit, error_);
+    }
+
+    std::string lastError() const override { return error_; }
+
   private:
     HMODULE library_ = nullptr;
     bool ready_ = false;
@@ -156,6 +171,7 @@ class SetupApiLayer : public UsbDeviceLayer {
     GetDetailFn getDetail_ = nullptr;
     DestroyListFn destroyList_ = nullptr;
     HANDLE handle_ = INVALID_HANDLE_VALUE;
+    std::string error_;
 };
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "port/usb_printer.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace tessera {
@@ -70,6 +71,10 @@ bool CUsbPrinter::loadLayer() {
 
 void CUsbPrinter::releaseLayer() {
     if (!layer_.loaded()) return;
+    if (!trailingByte_) {
+        if (!reconnecting()) layer_.unload();
+        return;
+    }
     // The printer takes a last byte before it is let go of. When it cannot, the calls stay loaded for the
     // reconnect thread that the failed byte started or that is polling already.
     const std::uint8_t last = 0x00;
@@ -80,6 +85,7 @@ int CUsbPrinter::open(const std::string&, int) {
     // A reconnect still polling from an earlier transfer must not replace the handle of this one.
     stopReconnect();
     open_ = false;
+    unread_.clear();
     if (!loadLayer()) {
         const std::string why = layer_.lastError();
         lastError_ = why.empty() ? "the USB device calls are not available" : why;
@@ -106,6 +112,8 @@ bool CUsbPrinter::write(std::span<const std::uint8_t> bytes) {
             if (layer_.isOpen()) written = layer_.writePiece(piece, limit);
         }
         if (!written || *written == 0) {
+            const std::string why = layer_.lastError();
+            lastError_ = why.empty() ? "write: the USB printer took nothing in time" : why;
             // Retrying the piece would wait for a printer that is gone; the reconnect thread looks for it.
             if (open_ && stop_) {
                 {
@@ -119,6 +127,31 @@ bool CUsbPrinter::write(std::span<const std::uint8_t> bytes) {
         bytes = bytes.subspan(std::min(*written, piece.size()));
     }
     return true;
+}
+
+Result<std::size_t> CUsbPrinter::read(std::span<std::uint8_t> buffer, std::chrono::milliseconds timeout) {
+    if (unread_.empty()) {
+        if (!open_) return ioError(lastError_ = "read: the USB printer is not open");
+        // A bulk transfer shorter than the device's packet overflows, so the layer always gets a whole one.
+        std::vector<std::uint8_t> piece(kReadBytes);
+        std::optional<std::size_t> got;
+        bool held = false;
+        {
+            std::lock_guard lock(deviceMutex_);
+            held = layer_.isOpen();
+            if (held) got = layer_.readPiece(piece, timeout);
+        }
+        if (!held) return ioError(lastError_ = "read: the USB printer was lost");
+        if (!got) {
+            const std::string why = layer_.lastError();
+            return ioError(lastError_ = why.empty() ? "read: the USB printer did not answer" : why);
+        }
+        unread_.assign(piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(std::min(*got, piece.size())));
+    }
+    const std::size_t n = std::min(buffer.size(), unread_.size());
+    std::copy_n(unread_.begin(), n, buffer.begin());
+    unread_.erase(unread_.begin(), unread_.begin() + static_cast<std::ptrdiff_t>(n));
+    return n;
 }
 
 int CUsbPrinter::closeDevice() {

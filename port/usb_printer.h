@@ -50,6 +50,10 @@ class UsbDeviceLayer {
     virtual std::optional<std::size_t> writePiece(std::span<const std::uint8_t> piece, std::chrono::milliseconds limit) = 0;
     // Drops whatever the device still queues, both ways.
     virtual void purge() = 0;
+    // One read from the printer's answer channel (the printer-class interface's bulk IN endpoint; ReadFile
+    // on the device handle), given at most limit: the bytes read, 0 when none came, or nothing when the read
+    // failed or the printer has no answer channel. The buffer holds at least 512 bytes, a whole packet.
+    virtual std::optional<std::size_t> readPiece(std::span<std::uint8_t> buffer, std::chrono::milliseconds limit) = 0;
     // Why the last call failed, for the person at the machine (empty when there is nothing to add).
     virtual std::string lastError() const { return {}; }
 };
@@ -73,6 +77,7 @@ class CUsbPrinter : public LinePort {
     using Sleep = std::function<void(std::chrono::milliseconds)>;
 
     static constexpr std::size_t kPieceBytes = 1024;
+    static constexpr std::size_t kReadBytes = 1024; // whole packets of every USB speed
     static constexpr std::chrono::milliseconds kPollPeriod{500};
     static constexpr std::chrono::milliseconds kPauseAtClose{700};
     static constexpr int kOpened = 0;
@@ -98,13 +103,19 @@ class CUsbPrinter : public LinePort {
     void close() override { closeDevice(); }
     int closeDevice();
     bool reEnablesStatus() const override { return !familyFlag_; }
+    // What the printer sent, waiting at most timeout for it; a transfer larger than the buffer is kept for
+    // the next read.
+    Result<std::size_t> read(std::span<std::uint8_t> buffer, std::chrono::milliseconds timeout) override;
+    // Whether close writes the last byte 00 before letting the device go (it does unless told otherwise; a
+    // status query sends nothing but its requests).
+    void setTrailingByte(bool send) { trailingByte_ = send; }
 
     // 1 when a device was found and opened, 0 when none.
     int findAndOpen();
     bool reconnecting() const { return !stop_.load(); }
     bool isOpen() const { return open_.load(); }
-    // Why the last open found nothing, in words.
-    const std::string& lastError() const { return lastError_; }
+    // Why the last open, write or read failed, in words.
+    std::string lastError() const override { return lastError_; }
 
   private:
     std::optional<bool> familyOf(const UsbInterface& device) const;
@@ -121,11 +132,14 @@ class CUsbPrinter : public LinePort {
     std::mutex deviceMutex_;
     std::atomic<bool> open_{false};
     std::atomic<bool> stop_{true};
-    std::atomic<bool> familyFlag_{true}; // false: the family that re-enables automatic status
+    // Inverted on purpose: true, the start value that legacy systems keep, must mean "no 1D 61 FF"; don't flip it.
+    std::atomic<bool> familyFlag_{true};
     std::thread reconnect_;
     std::mutex wakeMutex_;
     std::condition_variable wake_;
     std::string lastError_;
+    bool trailingByte_ = true;
+    std::vector<std::uint8_t> unread_; // the rest of a transfer larger than the caller's buffer
 };
 
 // The layer of this platform.

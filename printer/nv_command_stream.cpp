@@ -41,6 +41,7 @@ Result<std::vector<EncodedLogo>> encodeLogos(NvImageEncoder& encoder, const std:
         logo.xUnits = encoder.paddedWidth() / 8;
         logo.yUnits = encoder.paddedHeight() / 8;
         logo.raster.assign(encoder.raster().begin(), encoder.raster().begin() + encoder.rasterLength());
+        logo.halftoneSkipped = encoder.halftoneSkipped();
         logos.push_back(std::move(logo));
     }
     return logos;
@@ -80,6 +81,13 @@ Status writePrintCommands(ByteSink& sink, int first, int last, int quality) {
         // first ≥ 1 with last ≤ 0, or a negative first: one command with the low byte of first.
         if (Status s = sendPrint(sink, first, m); !s) return s;
     }
+    return send(sink, kCut);
+}
+
+Status writePrintList(ByteSink& sink, std::span<const int> images, int quality) {
+    const std::uint8_t m = scalingByte(quality);
+    for (int n : images)
+        if (Status s = sendPrint(sink, n, m); !s) return s;
     return send(sink, kCut);
 }
 

@@ -26,6 +26,7 @@ struct EncodedLogo {
     int xUnits = 0;
     int yUnits = 0;
     std::vector<std::uint8_t> raster;
+    bool halftoneSkipped = false; // drawn on white: the mode and level did not apply (NvImageEncoder)
 
     // NV bytes the printer spends on it: the raster plus its 4 size bytes.
     std::size_t nvBytes() const { return raster.size() + 4; }
@@ -43,6 +44,9 @@ Status writeLogoDefinitions(ByteSink& sink, const std::vector<EncodedLogo>& logo
 // every image number 1..255; a range prints first..last (none if first > last); a single number or a
 // negative one prints that number's low byte.
 Status writePrintCommands(ByteSink& sink, int first, int last, int quality);
+
+// FS p for each image number 1..255 in the given order, then the cut.
+Status writePrintList(ByteSink& sink, std::span<const int> images, int quality);
 
 // FS e, an FS p of an image that no longer exists, and the cut.
 Status writeEraseCommands(ByteSink& sink);

@@ -90,6 +90,7 @@ Status NvImageEncoder::encodeLogoFile(const std::string& path, int mode, int lev
 
 Status NvImageEncoder::encodeImage(const BmpImage& image, int mode, int level) {
     rasterLength_ = 0;
+    halftoneSkipped_ = false;
     if (level < 0 || level >= kBrightnessLevels)
         return badInput("brightness level " + std::to_string(level) + " is outside 0..10");
     const int w = image.width(), h = image.height();
@@ -114,6 +115,7 @@ Status NvImageEncoder::encodeImage(const BmpImage& image, int mode, int level) {
         }
     };
 
+    halftoneSkipped_ = image.info.bitCount > 1 && image.pixel(0, 0) == kWhite;
     if (image.info.bitCount <= 1) {
         // A dot for every 0 bit, or every 1 bit when colour-table entry 0 is white.
         const bool whiteFirst = !image.palette.empty() && image.palette[0] == kWhite;
@@ -122,7 +124,7 @@ Status NvImageEncoder::encodeImage(const BmpImage& image, int mode, int level) {
             for (int x = 0; x < w; ++x)
                 dots[x] = (idx[x] != 0) == whiteFirst;
         });
-    } else if (image.pixel(0, 0) == kWhite) {
+    } else if (halftoneSkipped_) {
         // White first: straight from the pixels, whatever the mode; (B + G + R) div 3 < 128.
         eachRow([&](int y, std::uint8_t* dots) {
             const std::uint8_t* px = bgrRow(image, y);

@@ -73,12 +73,16 @@ class NvImageEncoder {
     int rasterLength() const { return rasterLength_; }
     int paddedWidth() const { return paddedWidth_; }   // the width raised to a multiple of 8, in dots
     int paddedHeight() const { return paddedHeight_; } // the height raised to a multiple of 8, in dots
+    // The last logo had more than 1 bit per pixel and a white bottom-left pixel: it was thresholded at the
+    // middle grey, and the mode and level did not apply.
+    bool halftoneSkipped() const { return halftoneSkipped_; }
 
   private:
     std::vector<std::uint8_t> raster_;
     int rasterLength_ = 0;
     int paddedWidth_ = 0;
     int paddedHeight_ = 0;
+    bool halftoneSkipped_ = false;
     // Working rows, kept between calls so that a list of logos allocates once: the dots of one band of 8
     // image rows, the error-diffusion rows in flight and the colours of one diffused row.
     std::vector<std::uint8_t> band_;

@@ -2,6 +2,12 @@
 
 namespace tessera {
 
+int openPort(CNVUploadCtrl& ctrl, const PortSettings& settings) {
+    if (settings.portName == "TCP/IP") return ctrl.OpenNetworkPort(settings.ipAddress, settings.tcpPort);
+    return ctrl.OpenPort(settings.portName, settings.baudCode, settings.bitLengthIndex, settings.parityIndex,
+                         settings.stopBitIndex, settings.handshakeIndex);
+}
+
 TransferResult runTransfer(CNVUploadCtrl& ctrl, const PortSettings& settings,
                            const std::function<int(CNVUploadCtrl&)>& writer) {
     if (settings.useDriver) {
@@ -13,10 +19,7 @@ TransferResult runTransfer(CNVUploadCtrl& ctrl, const PortSettings& settings,
         if (closed != 1) return {TransferOutcome::FinishFailed, 0};
         return {};
     }
-    const int open = settings.portName == "TCP/IP"
-                         ? ctrl.OpenNetworkPort(settings.ipAddress, settings.tcpPort)
-                         : ctrl.OpenPort(settings.portName, settings.baudCode, settings.bitLengthIndex,
-                                         settings.parityIndex, settings.stopBitIndex, settings.handshakeIndex);
+    const int open = openPort(ctrl, settings);
     if (open != 0) return {TransferOutcome::OpenFailed, open};
     const int written = writer(ctrl);
     const int finished = ctrl.FinishPort();

@@ -30,4 +30,8 @@ struct TransferResult {
 TransferResult runTransfer(CNVUploadCtrl& ctrl, const PortSettings& settings,
                            const std::function<int(CNVUploadCtrl&)>& writer);
 
+// The port-mode open of runTransfer on its own: OpenNetworkPort for the port name "TCP/IP", OpenPort
+// otherwise. Its result (0 opened).
+int openPort(CNVUploadCtrl& ctrl, const PortSettings& settings);
+
 } // namespace tessera

@@ -46,6 +46,10 @@ int CNVUploadCtrl::printNvImages(int first, int last, int quality) {
     return result(writePrintCommands(transport_, first, last, quality));
 }
 
+int CNVUploadCtrl::printNvImageList(std::span<const int> images, int quality) {
+    return result(writePrintList(transport_, images, quality));
+}
+
 int CNVUploadCtrl::eraseNvImages() { return result(writeEraseCommands(transport_)); }
 
 Result<std::vector<std::uint8_t>> CNVUploadCtrl::buildLogoFile(const std::vector<std::string>& logos, int mode,
@@ -53,8 +57,12 @@ Result<std::vector<std::uint8_t>> CNVUploadCtrl::buildLogoFile(const std::vector
     if (logos.empty()) return badInput("no logo to save");
     auto encoded = encodeLogos(saveEncoder(), logos, mode, level);
     if (!encoded) return encoded.error();
+    return logoFileOf(*encoded, format);
+}
+
+Result<std::vector<std::uint8_t>> CNVUploadCtrl::logoFileOf(const std::vector<EncodedLogo>& logos, int format) {
     MemorySink stream;
-    if (Status s = writeLogoDefinitions(stream, *encoded); !s) return s.error();
+    if (Status s = writeLogoDefinitions(stream, logos); !s) return s.error();
     return formatLogoFile(stream.bytes, format == HEX ? HEX : BIN);
 }
 

@@ -54,11 +54,15 @@ class CNVUploadCtrl {
     // prepareUpload and sendLogos: nothing is written unless every logo could be encoded.
     int uploadLogos(const std::vector<std::string>& logos, int mode, int level);
     int printNvImages(int first, int last, int quality);
+    // FS p for each image number in the given order, then the cut.
+    int printNvImageList(std::span<const int> images, int quality);
     int eraseNvImages();
 
     // The bytes saveLogoFile writes, made with the save encoder. An empty list is a BadInput error.
     Result<std::vector<std::uint8_t>> buildLogoFile(const std::vector<std::string>& logos, int mode, int level,
                                                     int format);
+    // The bytes of a file of logos already encoded (prepareUpload); none for an empty list.
+    static Result<std::vector<std::uint8_t>> logoFileOf(const std::vector<EncodedLogo>& logos, int format);
     // Writes the file all at once: a failure leaves no partial file and an existing file untouched.
     int saveLogoFile(const std::string& fileName, const std::vector<std::string>& logos, int mode, int level,
                      int format);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the pictures of docs/guide.md that come from the command-line tools: for each half-toning mode the
 # sample logo beside its preview, and what the printer prints; and a printout of the virtual printer after an
-# upload of the three sample logos. (The window's screenshots come from scripts/windows-tests.sh.)
+# upload of the three sample logos. (The window's screenshots come from scripts/windows-tests.sh; both are
+# rewritten by scripts/test.sh --update-screenshots.)
 #   scripts/guide-pictures.sh           rewrite docs/guide/*.png
 #   scripts/guide-pictures.sh --check   make them in a scratch folder and fail if docs/guide differs
 set -euo pipefail

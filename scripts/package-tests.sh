@@ -59,19 +59,27 @@ else
     check "unpacked nvlogo-printer --help" bash -c "'$bin/nvlogo-printer' --help | grep -q -- --listen"
     for page in "$root"/usr/share/man/man1/*.1.gz; do
         check "manual page $(basename "$page")" bash -c "zcat '$page' | grep -q '^\.SH COMMANDS\|^\.SH DESCRIPTION'"
+        check "manual page $(basename "$page") names the version and its date" \
+            bash -c "zcat '$page' | grep -q '^\.TH .* \"[0-9-]*\" \"Tessera [0-9.]*\"'"
+        check "manual page $(basename "$page") shows no parser type labels" \
+            bash -c "! zcat '$page' | grep -qE '\b(TEXT|U?INT|REQUIRED)\b'"
         if command -v man >/dev/null 2>&1; then
             warnings=$(MANWIDTH=100 man --warnings -l "$page" 2>&1 >/dev/null)
             check "manual page $(basename "$page") renders cleanly${warnings:+: $warnings}" test -z "$warnings"
         fi
     done
-    # The completion offers the subcommands, and the modes after -H.
-    complete_words() {
-        bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _nvlogo; echo "${COMPREPLY[*]}"' \
-            _ "$root/usr/share/bash-completion/completions/nvlogo" "$@"
+    # The completion offers the subcommands, the modes after -H, and each command's own options.
+    complete_words() { # WORDS... (the first names the program, whose completion is loaded by its name)
+        local fn=_${1//-/_}
+        bash -c 'source "$1"; fn=$2; shift 2; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); $fn; echo "${COMPREPLY[*]}"' \
+            _ "$root/usr/share/bash-completion/completions/$1" "$fn" "$@"
     }
     check "completion of 'nvlogo up' gives upload" test "$(complete_words nvlogo up)" = upload
     check "completion of 'nvlogo save -H e' gives error-diffusion" \
         test "$(complete_words nvlogo save -H e)" = error-diffusion
+    check "completion of 'nvlogo printers --a' gives --all" test "$(complete_words nvlogo printers --a)" = --all
+    check "completion of 'nvlogo-printer decode --' gives --out --help" \
+        test "$(complete_words nvlogo-printer decode --)" = "--out --help"
 
     # An upload from the unpacked tools to the unpacked virtual printer.
     examples=("$root"/usr/share/doc/tessera/examples/*.bmp)

@@ -3,9 +3,9 @@
 
 #include "app/nv_upload_dlg.h"
 
-#include "app/dialog_ids.h"
 #include "app/settings_files.h"
 #include "fake_dialog_host.h"
+#include "res/resource.h"
 #include "support/bmp_writer.h"
 #include "support/fake_ports.h"
 #include "support/test_paths.h"
@@ -19,7 +19,6 @@
 namespace tessera {
 namespace {
 
-using namespace ids;
 using test::Bytes;
 
 constexpr const char* kCommError = "Communication error. Can not be transmitted.";
@@ -79,16 +78,16 @@ class DialogTest : public ::testing::Test {
     }
 
     void useNetwork() {
-        host.select(kPort, 3);
+        host.select(IDC_PORT, 3);
         dlg->OnPortSelectionChanged();
-        host.texts[kIpAddress] = "127.0.0.1";
+        host.texts[IDC_IP_ADDRESS] = "127.0.0.1";
     }
 
     void useDriver(const std::string& name) {
-        host.combos[kPrinterDriver].items = {name};
-        host.select(kPrinterDriver, 0);
-        host.checks[kUseDriver] = true;
-        dlg->OnCommand(kUseDriver);
+        host.combos[IDC_PRINTER_DRIVER].items = {name};
+        host.select(IDC_PRINTER_DRIVER, 0);
+        host.checks[IDC_USE_DRIVER] = true;
+        dlg->OnCommand(IDC_USE_DRIVER);
     }
 
     const test::ShownMessage& lastMessage() const { return host.messages.back(); }
@@ -113,34 +112,36 @@ TEST_F(DialogTest, FirstStartWithoutSettingsOrPrinterShowsTheStartValues) {
     EXPECT_EQ(host.messages[0].text, "EnumPrinters() failed");
     EXPECT_EQ(host.messages[0].icon, MessageIcon::None);
 
-    EXPECT_TRUE(host.combos[kPrinterDriver].items.empty());
-    EXPECT_FALSE(host.isEnabled(kPrinterDriver));
-    EXPECT_FALSE(host.isEnabled(kUseDriver));
-    EXPECT_EQ(host.selectedItem(kPort), "USB");
-    for (int id : {kBaudRate, kBitLength, kParity, kStopBit, kHandshake, kIpAddress, kTcpPort})
+    EXPECT_TRUE(host.combos[IDC_PRINTER_DRIVER].items.empty());
+    EXPECT_FALSE(host.isEnabled(IDC_PRINTER_DRIVER));
+    EXPECT_FALSE(host.isEnabled(IDC_USE_DRIVER));
+    EXPECT_EQ(host.selectedItem(IDC_PORT), "USB");
+    for (int id : {IDC_BAUD_RATE, IDC_BIT_LENGTH, IDC_PARITY, IDC_STOP_BIT, IDC_HANDSHAKE, IDC_IP_ADDRESS,
+                   IDC_TCP_PORT})
         EXPECT_FALSE(host.isEnabled(id)) << id;
-    for (int id : {kRemove, kReset, kUpload, kErase, kPrintout, kThreshold})
+    for (int id : {IDC_REMOVE, IDC_RESET, IDC_UPLOAD, IDC_ERASE, IDC_PRINTOUT, IDC_THRESHOLD})
         EXPECT_FALSE(host.isEnabled(id)) << id;
-    for (int id : {kSave, kOpenFileAndDownload, kErrorDiffusion, kIndexedOrder, kOpenFile, kExit})
+    for (int id : {IDC_SAVE, IDC_OPEN_FILE_AND_DOWNLOAD, IDC_ERROR_DIFFUSION, IDC_INDEXED_ORDER, IDC_OPEN_FILE,
+                   IDC_EXIT})
         EXPECT_TRUE(host.isEnabled(id)) << id;
-    EXPECT_EQ(host.texts[kFileCount], "Logo Files : 0 / 255");
-    EXPECT_EQ(host.texts[kSizeTotal], "Logo size total : 0 / 250 KBytes");
-    EXPECT_EQ(host.texts[kImageHeight], "Height : 0");
-    EXPECT_EQ(host.texts[kImageWidth], "Width : 0");
-    EXPECT_EQ(host.texts[kTcpPort], "9100");
+    EXPECT_EQ(host.texts[IDC_FILE_COUNT], "Logo Files : 0 / 255");
+    EXPECT_EQ(host.texts[IDC_SIZE_TOTAL], "Logo size total : 0 / 250 KBytes");
+    EXPECT_EQ(host.texts[IDC_IMAGE_HEIGHT], "Height : 0");
+    EXPECT_EQ(host.texts[IDC_IMAGE_WIDTH], "Width : 0");
+    EXPECT_EQ(host.texts[IDC_TCP_PORT], "9100");
 
-    EXPECT_EQ(host.combos[kPort].items.size(), 16u);
-    EXPECT_EQ(host.combos[kPort].items[15], "COM12");
-    EXPECT_EQ(host.selectedItem(kBaudRate), "19200 bps");
-    EXPECT_EQ(host.combos[kBaudRate].items,
+    EXPECT_EQ(host.combos[IDC_PORT].items.size(), 16u);
+    EXPECT_EQ(host.combos[IDC_PORT].items[15], "COM12");
+    EXPECT_EQ(host.selectedItem(IDC_BAUD_RATE), "19200 bps");
+    EXPECT_EQ(host.combos[IDC_BAUD_RATE].items,
               (std::vector<std::string>{"2400 bps", "4800 bps", "9600 bps", "19200 bps", "38400 bps", "115200 bps"}));
-    EXPECT_EQ(host.combos[kParity].items, (std::vector<std::string>{"NONE", "EVEN", "ODD"}));
-    EXPECT_EQ(host.selectedItem(kSaveFormat), "BIN");
-    EXPECT_EQ(host.selectedItem(kHandshake), "DTR/DSR");
+    EXPECT_EQ(host.combos[IDC_PARITY].items, (std::vector<std::string>{"NONE", "EVEN", "ODD"}));
+    EXPECT_EQ(host.selectedItem(IDC_SAVE_FORMAT), "BIN");
+    EXPECT_EQ(host.selectedItem(IDC_HANDSHAKE), "DTR/DSR");
     EXPECT_EQ(host.sliderMax, 10);
     EXPECT_EQ(host.sliderPage, 1);
     EXPECT_EQ(host.sliderPos, 5);
-    EXPECT_TRUE(host.checks[kThreshold] && host.checks[kRangeAll] && host.checks[kQualitySingle]);
+    EXPECT_TRUE(host.checks[IDC_THRESHOLD] && host.checks[IDC_RANGE_ALL] && host.checks[IDC_QUALITY_SINGLE]);
     EXPECT_EQ(dlg->brightness(), 5);
     EXPECT_EQ(dlg->codePage(), 1252u);
 }
@@ -151,10 +152,10 @@ TEST_F(DialogTest, PrintersAreListedByTheirOwnNameWhenTheirDriverIsAKnownModel) 
                      {"Kitchen", "VELKA PRX250-III"},
                      {"Bar", "velka ktx310"}};
     start();
-    EXPECT_EQ(host.combos[kPrinterDriver].items, (std::vector<std::string>{"Front desk", "Kitchen"}));
-    EXPECT_EQ(host.combos[kPrinterDriver].selection, 0);
-    EXPECT_FALSE(host.isEnabled(kPrinterDriver));
-    EXPECT_TRUE(host.isEnabled(kUseDriver));
+    EXPECT_EQ(host.combos[IDC_PRINTER_DRIVER].items, (std::vector<std::string>{"Front desk", "Kitchen"}));
+    EXPECT_EQ(host.combos[IDC_PRINTER_DRIVER].selection, 0);
+    EXPECT_FALSE(host.isEnabled(IDC_PRINTER_DRIVER));
+    EXPECT_TRUE(host.isEnabled(IDC_USE_DRIVER));
     EXPECT_TRUE(host.messages.empty());
 }
 
@@ -168,82 +169,84 @@ TEST_F(DialogTest, StartWithBothSettingsFilesRestoresTheListAndThePorts) {
     ASSERT_EQ(host.rows.size(), 2u);
     EXPECT_EQ(host.rows[0], (std::array<std::string, 4>{"0", "1", "a.bmp", "728"}));
     EXPECT_EQ(host.rows[1], (std::array<std::string, 4>{"1", "2", "b.bmp", "512"}));
-    EXPECT_EQ(host.texts[kSizeTotal], "Logo size total : 1 / 250 KBytes");
+    EXPECT_EQ(host.texts[IDC_SIZE_TOTAL], "Logo size total : 1 / 250 KBytes");
     // The previews show the last logo read, while no path is current yet.
-    EXPECT_EQ(host.texts[kImageWidth], "Width : 64");
+    EXPECT_EQ(host.texts[IDC_IMAGE_WIDTH], "Width : 64");
     EXPECT_EQ(dlg->leftView().width(), 64);
     EXPECT_TRUE(dlg->currentImagePath().empty());
-    EXPECT_TRUE(host.isEnabled(kUpload));
+    EXPECT_TRUE(host.isEnabled(IDC_UPLOAD));
 
-    EXPECT_EQ(host.selectedItem(kPort), "TCP/IP");
-    EXPECT_TRUE(host.isEnabled(kIpAddress));
-    EXPECT_FALSE(host.isEnabled(kBaudRate));
-    EXPECT_EQ(host.combos[kBaudRate].selection, -1);
-    EXPECT_EQ(host.selectedItem(kParity), "ODD");
+    EXPECT_EQ(host.selectedItem(IDC_PORT), "TCP/IP");
+    EXPECT_TRUE(host.isEnabled(IDC_IP_ADDRESS));
+    EXPECT_FALSE(host.isEnabled(IDC_BAUD_RATE));
+    EXPECT_EQ(host.combos[IDC_BAUD_RATE].selection, -1);
+    EXPECT_EQ(host.selectedItem(IDC_PARITY), "ODD");
 }
 
 TEST_F(DialogTest, PortSelectionsIgnoreKeysAndReadMissingLinesAsZero) {
     writeText(dir + "/nvupload.ini", "[LOGO]\r\r\nWhatever=1\r\r\n");
     start();
-    EXPECT_EQ(host.selectedItem(kPort), "LPT2");
-    EXPECT_EQ(host.combos[kBaudRate].selection, 0);
+    EXPECT_EQ(host.selectedItem(IDC_PORT), "LPT2");
+    EXPECT_EQ(host.combos[IDC_BAUD_RATE].selection, 0);
 
     writeText(dir + "/nvupload.ini", "[LOGO]\r\r\nPort=5\r\r\nBaudRate=-1\r\r\n");
     start();
-    EXPECT_EQ(host.selectedItem(kPort), "COM2");
-    EXPECT_EQ(host.combos[kBaudRate].selection, -1);
-    EXPECT_TRUE(host.isEnabled(kBaudRate));
+    EXPECT_EQ(host.selectedItem(IDC_PORT), "COM2");
+    EXPECT_EQ(host.combos[IDC_BAUD_RATE].selection, -1);
+    EXPECT_TRUE(host.isEnabled(IDC_BAUD_RATE));
 
     writeText(dir + "/nvupload.ini", "[OTHER]\r\r\nPort=3\r\r\n");
     start();
-    EXPECT_EQ(host.selectedItem(kPort), "USB");
+    EXPECT_EQ(host.selectedItem(IDC_PORT), "USB");
 }
 
 TEST_F(DialogTest, EnablingRulesFollowThePortAndTheDriverCheckBox) {
     start();
-    const int serialIds[] = {kBaudRate, kBitLength, kParity, kStopBit, kHandshake};
+    const int serialIds[] = {IDC_BAUD_RATE, IDC_BIT_LENGTH, IDC_PARITY, IDC_STOP_BIT, IDC_HANDSHAKE};
     auto pick = [&](int index) {
-        host.select(kPort, index);
+        host.select(IDC_PORT, index);
         dlg->OnPortSelectionChanged();
     };
     pick(6); // COM3
     for (int id : serialIds)
         EXPECT_TRUE(host.isEnabled(id));
-    EXPECT_FALSE(host.isEnabled(kIpAddress));
-    EXPECT_FALSE(host.isEnabled(kTcpPort));
+    EXPECT_FALSE(host.isEnabled(IDC_IP_ADDRESS));
+    EXPECT_FALSE(host.isEnabled(IDC_TCP_PORT));
     pick(3); // TCP/IP
     for (int id : serialIds)
         EXPECT_FALSE(host.isEnabled(id));
-    EXPECT_TRUE(host.isEnabled(kIpAddress));
-    EXPECT_TRUE(host.isEnabled(kTcpPort));
+    EXPECT_TRUE(host.isEnabled(IDC_IP_ADDRESS));
+    EXPECT_TRUE(host.isEnabled(IDC_TCP_PORT));
     pick(1); // LPT2
-    for (int id : {kBaudRate, kBitLength, kParity, kStopBit, kHandshake, kIpAddress, kTcpPort})
+    for (int id : {IDC_BAUD_RATE, IDC_BIT_LENGTH, IDC_PARITY, IDC_STOP_BIT, IDC_HANDSHAKE, IDC_IP_ADDRESS,
+                   IDC_TCP_PORT})
         EXPECT_FALSE(host.isEnabled(id));
 
     pick(0); // LPT1, then the driver box on and off: all eight come back on.
-    host.checks[kUseDriver] = true;
-    dlg->OnCommand(kUseDriver);
-    EXPECT_TRUE(host.isEnabled(kPrinterDriver));
-    EXPECT_FALSE(host.isEnabled(kPort));
-    EXPECT_FALSE(host.isEnabled(kTcpPort));
-    host.checks[kUseDriver] = false;
-    dlg->OnCommand(kUseDriver);
-    EXPECT_FALSE(host.isEnabled(kPrinterDriver));
-    for (int id : {kPort, kBaudRate, kBitLength, kParity, kStopBit, kHandshake, kIpAddress, kTcpPort})
+    host.checks[IDC_USE_DRIVER] = true;
+    dlg->OnCommand(IDC_USE_DRIVER);
+    EXPECT_TRUE(host.isEnabled(IDC_PRINTER_DRIVER));
+    EXPECT_FALSE(host.isEnabled(IDC_PORT));
+    EXPECT_FALSE(host.isEnabled(IDC_TCP_PORT));
+    host.checks[IDC_USE_DRIVER] = false;
+    dlg->OnCommand(IDC_USE_DRIVER);
+    EXPECT_FALSE(host.isEnabled(IDC_PRINTER_DRIVER));
+    for (int id : {IDC_PORT, IDC_BAUD_RATE, IDC_BIT_LENGTH, IDC_PARITY, IDC_STOP_BIT, IDC_HANDSHAKE, IDC_IP_ADDRESS,
+                   IDC_TCP_PORT})
         EXPECT_TRUE(host.isEnabled(id)) << id;
 }
 
 TEST_F(DialogTest, OptionButtonsStoreTheirValues) {
     start();
-    dlg->OnCommand(kQualityDoubleHigh);
+    dlg->OnCommand(IDC_QUALITY_DOUBLE_HIGH);
     EXPECT_EQ(dlg->quality(), 2);
-    dlg->OnCommand(kQualityDouble);
+    dlg->OnCommand(IDC_QUALITY_DOUBLE);
     EXPECT_EQ(dlg->quality(), 3);
-    dlg->OnCommand(kRangeSelection);
+    dlg->OnCommand(IDC_RANGE_SELECTION);
     EXPECT_EQ(dlg->printRange(), 1);
-    dlg->OnCommand(kRangeAll);
+    dlg->OnCommand(IDC_RANGE_ALL);
     EXPECT_EQ(dlg->printRange(), 0);
-    dlg->OnCommand(kIndexedOrder);
+    dlg->OnCommand(IDC_INDEXED_ORDER);
     EXPECT_EQ(dlg->halftoneMode(), 2);
     EXPECT_FALSE(dlg->OnCommand(4242));
 }
@@ -259,7 +262,7 @@ TEST_F(DialogTest, AddingRemovingAndResettingKeepRowsAndCountersInStep) {
     EXPECT_EQ(host.rows[0][3], "728");
     EXPECT_EQ(host.rows[1][3], "512");
     EXPECT_EQ(dlg->totalNvSize(), 728 + 512 + 8 + 32 + 16);
-    EXPECT_EQ(host.texts[kFileCount], "Logo Files : 5 / 255");
+    EXPECT_EQ(host.texts[IDC_FILE_COUNT], "Logo Files : 5 / 255");
     EXPECT_EQ(dlg->currentImagePath(), dir + "/logo4.bmp");
 
     // No to the question changes nothing.
@@ -272,9 +275,9 @@ TEST_F(DialogTest, AddingRemovingAndResettingKeepRowsAndCountersInStep) {
     ASSERT_EQ(host.rows.size(), 4u);
     EXPECT_EQ(host.rows[2], (std::array<std::string, 4>{"2", "3", "logo3.bmp", "32"}));
     EXPECT_EQ(dlg->totalNvSize(), 728 + 512 + 32 + 16);
-    EXPECT_EQ(host.texts[kFileCount], "Logo Files : 4 / 255");
+    EXPECT_EQ(host.texts[IDC_FILE_COUNT], "Logo Files : 4 / 255");
     // The previews and the size lines keep showing what they showed.
-    EXPECT_EQ(host.texts[kImageWidth], "Width : 16");
+    EXPECT_EQ(host.texts[IDC_IMAGE_WIDTH], "Width : 16");
 
     // No row is selected any more: the next Remove asks, then says so.
     host.messages.clear();
@@ -290,9 +293,9 @@ TEST_F(DialogTest, AddingRemovingAndResettingKeepRowsAndCountersInStep) {
     dlg->OnReset();
     EXPECT_TRUE(host.rows.empty());
     EXPECT_EQ(dlg->totalNvSize(), 0);
-    EXPECT_EQ(host.texts[kSizeTotal], "Logo size total : 0 / 250 KBytes");
-    EXPECT_FALSE(host.isEnabled(kUpload));
-    EXPECT_FALSE(host.isEnabled(kThreshold));
+    EXPECT_EQ(host.texts[IDC_SIZE_TOTAL], "Logo size total : 0 / 250 KBytes");
+    EXPECT_FALSE(host.isEnabled(IDC_UPLOAD));
+    EXPECT_FALSE(host.isEnabled(IDC_THRESHOLD));
 }
 
 TEST_F(DialogTest, RemovingTheLastRowEmptiesTheList) {
@@ -301,8 +304,8 @@ TEST_F(DialogTest, RemovingTheLastRowEmptiesTheList) {
     host.clickRow(0);
     dlg->OnRemove();
     EXPECT_TRUE(dlg->logoList().empty());
-    EXPECT_FALSE(host.isEnabled(kRemove));
-    EXPECT_EQ(host.texts[kFileCount], "Logo Files : 0 / 255");
+    EXPECT_FALSE(host.isEnabled(IDC_REMOVE));
+    EXPECT_EQ(host.texts[IDC_FILE_COUNT], "Logo Files : 0 / 255");
 }
 
 TEST_F(DialogTest, AFileThatIsNotABitmapIsRefusedButStillPreviewed) {
@@ -360,8 +363,8 @@ TEST_F(DialogTest, RowClickShowsThatLogoAndKeysDoNothing) {
     const int before = host.invalidations;
     dlg->OnRowClick();
     EXPECT_EQ(dlg->currentImagePath(), a);
-    EXPECT_EQ(host.texts[kImageWidth], "Width : 30");
-    EXPECT_EQ(host.texts[kImageHeight], "Height : 20");
+    EXPECT_EQ(host.texts[IDC_IMAGE_WIDTH], "Width : 30");
+    EXPECT_EQ(host.texts[IDC_IMAGE_HEIGHT], "Height : 20");
     EXPECT_EQ(dlg->leftView().width(), 30);
     EXPECT_GT(host.invalidations, before);
 }
@@ -497,7 +500,7 @@ TEST_F(DialogTest, UploadRefusesWhatCannotBeSentBeforeOpeningAnything) {
 
 TEST_F(DialogTest, EraseAsksFirstAndNamesItsFailures) {
     start();
-    host.checks[kUseDriver] = true;
+    host.checks[IDC_USE_DRIVER] = true;
     host.answers = {MessageAnswer::No};
     dlg->OnErase();
     ASSERT_EQ(host.messages.size(), 1u);
@@ -510,8 +513,8 @@ TEST_F(DialogTest, EraseAsksFirstAndNamesItsFailures) {
     EXPECT_EQ(host.progress.back(), (std::pair<std::string, int>{"Erasing...", 750}));
     EXPECT_EQ(lastMessage().caption, "Error");
 
-    host.checks[kUseDriver] = false;
-    dlg->OnCommand(kUseDriver);
+    host.checks[IDC_USE_DRIVER] = false;
+    dlg->OnCommand(IDC_USE_DRIVER);
     useNetwork();
     net.sendOk = false;
     dlg->OnErase();
@@ -536,9 +539,9 @@ TEST_F(DialogTest, PrintoutNeverAsksAndReportsOnlyFailures) {
     start();
     openFile(bitmap("a.bmp", 20, 10));
     useNetwork();
-    dlg->OnCommand(kRangeSelection);
-    dlg->OnCommand(kQualityDoubleWide);
-    host.texts[kSelectionNumber] = "2-4";
+    dlg->OnCommand(IDC_RANGE_SELECTION);
+    dlg->OnCommand(IDC_QUALITY_DOUBLE_WIDE);
+    host.texts[IDC_SELECTION_NUMBER] = "2-4";
     host.messages.clear();
     dlg->OnPrintout();
     EXPECT_TRUE(host.messages.empty());
@@ -597,7 +600,7 @@ TEST_F(DialogTest, SaveNamesTheFileByItsFormatAndReportsTheResult) {
     EXPECT_TRUE(r.promptOverwrite);
     EXPECT_TRUE(r.startInCurrentDirectory);
 
-    host.select(kSaveFormat, 1);
+    host.select(IDC_SAVE_FORMAT, 1);
     host.fileChoices = {dir + "/logo"};
     dlg->OnSave();
     const std::string hex = readText(dir + "/logo.txt");
@@ -714,7 +717,7 @@ TEST_F(DialogTest, DownloadFailuresAndCancelsInEitherLanguage) {
     dlg->OnOpenFileAndDownload();
     EXPECT_EQ(lastMessage().text, "전송할 bit 파일을 선택 바랍니다 !!!");
     EXPECT_EQ(lastMessage().caption, "Bit 파일 열기");
-    host.select(kSaveFormat, 1);
+    host.select(IDC_SAVE_FORMAT, 1);
     dlg->OnSave();
     EXPECT_EQ(lastMessage().text, "저장할 텍스트 파일을 선택 바랍니다 !!!");
     EXPECT_EQ(lastMessage().caption, "txt 파일");
@@ -731,8 +734,8 @@ TEST_F(DialogTest, CloseWritesBothSettingsFilesByteForByte) {
     const std::string a = bitmap("a.bmp", 100, 50), b = bitmap("b.bmp", 64, 64);
     openFile(a);
     openFile(b);
-    host.select(kPort, 7);   // COM4
-    host.select(kParity, 2); // ODD
+    host.select(IDC_PORT, 7);   // COM4
+    host.select(IDC_PARITY, 2); // ODD
     dlg->OnClose();
     EXPECT_EQ(readText(dir + "/files.ini"), "[LOGO]\r\r\nLogofile1=" + a + "|a.bmp|728|50|100\r\r\nLogofile2=" + b +
                                                 "|b.bmp|512|64|64\r\r\n");
@@ -743,11 +746,11 @@ TEST_F(DialogTest, CloseWritesBothSettingsFilesByteForByte) {
     start();
     EXPECT_EQ(host.rows.size(), 2u);
     EXPECT_EQ(host.rows[1][2], "b.bmp");
-    EXPECT_EQ(host.selectedItem(kPort), "COM4");
-    EXPECT_TRUE(host.isEnabled(kBaudRate));
+    EXPECT_EQ(host.selectedItem(IDC_PORT), "COM4");
+    EXPECT_TRUE(host.isEnabled(IDC_BAUD_RATE));
 
     dlg->OnReset();
-    host.select(kBaudRate, -1);
+    host.select(IDC_BAUD_RATE, -1);
     dlg->OnClose();
     EXPECT_EQ(test::slurp(dir + "/files.ini").size(), 0u);
     EXPECT_NE(readText(dir + "/nvupload.ini").find("BaudRate=-1\r\r\n"), std::string::npos);
@@ -822,7 +825,7 @@ TEST_F(DialogTest, PreviewConvertsAtEveryPaintWithTheModeAndTheListedDepth) {
     start();
     // A grey logo: error diffusion gives a pattern, threshold a flat result.
     openFile(bitmap("grey.bmp", 32, 16, {128, 128, 128}));
-    dlg->OnCommand(kErrorDiffusion);
+    dlg->OnCommand(IDC_ERROR_DIFFUSION);
     host.clickRow(-1);
     dlg->layoutPreviews(189, 155);
     const auto diffused = *dlg->rightView().readPixels();
@@ -851,7 +854,7 @@ TEST_F(DialogTest, ModeChangesWithoutACurrentPathWaitForThePaint) {
     writeText(dir + "/files.ini", "[LOGO]\r\r\nLogofile1=" + a + "|a.bmp|32|16|16\r\r\n");
     start();
     const int before = host.invalidations;
-    dlg->OnCommand(kIndexedOrder);
+    dlg->OnCommand(IDC_INDEXED_ORDER);
     dlg->OnSliderReleased();
     EXPECT_EQ(host.invalidations, before);
     EXPECT_EQ(dlg->halftoneMode(), 2);

@@ -3,6 +3,7 @@
 #include "cli/nvlogo.h"
 
 #include "base/file_io.h"
+#include "base/json_writer.h"
 #include "printer/nv_upload_ctrl.h"
 #include "support/bmp_writer.h"
 #include "support/test_paths.h"
@@ -54,7 +55,8 @@ TEST(NvlogoSave, WritesWhatSaveLogoFileWrites) {
                 args.insert(args.end(), logos.begin(), logos.end());
                 Outcome r = nvlogo(args);
                 ASSERT_EQ(r.status, 0) << r.err;
-                EXPECT_TRUE(r.err.empty());
+                // The badge is drawn on white, so the mode and level do not apply to it.
+                EXPECT_EQ(r.err, "nvlogo: " + logos[1] + ": half-toning not used: the bottom-left pixel is white\n");
                 ASSERT_EQ(ctrl.saveLogoFile(dir + "/ref", logos, mode, level, format), 0);
                 EXPECT_EQ(slurp(out), slurp(dir + "/ref")) << modes[mode] << level;
             }
@@ -83,18 +85,22 @@ TEST(NvlogoSave, BadInputIsStatus2WithOneLineAndNoFile) {
     const std::string out = dir + "/x.bit";
     const std::string broken = test::writeTempFile("cli-broken.bmp", {'B', 'M', 9});
     const std::vector<std::vector<std::string>> cases = {
-        {"save", example("badge.bmp")},                                  // no -o
-        {"save", "-o", out},                                             // no logo
-        {"save", "-H", "dither", "-o", out, example("badge.bmp")},       // unknown mode
-        {"save", "-b", "11", "-o", out, example("badge.bmp")},           // level out of range
+        {"save", example("badge.bmp")},                            // no -o
+        {"save", "-o", out},                                       // no logo
+        {"save", "-H", "dither", "-o", out, example("badge.bmp")}, // unknown mode
+        {"save", "-b", "11", "-o", out, example("badge.bmp")},     // level out of range
         {"save", "-b", "x", "-o", out, example("badge.bmp")},
         {"save", "-f", "png", "-o", out, example("badge.bmp")},
         {"save", "--frobnicate", "-o", out, example("badge.bmp")},
         {"save", "-o", out, broken},                                     // undecodable
         {"save", "-o", out, example("badge.bmp"), dir + "/missing.bmp"}, // unreadable
+        {"save", "-o", "", example("badge.bmp")},
+        {"save", "-o", dir + "/in.bmp", dir + "/in.bmp"}, // the input (through links: the file_io tests)
+        {"preview", "-o", out, example("badge.bmp")},     // neither .png nor .pgm
         {"launch"},
         {},
     };
+    fs::copy_file(example("badge.bmp"), dir + "/in.bmp");
     for (const auto& args : cases) {
         Outcome r = nvlogo(args);
         EXPECT_EQ(r.status, 2) << (args.empty() ? "" : args.back());
@@ -109,10 +115,44 @@ TEST(NvlogoSave, BadInputIsStatus2WithOneLineAndNoFile) {
     }());
     EXPECT_EQ(tooMany.status, 2);
     EXPECT_FALSE(fs::exists(out));
+    EXPECT_EQ(slurp(dir + "/in.bmp"), slurp(example("badge.bmp")));
+}
+
+TEST(Nvlogo, UsageErrorsSayWhatIsWrongInOneLine) {
+    const std::string badge = example("badge.bmp");
+    const struct {
+        std::vector<std::string> args;
+        const char* says;
+    } cases[] = {
+        {{"save", "-H", "bogus", "-o", "-", badge},
+         "--halftone: bogus is not one of threshold, error-diffusion or indexed-order"},
+        {{"upload", "--capacity", "abc", "-p", "tcp:x", badge}, "--capacity: abc is not a whole number from 1 to"},
+        {{"frob"}, "unknown command frob (the commands are save, info,"},
+        {{"--versio"}, "unknown option --versio"},
+        {{"info", "-dash.bmp"},
+         "unknown option -dash.bmp; -- ends the options, so a file name that begins with - goes after it"},
+        {{"save", "-o", "a", "-o", "b", badge}, "--output is given more than once"},
+        {{"save", badge, "-o"}, "--output needs a value"},
+        {{"printers", "extra"}, "unexpected argument extra"},
+        {{"print", "--range", "5-2", "-p", "tcp:x"}, "--range '5-2': 5-2 runs backwards"},
+    };
+    for (const auto& c : cases) {
+        Outcome r = nvlogo(c.args);
+        EXPECT_EQ(r.status, 2) << c.says;
+        EXPECT_EQ(lines(r.err), 1) << r.err;
+        EXPECT_EQ(r.err.rfind(std::string("nvlogo: ") + c.says, 0), 0u) << r.err;
+    }
+}
+
+TEST(NvlogoPreview, PngToStandardOutputAndTheNoteOfALogoDrawnOnWhite) {
+    Outcome p = nvlogo({"preview", "--printed", "-o", "-", example("badge.bmp")});
+    ASSERT_EQ(p.status, 0) << p.err;
+    EXPECT_EQ(p.out.substr(1, 3), "PNG");
+    EXPECT_NE(p.err.find("badge.bmp: half-toning not used: the bottom-left pixel is white"), std::string::npos);
 }
 
 TEST(NvlogoSave, UnwritableOutputIsStatus1) {
-    Outcome r = nvlogo({"save", "-o", freshDir("unwritable") + "/no/dir/x.bit", example("badge.bmp")});
+    Outcome r = nvlogo({"save", "-o", freshDir("unwritable") + "/no/dir/x.bit", example("line-drawing.bmp")});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(lines(r.err), 1) << r.err;
 }
@@ -132,16 +172,32 @@ TEST(NvlogoInfo, DescribesEachLogo) {
     EXPECT_EQ(b.status, 2);
     EXPECT_NE(b.out.find("too large"), std::string::npos);
     EXPECT_EQ(lines(b.err), 1);
+
+    // PNG logos as save takes them (24 bits), as JSON; a list too large for one upload draws warnings only.
+    const std::string png = freshDir("info") + "/badge.png";
+    ASSERT_EQ(nvlogo({"preview", "-o", png, example("badge.bmp")}).status, 0);
+    Outcome j = nvlogo({"info", "--json", png});
+    EXPECT_EQ(j.out,
+              "[{\"file\": " + json::quote(png) +
+                  ", \"width\": 96, \"height\": 96, \"bits_per_pixel\": 24, \"nv_bytes\": 1152, \"fits\": true}]\n");
+    std::vector<std::string> many = {"info"};
+    many.insert(many.end(), 256, example("line-drawing.bmp"));
+    Outcome w = nvlogo(many);
+    EXPECT_EQ(w.status, 0);
+    EXPECT_NE(w.err.find("warning: the logos need 769024 bytes"), std::string::npos) << w.err;
+    EXPECT_NE(w.err.find("warning: 256 logos, more than the 255"), std::string::npos) << w.err;
 }
 
 TEST(Nvlogo, HelpAndVersion) {
     Outcome v = nvlogo({"--version"});
     EXPECT_EQ(v.status, 0);
     EXPECT_NE(v.out.find("nvlogo "), std::string::npos);
-    for (auto args : {std::vector<std::string>{"--help"}, {"save", "--help"}, {"info", "--help"}}) {
-        Outcome h = nvlogo(args);
+    for (const char* command : {"", "save", "info", "upload", "erase", "print", "send", "preview", "printers"}) {
+        Outcome h = nvlogo(*command ? std::vector<std::string>{command, "--help"} : std::vector<std::string>{"--help"});
         EXPECT_EQ(h.status, 0);
         EXPECT_NE(h.out.find("Exit status"), std::string::npos) << h.out;
+        for (const char* label : {" TEXT", "INT", "REQUIRED", "=", "POSITIVE"})
+            EXPECT_EQ(h.out.find(label), std::string::npos) << command << ": " << label;
     }
 }
 

@@ -23,6 +23,7 @@ TEST(PortSpec, LocalPortsAndDevicePaths) {
         {"/dev/usb/lp1", PortKind::Parallel, "/dev/usb/lp1"},
         {"serial:/tmp/link-to-a-tty", PortKind::Serial, "/tmp/link-to-a-tty"},
         {"parallel:/tmp/capture.bin", PortKind::Parallel, "/tmp/capture.bin"},
+        {"SERIAL:/tmp/x", PortKind::Serial, "/tmp/x"},
         {"serial:\\\\.\\COM15", PortKind::Serial, "\\\\.\\COM15"},
     };
     for (const auto& c : cases) {
@@ -40,8 +41,8 @@ TEST(PortSpec, NetworkFormsStayAsTheyWere) {
     EXPECT_EQ(t->kind, PortKind::Network);
     EXPECT_EQ(t->host, "printer.local");
     EXPECT_EQ(t->tcpPort, 9101);
-    // Names that merely begin like a port are host names.
-    for (const char* host : {"compaq-printer", "lpt-office", "192.168.1.50"}) {
+    // Names that merely begin like a port are host names after tcp: (in any case) or with a dot.
+    for (const char* host : {"tcp:compaq-printer", "TCP:lpt-office", "192.168.1.50", "com1.example", "tcp:localhost"}) {
         auto h = parsePortSpec(host);
         ASSERT_TRUE(h) << host;
         EXPECT_EQ(h->kind, PortKind::Network) << host;
@@ -72,15 +73,19 @@ TEST(PortSpec, UsbAndInstalledPrinters) {
 }
 
 TEST(PortSpec, RefusedForms) {
-    for (const char* spec : {"COM0", "COM13", "COM", "COM99999999999", "LPT0", "LPT3", "USB001", "usb:0525", "usb:05250:a700",
-                             "usb:xyz1:a700", "driver:",
-                             "serial:", "parallel:", "/tmp/file", "/dev/null", "/dev/sda", "tcp:host:0", ""}) {
+    for (const char* spec :
+         {"COM0", "COM13", "COM", "COM99999999999", "LPT0", "LPT3", "USB001", "usb:0525", "usb:05250:a700",
+          "usb:xyz1:a700", "driver:", "serial:", "parallel:", "/tmp/file", "/dev/null", "/dev/sda", "tcp:host:0", "",
+          // no DNS query for a slip: bare words, and digits that are no IPv4 address
+          "garbage", "com1x", "compaq-printer:9100", "tcp:256.1.1.1", "1.2.3", "01.2.3.4", "1.2.3.4.5", "tcp:-bad",
+          "a..b", "tcp:under_score"}) {
         auto t = parsePortSpec(spec);
         EXPECT_FALSE(t) << spec;
         if (!t) {
             EXPECT_EQ(t.error().kind, ErrorKind::BadInput) << spec;
         }
     }
+    EXPECT_EQ(parsePortSpec("garbage").error().message, "garbage: not a port name; use tcp:NAME for a host name");
 }
 
 } // namespace

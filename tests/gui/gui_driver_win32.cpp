@@ -9,6 +9,8 @@
 //       IP:PORT with a screenshot of the question, screenshot, Exit
 // Prints one line per check; the exit status is the number of failed checks (100 when it could not run).
 
+#include "res/resource.h"
+
 #include <windows.h>
 #include <commctrl.h>
 
@@ -79,7 +81,9 @@ std::string answerBox(const std::string& caption, int button, int ms = 20000) {
 
 bool enabled(HWND dlg, int id) { return IsWindowEnabled(GetDlgItem(dlg, id)) != 0; }
 
-int listRows(HWND dlg) { return static_cast<int>(SendMessageA(GetDlgItem(dlg, 1005), LVM_GETITEMCOUNT, 0, 0)); }
+int listRows(HWND dlg) {
+    return static_cast<int>(SendMessageA(GetDlgItem(dlg, IDC_LOGO_LIST), LVM_GETITEMCOUNT, 0, 0));
+}
 
 // A 24-bit bitmap file of the window as it is on the screen. refresh: repaint it first (a window whose
 // thread is busy, such as the splash, is taken as it stands).
@@ -155,7 +159,7 @@ HWND startApp(const std::string& exe, PROCESS_INFORMATION& pi, bool expectPrinte
 }
 
 int finish(HWND dlg, PROCESS_INFORMATION& pi) {
-    PostMessageA(GetDlgItem(dlg, 1033), BM_CLICK, 0, 0);
+    PostMessageA(GetDlgItem(dlg, IDC_EXIT), BM_CLICK, 0, 0);
     const bool ended = WaitForSingleObject(pi.hProcess, 20000) == WAIT_OBJECT_0;
     DWORD code = 1;
     GetExitCodeProcess(pi.hProcess, &code);
@@ -170,28 +174,33 @@ int runEmpty(const std::string& exe, const std::string& shot, const std::string&
     PROCESS_INFORMATION pi{};
     HWND dlg = startApp(exe, pi, true, splashShot);
     if (!dlg) return 100;
-    check(textOf(GetDlgItem(dlg, 1023)) == "USB", "the port list starts at USB");
-    check(textOf(GetDlgItem(dlg, 1029)) == "19200 bps", "the baud rate starts at 19200 bps");
-    check(textOf(GetDlgItem(dlg, 1035)) == "Logo Files : 0 / 255", "the file count line");
-    check(textOf(GetDlgItem(dlg, 1036)) == "Logo size total : 0 / 250 KBytes", "the size total line");
-    check(textOf(GetDlgItem(dlg, 1034)) == "9100", "the TCP port starts at 9100");
-    check(!enabled(dlg, 1043) && !enabled(dlg, 1022), "no printer: the driver box and list are disabled");
-    for (int id : {1002, 1003, 1004, 1031, 1032, 1007})
+    check(textOf(GetDlgItem(dlg, IDC_PORT)) == "USB", "the port list starts at USB");
+    check(textOf(GetDlgItem(dlg, IDC_BAUD_RATE)) == "19200 bps", "the baud rate starts at 19200 bps");
+    check(textOf(GetDlgItem(dlg, IDC_FILE_COUNT)) == "Logo Files : 0 / 255", "the file count line");
+    check(textOf(GetDlgItem(dlg, IDC_SIZE_TOTAL)) == "Logo size total : 0 / 250 KBytes", "the size total line");
+    check(textOf(GetDlgItem(dlg, IDC_TCP_PORT)) == "9100", "the TCP port starts at 9100");
+    check(!enabled(dlg, IDC_USE_DRIVER) && !enabled(dlg, IDC_PRINTER_DRIVER),
+          "no printer: the driver box and list are disabled");
+    for (int id : {IDC_REMOVE, IDC_RESET, IDC_UPLOAD, IDC_ERASE, IDC_PRINTOUT, IDC_THRESHOLD})
         check(!enabled(dlg, id), "entry button " + std::to_string(id) + " is disabled with an empty list");
-    check(enabled(dlg, 1006) && enabled(dlg, 1017), "Save and Open File and Download are enabled");
-    check(!enabled(dlg, 1044) && !enabled(dlg, 1029), "USB: the network and serial fields are disabled");
-    check(SendMessageA(GetDlgItem(dlg, 1010), TBM_GETPOS, 0, 0) == 5, "the slider starts at 5");
-    check(IsDlgButtonChecked(dlg, 1007) == BST_CHECKED && IsDlgButtonChecked(dlg, 1011) == BST_CHECKED &&
-              IsDlgButtonChecked(dlg, 1013) == BST_CHECKED,
+    check(enabled(dlg, IDC_SAVE) && enabled(dlg, IDC_OPEN_FILE_AND_DOWNLOAD),
+          "Save and Open File and Download are enabled");
+    check(!enabled(dlg, IDC_IP_ADDRESS) && !enabled(dlg, IDC_BAUD_RATE),
+          "USB: the network and serial fields are disabled");
+    check(SendMessageA(GetDlgItem(dlg, IDC_BRIGHTNESS), TBM_GETPOS, 0, 0) == 5, "the slider starts at 5");
+    check(IsDlgButtonChecked(dlg, IDC_THRESHOLD) == BST_CHECKED &&
+              IsDlgButtonChecked(dlg, IDC_RANGE_ALL) == BST_CHECKED &&
+              IsDlgButtonChecked(dlg, IDC_QUALITY_SINGLE) == BST_CHECKED,
           "Threshold, All and Single High&Wide are checked");
 
     // The enabling rule follows the port list.
-    HWND port = GetDlgItem(dlg, 1023);
+    HWND port = GetDlgItem(dlg, IDC_PORT);
     SendMessageA(port, CB_SETCURSEL, 6, 0); // COM3
-    SendMessageA(dlg, WM_COMMAND, MAKEWPARAM(1023, CBN_SELCHANGE), reinterpret_cast<LPARAM>(port));
-    check(enabled(dlg, 1029) && !enabled(dlg, 1044), "COM3 enables the serial lists and disables the IP address");
+    SendMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDC_PORT, CBN_SELCHANGE), reinterpret_cast<LPARAM>(port));
+    check(enabled(dlg, IDC_BAUD_RATE) && !enabled(dlg, IDC_IP_ADDRESS),
+          "COM3 enables the serial lists and disables the IP address");
     SendMessageA(port, CB_SETCURSEL, 2, 0); // back to USB
-    SendMessageA(dlg, WM_COMMAND, MAKEWPARAM(1023, CBN_SELCHANGE), reinterpret_cast<LPARAM>(port));
+    SendMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDC_PORT, CBN_SELCHANGE), reinterpret_cast<LPARAM>(port));
     check(screenshot(dlg, shot), "screenshot " + shot);
     return finish(dlg, pi);
 }
@@ -217,26 +226,28 @@ int runUpload(const std::string& exe, const std::string& logo, const std::string
     HWND dlg = startApp(exe, pi, true);
     if (!dlg) return 100;
     check(listRows(dlg) == 2, "files.ini brought back two logos (" + std::to_string(listRows(dlg)) + ")");
-    check(textOf(GetDlgItem(dlg, 1023)) == "TCP/IP", "nvupload.ini selected TCP/IP");
-    check(enabled(dlg, 1044) && enabled(dlg, 1034) && !enabled(dlg, 1029), "TCP/IP enables the network fields only");
-    check(enabled(dlg, 1004) && enabled(dlg, 1002), "a filled list enables Upload and Remove");
+    check(textOf(GetDlgItem(dlg, IDC_PORT)) == "TCP/IP", "nvupload.ini selected TCP/IP");
+    check(enabled(dlg, IDC_IP_ADDRESS) && enabled(dlg, IDC_TCP_PORT) && !enabled(dlg, IDC_BAUD_RATE),
+          "TCP/IP enables the network fields only");
+    check(enabled(dlg, IDC_UPLOAD) && enabled(dlg, IDC_REMOVE), "a filled list enables Upload and Remove");
 
-    PostMessageA(GetDlgItem(dlg, 1001), BM_CLICK, 0, 0);
+    PostMessageA(GetDlgItem(dlg, IDC_OPEN_FILE), BM_CLICK, 0, 0);
     check(chooseFile("Open", logo), "a logo is chosen in the open-file dialog");
     for (int i = 0; i < 100 && listRows(dlg) < 3; ++i)
         Sleep(50);
     check(listRows(dlg) == 3, "the chosen logo is the third row");
-    check(textOf(GetDlgItem(dlg, 1035)) == "Logo Files : 3 / 255", "the file count follows");
+    check(textOf(GetDlgItem(dlg, IDC_FILE_COUNT)) == "Logo Files : 3 / 255", "the file count follows");
 
-    PostMessageA(GetDlgItem(dlg, 1008), BM_CLICK, 0, 0); // Error Diffusion
+    PostMessageA(GetDlgItem(dlg, IDC_ERROR_DIFFUSION), BM_CLICK, 0, 0);
     Sleep(300);
     unsigned a = 0, b = 0, c = 0, d = 0;
     std::sscanf(ip.c_str(), "%u.%u.%u.%u", &a, &b, &c, &d);
-    SendMessageA(GetDlgItem(dlg, 1044), IPM_SETADDRESS, 0, static_cast<LPARAM>(MAKEIPADDRESS(a, b, c, d)));
-    SendMessageA(GetDlgItem(dlg, 1034), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(std::to_string(tcpPort).c_str()));
+    SendMessageA(GetDlgItem(dlg, IDC_IP_ADDRESS), IPM_SETADDRESS, 0, static_cast<LPARAM>(MAKEIPADDRESS(a, b, c, d)));
+    SendMessageA(GetDlgItem(dlg, IDC_TCP_PORT), WM_SETTEXT, 0,
+                 reinterpret_cast<LPARAM>(std::to_string(tcpPort).c_str()));
     check(screenshot(dlg, shot), "screenshot " + shot);
 
-    PostMessageA(GetDlgItem(dlg, 1004), BM_CLICK, 0, 0);
+    PostMessageA(GetDlgItem(dlg, IDC_UPLOAD), BM_CLICK, 0, 0);
     if (HWND box = waitFor("Upload", 20000)) check(screenshot(box, questionShot), "screenshot " + questionShot);
     const std::string question = answerBox("Upload", IDYES);
     check(question.rfind("Logo file is written in the NV image area of the device.", 0) == 0,

@@ -28,6 +28,11 @@ struct FakeLineLayer : LineDeviceLayer {
     PlatformGeneration platform = PlatformGeneration::Current;
     std::optional<std::size_t> syncCount; // bytes a synchronous write takes (all when unset)
     std::deque<Step> steps;
+    // Each byte the printer sends, with the time it arrives; a failing read; bytes not yet on the line.
+    std::deque<std::pair<std::uint32_t, std::uint8_t>> incoming;
+    bool readFails = false;
+    std::size_t unsent = 0;
+    std::vector<std::size_t> readSizes; // what each read asked for
 
     // Record.
     std::uint32_t now = 1000;
@@ -69,7 +74,30 @@ struct FakeLineLayer : LineDeviceLayer {
     }
     PlatformGeneration generation() override { return platform; }
     std::uint32_t tickCount() override { return now; }
-    void sleep(std::chrono::milliseconds d) override { now += static_cast<std::uint32_t>(d.count()); }
+    void sleep(std::chrono::milliseconds d) override {
+        now += static_cast<std::uint32_t>(d.count());
+        unsent -= std::min<std::size_t>(unsent, d.count()); // about 9600 bit/s
+    }
+    std::size_t arrivedBy(std::uint32_t t) const {
+        std::size_t n = 0;
+        while (n < incoming.size() && incoming[n].first <= t)
+            ++n;
+        return n;
+    }
+    std::size_t inputWaiting(DeviceHandle) override { return arrivedBy(now); }
+    std::size_t outputWaiting(DeviceHandle) override { return unsent; }
+    // Like Windows with the line's 100 ms read time-out: a read waits until it is full or timed out.
+    std::optional<std::size_t> readSome(DeviceHandle, std::span<std::uint8_t> b, std::chrono::milliseconds t) override {
+        readSizes.push_back(b.size());
+        if (readFails) return std::nullopt;
+        const std::uint32_t end = now + static_cast<std::uint32_t>(std::min<long long>(t.count(), 100));
+        now = arrivedBy(end) >= b.size() ? std::max(now, incoming[b.size() - 1].first) : end;
+        const std::size_t n = std::min(b.size(), arrivedBy(now));
+        for (std::size_t i = 0; i < n; ++i, incoming.pop_front())
+            b[i] = incoming.front().second;
+        return n;
+    }
+    std::string lastError() const override { return readFails ? "ReadFile: The device is not ready" : ""; }
 
     struct Write : DeviceWrite {
         FakeLineLayer& layer;

@@ -3,10 +3,13 @@
 
 #include "port/serial_port.h"
 
+#include "port/parallel_port.h"
 #include "port/port_dispatcher.h"
 #include "serial_fake_layer.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace tessera {
 namespace {
@@ -200,6 +203,48 @@ TEST(SerialPort, ThroughTheDispatcherEveryTransferEndsWithStatusBackOff) {
     PortDispatcher d2(PortSet{.serial = &second});
     EXPECT_EQ(d2.OpenPort("COM1", 12, 0, 0, 0, 0), -1);
     EXPECT_EQ(other.closes, 1);
+}
+
+// Windows holds a serial read until it is full or timed out, so each read asks for what has arrived, or for
+// one byte: an answer then comes back as it arrives, not one line time-out later.
+TEST(SerialPort, ReadsAskOnlyForWhatIsWaitingAndDrainWaitsForTheLine) {
+    using namespace std::chrono_literals;
+    FakeLineLayer layer;
+    CSerialPort port(layer);
+    PortDispatcher dispatcher(PortSet{.serial = &port});
+    ASSERT_EQ(dispatcher.OpenPort("COM4", 7, 0, 0, 0, 0), 0);
+    const std::uint32_t t0 = layer.now;
+    layer.incoming = {{t0 + 230, 0x12}, {t0 + 400, 0x5F}, {t0 + 400, 'A'}, {t0 + 400, 0x00}};
+    const struct {
+        std::chrono::milliseconds bound;
+        std::size_t count;
+        std::uint32_t at;
+    } reads[] = {{500ms, 1, 230}, {500ms, 1, 400}, {500ms, 2, 400}, {250ms, 0, 650}};
+    std::uint8_t buffer[256];
+    for (const auto& r : reads) {
+        auto got = dispatcher.read(buffer, r.bound);
+        ASSERT_TRUE(got);
+        EXPECT_EQ(*got, r.count);
+        EXPECT_EQ(layer.now - t0, r.at);
+    }
+    EXPECT_EQ(buffer[0], 'A');
+    EXPECT_EQ(*std::max_element(layer.readSizes.begin(), layer.readSizes.end()), 2u);
+    // Once the port is read, a write keeps what has come in: it may be the answer to it.
+    const auto purges = std::count(layer.log.begin(), layer.log.end(), "purge rx");
+    EXPECT_EQ(dispatcher.SendBytes(buffer, 3), 1);
+    EXPECT_EQ(std::count(layer.log.begin(), layer.log.end(), "purge rx"), purges);
+    layer.readFails = true;
+    EXPECT_EQ(dispatcher.read(buffer, 10ms).error().message, "ReadFile: The device is not ready");
+    EXPECT_EQ(dispatcher.portError(), "ReadFile: The device is not ready");
+
+    layer.unsent = 50;
+    EXPECT_TRUE(dispatcher.drain(100ms));
+    layer.unsent = 500;
+    EXPECT_EQ(dispatcher.drain(100ms).error().message.rfind("drain: ", 0), 0u);
+
+    // Neither a parallel port nor an installed printer has a way back.
+    EXPECT_FALSE(CParallelPort(layer).read(buffer, 10ms));
+    EXPECT_FALSE(PortDispatcher(PortSet{}).read(buffer, 10ms));
 }
 
 } // namespace

@@ -3,6 +3,8 @@
 
 #include "port/tcp_client.h"
 
+#include "port/system_error.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -77,6 +79,15 @@ struct FakeLayer : TcpSocketLayer {
         if (w.status == WaitStatus::TimedOut) now += timeout;
         return w;
     }
+    WaitResult waitReadable(SocketHandle, Ms timeout) override {
+        if (!incoming.empty() && incoming.front().at <= now + timeout) {
+            now = std::max(now, incoming.front().at);
+            return {};
+        }
+        now += timeout;
+        return {WaitStatus::TimedOut, 0};
+    }
+    int lastErrorNumber() override { return 111; }
     int pendingError(SocketHandle) override { return isReset() ? 104 : soError; }
     IoResult sendSome(SocketHandle, std::span<const std::uint8_t> b) override {
         if (isReset()) return {IoStatus::Reset, 0, 104};
@@ -96,6 +107,7 @@ struct FakeLayer : TcpSocketLayer {
         if (isReset()) return {IoStatus::Reset, 0, 104};
         if (!incoming.empty() && incoming.front().at <= now) {
             const std::size_t n = std::min(incoming.front().bytes.size(), buffer.size());
+            std::copy_n(incoming.front().bytes.begin(), n, buffer.begin());
             incoming.pop_front();
             return {IoStatus::Done, n, 0};
         }
@@ -175,13 +187,24 @@ TEST(TcpClientConnect, FailuresAfterTheSocketExistsCloseItAndTheNextConnectWorks
         void (*script)(FakeLayer&);
         int result;
         bool debugLine;
+        std::string why; // what the client tells of it
     };
     const Case cases[] = {
-        {"non-blocking", [](FakeLayer& l) { l.nonBlockingFails = true; }, -1, false},
-        {"connect start", [](FakeLayer& l) { l.connectFails = true; }, -1, false},
-        {"select", [](FakeLayer& l) { l.waits = {{WaitStatus::Failed, 10022}}; }, -1, false},
-        {"time-out", [](FakeLayer& l) { l.waits = {{WaitStatus::TimedOut, 0}}; }, 8, true},
-        {"refused: writable with SO_ERROR", [](FakeLayer& l) { l.soError = 111; }, 8, true},
+        {"non-blocking", [](FakeLayer& l) { l.nonBlockingFails = true; }, -1, false,
+         systemError("non-blocking mode", 111)},
+        {"connect start", [](FakeLayer& l) { l.connectFails = true; }, -1, false, systemError("connect", 111)},
+        {"select",
+         [](FakeLayer& l) {
+             l.waits = {{WaitStatus::Failed, 10022}};
+         },
+         -1, false, systemError("connect", 10022)},
+        {"time-out",
+         [](FakeLayer& l) {
+             l.waits = {{WaitStatus::TimedOut, 0}};
+         },
+         8, true, "connect: no answer within 3 s"},
+        {"refused: writable with SO_ERROR", [](FakeLayer& l) { l.soError = 111; }, 8, true,
+         systemError("connect", 111)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -189,6 +212,7 @@ TEST(TcpClientConnect, FailuresAfterTheSocketExistsCloseItAndTheNextConnectWorks
         c.script(layer);
         CTcpClient client(layer);
         EXPECT_EQ(client.connect("192.168.1.50", 9100), c.result);
+        EXPECT_EQ(client.lastError(), c.why);
         EXPECT_FALSE(client.isOpen());
         const auto closeAt = std::find(layer.log.begin(), layer.log.end(), "close 3");
         ASSERT_NE(closeAt, layer.log.end());
@@ -285,6 +309,25 @@ TEST(TcpClientReceive, CountsAndWhatItNotesOfThePeer) {
     const int before = c.layer.receives;
     EXPECT_EQ(c.client.receive(buffer), 0);
     EXPECT_EQ(c.layer.receives, before); // not open: the layer is not asked
+}
+
+TEST(TcpClientRead, WaitsForTheAnswerWithinItsBoundAndNamesWhatFailed) {
+    Connected c;
+    std::uint8_t buffer[256];
+    c.layer.incoming.push_back({30ms, {0x12}});
+    auto got = c.client.read(buffer, 500ms);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(*got, 1u);
+    EXPECT_EQ(buffer[0], 0x12);
+    EXPECT_EQ(c.layer.now, 30ms); // as soon as it came
+    got = c.client.read(buffer, 500ms);
+    EXPECT_TRUE(got && *got == 0);
+    EXPECT_EQ(c.layer.now, 530ms);
+    c.layer.peerClosesAt = 530ms;
+    EXPECT_EQ(c.client.read(buffer, 500ms).error().message, "recv: the printer closed the connection");
+    c.layer.resetAt = 530ms;
+    EXPECT_EQ(c.client.read(buffer, 500ms).error().message, systemError("recv", 104));
+    EXPECT_EQ(c.client.lastError(), systemError("recv", 104));
 }
 
 TEST(TcpClientFinish, PollsUntilThePrinterAnswersThenOnceMore) {

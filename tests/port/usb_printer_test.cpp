@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <mutex>
 
 namespace tessera {
@@ -90,6 +91,17 @@ class FakeUsbLayer : public UsbDeviceLayer {
         std::lock_guard l(m);
         ++purges;
     }
+    std::deque<Bytes> answers; // one bulk IN transfer each; none: the read times out
+    bool noAnswerChannel = false;
+    std::optional<std::size_t> readPiece(std::span<std::uint8_t> b, std::chrono::milliseconds) override {
+        if (noAnswerChannel) return std::nullopt;
+        if (answers.empty()) return 0;
+        const std::size_t n = std::min(b.size(), answers.front().size());
+        std::copy_n(answers.front().begin(), n, b.begin());
+        answers.pop_front();
+        return n;
+    }
+    std::string lastError() const override { return noAnswerChannel ? "read: no bulk IN endpoint" : ""; }
 
     Bytes all() const {
         std::lock_guard l(m);
@@ -265,6 +277,25 @@ TEST_F(UsbTest, ANewOpenStopsAThreadThatIsStillPolling) {
     ASSERT_TRUE(usb.reconnecting());
     EXPECT_EQ(usb.open("USB", 7), CUsbPrinter::kNoDevice);
     EXPECT_FALSE(usb.reconnecting());
+}
+
+TEST_F(UsbTest, AnswersComeFromTheAnswerChannelAndALongTransferIsKeptForTheNextRead) {
+    layer.devices = {FakeUsbLayer::byPath(kA700)};
+    ASSERT_EQ(usb.open("USB", 7), 0);
+    layer.answers = {{0x12}, {0x5F, 'V', 'P', '1', 0x00}};
+    std::uint8_t buffer[3];
+    for (std::size_t count : {1, 3, 2, 0}) {
+        auto got = usb.read(buffer, 500ms);
+        ASSERT_TRUE(got);
+        EXPECT_EQ(*got, count);
+    }
+    EXPECT_EQ(buffer[1], 0x00);
+    layer.noAnswerChannel = true;
+    EXPECT_EQ(usb.read(buffer, 500ms).error().message, "read: no bulk IN endpoint");
+    // A status query sends nothing but its questions: not even the last byte 00.
+    usb.setTrailingByte(false);
+    usb.closeDevice();
+    EXPECT_TRUE(layer.all().empty());
 }
 
 } // namespace

@@ -2,9 +2,11 @@
 
 #include "base/file_io.h"
 #include "cli/nvlogo.h"
-#include "support/test_paths.h"
 #include "printer/logo_files.h"
 #include "support/bmp_writer.h"
+#include "support/loopback_printer_posix.h"
+#include "support/test_paths.h"
+#include "tools/nvlogo_printer/virtual_printer.h"
 
 #include <gtest/gtest.h>
 #include <stb/stb_image.h>
@@ -12,12 +14,15 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -362,6 +367,99 @@ TEST(NvlogoWithVirtualPrinter, FaultsEndAsFailuresAndKeepTheOldImages) {
         Server server(files.args({"--refuse"}));
         EXPECT_EQ(nvlogo({"erase", "--port", "127.0.0.1:" + std::to_string(server.port)}), 1);
     }
+}
+
+// --- nvlogo status ----------------------------------------------------------------------------------------
+
+struct Asked {
+    int code;
+    std::string out;
+    double seconds;
+};
+
+Asked status(const std::string& port) {
+    const char* argv[] = {"nvlogo", "status", "--json", "--port", port.c_str()};
+    std::ostringstream out, err;
+    const auto t0 = std::chrono::steady_clock::now();
+    const int code = runNvlogo(5, argv, out, err);
+    return {code, out.str(), std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count()};
+}
+
+TEST(NvlogoStatus, ReportsThePrintersSettingsAndWhatItIs) {
+    const struct {
+        std::vector<std::string> options;
+        std::vector<std::string> reported;
+    } cases[] = {
+        {{},
+         {R"("answers": true, "online": true, "paper": "ok", "cover": "closed", "errors": [], "maker": "Tessera", )"
+          R"("model": "Virtual 80", "firmware": ")",
+          R"(, "nv_graphics": {"capacity": 262144, "free": 262144, "keys": []}})"}},
+        {{"--paper", "near-end", "--cover", "open", "--graphics-capacity", "1000", "--model", "graphics"},
+         {R"("online": false, "paper": "near-end", "cover": "open", "errors": ["offline", "cover-open"])",
+          R"("nv_graphics": {"capacity": 1000, "free": 1000, "keys": []})"}},
+        {{"--paper", "end"}, {R"("paper": "end", "cover": "closed", "errors": ["offline", "paper-end-stop"])"}},
+        {{"--model", "bit-image"}, {R"("answers": true)", R"("nv_graphics": null})"}},
+    };
+    for (const auto& c : cases) {
+        Files files;
+        Server server(files.args(c.options));
+        const Asked r = status("127.0.0.1:" + std::to_string(server.port));
+        EXPECT_EQ(r.code, 0) << r.out;
+        for (const std::string& part : c.reported)
+            EXPECT_NE(r.out.find(part), std::string::npos) << part << "\n" << r.out;
+        EXPECT_NE(r.out.find("\"serial\": \"VP" + std::to_string(server.port) + "\""), std::string::npos) << r.out;
+    }
+}
+
+TEST(NvlogoStatus, APrinterThatDoesNotAnswerIsReportedWithinASecond) {
+    test::LoopbackPrinter silent; // reads and never answers
+    Files files;
+    Server mute(files.args({"--model", "mute"}));
+    Server stalled(files.args({"--stall-after", "0"}));
+    for (int port : {silent.port(), mute.port, stalled.port}) {
+        const Asked r = status("127.0.0.1:" + std::to_string(port));
+        EXPECT_EQ(r.code, 1);
+        EXPECT_NE(r.out.find(R"("answers": false, "online": null)"), std::string::npos) << r.out;
+        EXPECT_LT(r.seconds, 1.0);
+    }
+    EXPECT_EQ(silent.connections()[0], (Bytes{0x10, 0x04, 0x01})) << "nothing but the question";
+}
+
+TEST(NvlogoStatus, AnswersOverASerialLine) {
+    // The interpreter at the far end of a pseudo-terminal, answering as it reads.
+    struct Host : vp::PrinterHost {
+        tessera::Status defineImages(vp::ImageList) override { return {}; }
+        tessera::Status eraseImages() override { return {}; }
+        std::shared_ptr<const vp::NvImage> image(int) override { return nullptr; }
+        void cutPage(const vp::Bitmap&) override {}
+        void log(const std::string&) override {}
+    } host;
+    int master = -1, slave = -1;
+    char name[128] = {};
+    termios raw{};
+    ::cfmakeraw(&raw);
+    ASSERT_EQ(::openpty(&master, &slave, name, &raw, nullptr), 0);
+    std::atomic<bool> stop{false};
+    std::thread printer([&] {
+        vp::VirtualPrinter interpreter(host, {.paper = vp::PaperState::NearEnd});
+        std::uint8_t buffer[256];
+        while (!stop) {
+            pollfd p{master, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0) continue;
+            const ssize_t n = ::read(master, buffer, sizeof buffer);
+            if (n <= 0) continue;
+            const Bytes reply = interpreter.feed(std::span(buffer, static_cast<std::size_t>(n)));
+            EXPECT_EQ(::write(master, reply.data(), reply.size()), ssize_t(reply.size()));
+        }
+    });
+    const Asked r = status(name);
+    stop = true;
+    printer.join();
+    ::close(master);
+    ::close(slave);
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find(R"("paper": "near-end")"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(R"("keys": [])"), std::string::npos) << r.out;
 }
 
 } // namespace

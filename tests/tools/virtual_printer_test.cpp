@@ -26,6 +26,8 @@ struct FakeHost : PrinterHost {
     }
     void cutPage(const Bitmap& page) override { pages.push_back(page); }
     void log(const std::string& line) override { lines.push_back(line); }
+    std::vector<std::string> keys;
+    std::vector<std::string> graphicsKeys() override { return keys; }
     bool logged(const std::string& start) const {
         for (const auto& l : lines)
             if (l.rfind(start, 0) == 0) return true;
@@ -144,8 +146,8 @@ TEST(VirtualPrinter, RejectedDefinitionsLeaveTheStoredImages) {
     VirtualPrinter printer(host, {});
     (void)printer.feed(define(1, image(1, 1)) + Bytes{0x1C, 0x65});
     EXPECT_EQ(host.stored, before);
-    EXPECT_EQ(host.lines, (std::vector<std::string>{"FS q error: disk full, NV images unchanged",
-                                                    "FS e error: disk full, NV images unchanged"}));
+    EXPECT_EQ(host.lines.front(), "FS q error: disk full, NV images unchanged");
+    EXPECT_EQ(host.lines.back(), "FS e error: disk full, NV images unchanged");
 }
 
 TEST(VirtualPrinter, ScalingDrawsEachDotAsABlock) {
@@ -232,6 +234,72 @@ TEST(VirtualPrinter, StrayBytesAreLoggedAndSkipped) {
                                   "GS V 07 is not a cut mode, ignored",
                                   "connection ended inside FS p",
                               }));
+}
+
+TEST(VirtualPrinter, AnswersLikeAPrinterOfItsModelAndState) {
+    const Bytes ask = {0x10, 0x04, 1, 0x10, 0x04, 2, 0x10, 0x04, 3, 0x10, 0x04, 4, 0x1D, 0x72, 1};
+    const Bytes capacity = {0x1D, 0x28, 0x4C, 2, 0, 0x30, 0x30};
+    Bytes hidden = image(1, 1, 0x00); // DLE EOT 1 inside image data is data
+    std::copy_n(ask.begin(), 3, hidden.begin() + 4);
+    const struct {
+        const char* name;
+        PrinterConfig config;
+        Bytes stream, replies;
+    } cases[] = {
+        {"ready", {}, ask, {0x12, 0x12, 0x12, 0x12, 0x00}},
+        {"near end", {.paper = PaperState::NearEnd}, ask, {0x12, 0x12, 0x12, 0x1E, 0x03}},
+        {"paper end", {.paper = PaperState::End}, ask, {0x1A, 0x32, 0x12, 0x7E, 0x0F}},
+        {"cover open", {.coverOpen = true}, ask, {0x1A, 0x16, 0x12, 0x12, 0x00}},
+        {"a rejected definition", {}, define(0, {}) + ask, {0x1A, 0x52, 0x52, 0x12}},
+        {"graphics cannot store FS q",
+         {.model = PrinterModel::Graphics},
+         define(1, image(1, 1)) + ask,
+         {0x1A, 0x52, 0x52, 0x12}},
+        {"mute", {.model = PrinterModel::Mute}, ask + capacity + Bytes{0x1D, 0x61, 1, 0x1D, 0x49, 66}, {}},
+        {"capacity", {.graphicsCapacity = 1000}, capacity, {0x37, 0x30, '1', '0', '0', '0', 0x00}},
+        {"bit-image skips GS ( L", {.model = PrinterModel::BitImage}, capacity + Bytes{0x10, 0x04, 1}, {0x12}},
+        {"parameters are no commands",
+         {},
+         Bytes{0x1D, 0x38, 0x4C, 3, 0, 0, 0, 0x10, 0x04, 1} + define(1, hidden) + ask,
+         {0x12, 0x12, 0x12, 0x12, 0x00}},
+        {"automatic status at once and after a change",
+         {},
+         Bytes{0x1D, 0x61, 1} + define(0, {}),
+         {0x10, 0x00, 0x00, 0x00, 0x18, 0x40, 0x00, 0x00}},
+        {"GS I", {.serialNumber = "VP9"}, {0x1D, 0x49, 1, 0x1D, 0x49, 68}, {0x20, 0x5F, 'V', 'P', '9', 0x00}},
+    };
+    for (const auto& c : cases) {
+        const Session run(c.stream, c.config);
+        EXPECT_EQ(run.replies, c.replies) << c.name;
+    }
+    // With no paper or the cover open nothing prints.
+    EXPECT_TRUE(Session(define(1, image(1, 1)) + print(1, 0), {.coverOpen = true}).host.pages.empty());
+}
+
+TEST(VirtualPrinter, KeyListBlocksWaitForTheHostsAckNakOrCan) {
+    FakeHost host;
+    for (int k = 0; k < 90; ++k)
+        host.keys.push_back({char('A' + k / 10), char('0' + k % 10)});
+    VirtualPrinter printer(host, {});
+    const Bytes query = {0x1D, 0x28, 0x4C, 4, 0, 0x30, 0x40, 'K', 'C'};
+    const struct {
+        Bytes bytes;
+        std::size_t replySize; // 37 72 S, two bytes a key, 00
+        std::uint8_t s;
+    } steps[] = {{query, 84, 0x41}, {{0x06}, 84, 0x41}, {{0x15}, 84, 0x41}, {{0x06}, 24, 0x40}, {{0x06}, 0, 0}};
+    for (const auto& step : steps) {
+        const Bytes reply = printer.feed(step.bytes);
+        ASSERT_EQ(reply.size(), step.replySize);
+        EXPECT_EQ(reply.empty() ? 0 : reply[2], step.s);
+    }
+    EXPECT_EQ(host.lines.back(), "key list: done");
+    EXPECT_FALSE(printer.awaitingHost());
+    (void)printer.feed(query);
+    printer.hostSilent();
+    EXPECT_FALSE(printer.awaitingHost());
+    // A host that moves on: the key list ends and the byte is a command.
+    (void)printer.feed(query);
+    EXPECT_EQ(printer.feed(Bytes{0x10, 0x04, 1}), Bytes{0x12});
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // without hardware; and `decode`, which draws the images of a `.bit` or `.txt` file.
 
 #include "base/file_io.h"
+#include "cli/usage.h"
 #include "tools/nvlogo_printer/server.h"
 
 #include <CLI/CLI.hpp>
@@ -51,35 +52,64 @@ int main(int argc, char** argv) {
     using namespace tessera::vp;
     CLI::App app{"nvlogo-printer: a virtual receipt printer that keeps NV images in a file and prints to PNG"};
     app.name("nvlogo-printer");
+    tessera::cli::usePlainHelp(app);
     app.footer("Exit status: 0 stopped by SIGTERM/SIGINT or decoded; 1 a socket, directory or file write failed;\n"
                "2 bad options or a malformed file.");
     ServerOptions o;
     std::uint64_t closeAfter = 0, stallAfter = 0;
-    app.add_option("--listen", o.listen, "HOST:PORT to serve, HOST in 127.0.0.0/8; port 0 takes a free one");
-    app.add_option("--nv", o.nvFile, "The .bit file that holds the NV images (missing: none)");
-    app.add_option("--out", o.outDir, "Directory for the printouts, print-NNNN.png");
-    app.add_option("--paper-dots", o.printer.paperDots, "Paper width in dots")
-        ->check(CLI::Range(8, 65535))
-        ->capture_default_str();
-    app.add_option("--capacity", o.printer.capacity, "NV memory in bytes; each image takes its data plus 4")
-        ->capture_default_str();
-    auto* closeOpt = app.add_option("--close-after", closeAfter, "Reset each connection after receiving BYTES");
-    auto* stallOpt = app.add_option("--stall-after", stallAfter, "Stop reading each connection after BYTES");
+    app.add_option("--listen", o.listen, "HOST:PORT to serve, HOST in 127.0.0.0/8; port 0 takes a free one")
+        ->option_text("HOST:PORT");
+    app.add_option("--nv", o.nvFile, "The .bit file that holds the NV images (missing: none)")->option_text("FILE");
+    app.add_option("--out", o.outDir, "Directory for the printouts, print-NNNN.png")->option_text("DIR");
+    app.add_option("--paper-dots", o.printer.paperDots,
+                   "Paper width in dots, 8 to 65535 (default " + std::to_string(o.printer.paperDots) + ")")
+        ->check(tessera::cli::integerIn(8, 65535))
+        ->option_text("DOTS");
+    app.add_option("--capacity", o.printer.capacity,
+                   "NV memory in bytes; each image takes its data plus 4 (default " +
+                       std::to_string(o.printer.capacity) + ")")
+        ->option_text("BYTES");
+    app.add_option("--model", o.printer.model,
+                   "What it understands: both (NV bit images and NV graphics queries; the default), bit-image, "
+                   "graphics, or mute (takes both, answers nothing)")
+        ->transform(tessera::cli::oneOfWords({{"both", static_cast<long long>(PrinterModel::Both)},
+                                              {"bit-image", static_cast<long long>(PrinterModel::BitImage)},
+                                              {"graphics", static_cast<long long>(PrinterModel::Graphics)},
+                                              {"mute", static_cast<long long>(PrinterModel::Mute)}}))
+        ->option_text("both|bit-image|graphics|mute");
+    app.add_option("--paper", o.printer.paper,
+                   "What its status answers say of the paper: ok (default), near-end or end; at the end nothing "
+                   "prints")
+        ->transform(tessera::cli::oneOfWords({{"ok", static_cast<long long>(PaperState::Ok)},
+                                              {"near-end", static_cast<long long>(PaperState::NearEnd)},
+                                              {"end", static_cast<long long>(PaperState::End)}}))
+        ->option_text("ok|near-end|end");
+    app.add_option("--cover", o.printer.coverOpen,
+                   "Its cover: closed (default) or open; while it is open nothing prints")
+        ->transform(tessera::cli::oneOfWords({{"closed", 0}, {"open", 1}}))
+        ->option_text("closed|open");
+    app.add_option("--graphics-capacity", o.printer.graphicsCapacity,
+                   "NV graphics memory in bytes, for the capacity answers (default " +
+                       std::to_string(o.printer.graphicsCapacity) + ")")
+        ->option_text("BYTES");
+    auto* closeOpt = app.add_option("--close-after", closeAfter, "Reset each connection after receiving BYTES")
+                         ->option_text("BYTES");
+    auto* stallOpt =
+        app.add_option("--stall-after", stallAfter, "Stop reading, and so answering, each connection after BYTES")
+            ->option_text("BYTES");
     app.add_flag("--refuse", o.refuse, "Accept every connection and reset it at once");
     CLI::App* decode = app.add_subcommand("decode", "Write image-001.png etc. for the images of a .bit or .txt file");
     std::string decodePath, decodeOut;
-    decode->add_option("file", decodePath, "The .bit or .txt file")->required();
-    decode->add_option("--out", decodeOut, "Directory for the PNG files")->required();
+    decode->add_option("FILE", decodePath, "The .bit or .txt file")->required();
+    decode->add_option("--out", decodeOut, "Directory for the PNG files (required)")->option_text("DIR")->required();
     app.require_subcommand(0, 1);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        // CLI11 has its own exit numbers and multi-line messages; every usage error is one line and status 2.
-        std::string message = e.what();
-        std::replace(message.begin(), message.end(), '\n', ' ');
-        std::cerr << "nvlogo-printer: " << message << " (see --help)" << std::endl;
+        // The parser has its own exit numbers; every usage error is one line and status 2.
+        std::cerr << "nvlogo-printer: " << tessera::cli::usageMessage(e, app) << " (see --help)" << std::endl;
         return 2;
     }
     if (*decode) return decodeFile(decodePath, decodeOut);
@@ -87,6 +117,7 @@ int main(int argc, char** argv) {
         std::cerr << "nvlogo-printer: --listen, --nv and --out are required (see --help)" << std::endl;
         return 2;
     }
+    o.printer.firmware = TESSERA_VERSION;
     if (closeOpt->count()) o.closeAfter = closeAfter;
     if (stallOpt->count()) o.stallAfter = stallAfter;
     return runServer(o, std::cout, std::cerr);

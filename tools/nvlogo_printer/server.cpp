@@ -74,6 +74,7 @@ class SocketCloser {
 
 struct Shared {
     const ServerOptions& options;
+    PrinterConfig printer; // the options' printer, with its serial number
     PrinterHost& host;
     net::Socket stop; // readable once the server stops
 };
@@ -85,12 +86,13 @@ void stall(net::Socket s, net::Socket stop) {
 
 void serveConnection(const Shared& shared, net::Socket fd, const std::string& name) {
     const ServerOptions& o = shared.options;
-    VirtualPrinter printer(shared.host, o.printer);
+    VirtualPrinter printer(shared.host, shared.printer);
     std::vector<std::uint8_t> buffer(65536);
     std::uint64_t received = 0;
     std::string end = "closed by the peer";
     bool reset = false;
     std::optional<std::size_t> drainLeft; // set by the stop: the bytes already queued, the last to be read
+    auto silentSince = std::chrono::steady_clock::now();
     for (;;) {
         if (o.closeAfter && received >= *o.closeAfter) {
             end = "reset (--close-after)";
@@ -109,12 +111,23 @@ void serveConnection(const Shared& shared, net::Socket fd, const std::string& na
             if (limit) want = static_cast<std::size_t>(std::min<std::uint64_t>(want, *limit - received));
         if (!drainLeft) {
             bool dataReady = false, stopped = false;
-            const int w = net::waitReadable(fd, shared.stop, -1, dataReady, stopped);
+            // A key-list block waits for the host's ACK, NAK or CAN, but not for ever.
+            const auto waited = std::chrono::steady_clock::now() - silentSince;
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(VirtualPrinter::kHandshakeWait - waited);
+            const int w = net::waitReadable(
+                fd, shared.stop, printer.awaitingHost() ? static_cast<int>(std::max<long long>(left.count(), 0)) : -1,
+                dataReady, stopped);
             if (w < 0) {
                 end = "failed: " + net::lastError("poll");
                 break;
             }
-            if (w == 0) continue;
+            if (w == 0) {
+                if (printer.awaitingHost() &&
+                    std::chrono::steady_clock::now() - silentSince >= VirtualPrinter::kHandshakeWait)
+                    printer.hostSilent();
+                continue;
+            }
             if (stopped) {
                 // What the peer sent before the stop is still executed; nothing after it.
                 drainLeft = net::queuedBytes(fd);
@@ -132,6 +145,7 @@ void serveConnection(const Shared& shared, net::Socket fd, const std::string& na
             break;
         }
         received += static_cast<std::uint64_t>(n);
+        silentSince = std::chrono::steady_clock::now();
         if (drainLeft) *drainLeft -= static_cast<std::size_t>(n);
         const auto reply = printer.feed(std::span(buffer).first(static_cast<std::size_t>(n)));
         if (!net::sendAll(fd, reply)) {
@@ -175,7 +189,9 @@ int runServer(const ServerOptions& o, std::ostream& out, std::ostream& err) {
 
     LineLog log(out);
     DiskHost host(store, prints, log);
-    const Shared shared{o, host, stop.readable()};
+    PrinterConfig printer = o.printer;
+    printer.serialNumber = "VP" + std::to_string(addr->port);
+    const Shared shared{o, printer, host, stop.readable()};
     log.line("listening on " + dotted(addr->host) + ":" + std::to_string(addr->port));
     std::list<Worker> workers;
     int connections = 0;

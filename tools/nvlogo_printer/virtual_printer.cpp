@@ -8,7 +8,8 @@ namespace tessera::vp {
 
 namespace {
 
-constexpr std::uint8_t ESC = 0x1B, FS = 0x1C, GS = 0x1D;
+constexpr std::uint8_t DLE = 0x10, ESC = 0x1B, FS = 0x1C, GS = 0x1D;
+constexpr std::uint8_t kAck = 0x06, kNak = 0x15, kCan = 0x18;
 
 std::string hex(std::uint8_t b) {
     char text[3];
@@ -37,6 +38,20 @@ const char* VirtualPrinter::commandName(State state) {
         return "GS V";
     case State::StatusArg:
         return "GS a";
+    case State::Dle:
+    case State::RealTimeArg:
+        return "DLE EOT";
+    case State::StatusRequestArg:
+        return "GS r";
+    case State::IdRequestArg:
+        return "GS I";
+    case State::GsParen:
+    case State::GsEight:
+    case State::GraphicsLength:
+    case State::GraphicsBody:
+        return "GS ( / GS 8";
+    case State::Handshake:
+        return "the key list";
     default:
         return "FS q";
     }
@@ -49,6 +64,8 @@ std::vector<std::uint8_t> VirtualPrinter::feed(std::span<const std::uint8_t> byt
     while (i < bytes.size()) {
         if (state_ == State::DefineData)
             i += takeData(bytes.subspan(i));
+        else if (state_ == State::GraphicsBody)
+            i += skipGraphics(bytes.subspan(i));
         else
             step(bytes[i++]);
     }
@@ -65,6 +82,12 @@ void VirtualPrinter::finish() {
     cutPage();
 }
 
+void VirtualPrinter::hostSilent() {
+    if (state_ != State::Handshake) return;
+    host_.log("key list: no ACK, NAK or CAN within 5 s, abandoned");
+    state_ = State::Command;
+}
+
 void VirtualPrinter::step(std::uint8_t b) {
     const State state = std::exchange(state_, State::Command);
     switch (state) {
@@ -75,9 +98,45 @@ void VirtualPrinter::step(std::uint8_t b) {
             state_ = State::Fs;
         else if (b == GS)
             state_ = State::Gs;
+        else if (b == DLE)
+            state_ = State::Dle;
         else if (b != 0x00)
             host_.log("ignored byte " + hex(b));
         return;
+    case State::Dle:
+        if (b == 0x04)
+            state_ = State::RealTimeArg;
+        else
+            unknown(DLE, b);
+        return;
+    case State::RealTimeArg:
+        return realTimeStatus(b);
+    case State::StatusRequestArg:
+        return statusRequest(b);
+    case State::IdRequestArg:
+        return idRequest(b);
+    case State::GsParen:
+        return startGraphics(b, 2);
+    case State::GsEight:
+        if (b == 'L') return startGraphics(b, 4);
+        host_.log("ignored bytes 1D 38");
+        return step(b);
+    case State::GraphicsLength:
+        args_[argCount_++] = b;
+        state_ = state;
+        if (argCount_ < lengthBytes_) return;
+        bodyLength_ = 0;
+        for (int k = lengthBytes_ - 1; k >= 0; --k)
+            bodyLength_ = bodyLength_ << 8 | args_[k];
+        bodyLeft_ = bodyLength_;
+        params_ = {};
+        if (bodyLeft_ == 0) return graphicsCommand();
+        state_ = State::GraphicsBody;
+        return;
+    case State::Handshake:
+        return handshake(b);
+    case State::GraphicsBody:
+        return; // feed() hands the body to skipGraphics()
     case State::Esc:
         if (b != '@') return unknown(ESC, b);
         automaticStatus_ = false;
@@ -95,10 +154,19 @@ void VirtualPrinter::step(std::uint8_t b) {
             unknown(FS, b);
         return;
     case State::Gs:
+        argCount_ = 0;
         if (b == 'V')
             state_ = State::CutMode;
         else if (b == 'a')
             state_ = State::StatusArg;
+        else if (b == 'r')
+            state_ = State::StatusRequestArg;
+        else if (b == 'I')
+            state_ = State::IdRequestArg;
+        else if (b == '(')
+            state_ = State::GsParen;
+        else if (b == '8')
+            state_ = State::GsEight;
         else
             unknown(GS, b);
         return;
@@ -143,10 +211,11 @@ void VirtualPrinter::unknown(std::uint8_t prefix, std::uint8_t b) {
 void VirtualPrinter::startDefinition(int count) {
     if (count == 0) {
         host_.log("FS q error: 0 images, definition rejected, NV images unchanged");
-        return;
+        return setError("FS q rejected");
     }
     definition_.emplace();
     definition_->count = count;
+    definition_->unsupported = config_.model == PrinterModel::Graphics;
     argCount_ = 0;
     state_ = State::DefineHeader;
 }
@@ -168,17 +237,18 @@ void VirtualPrinter::imageHeader() {
         d.images.clear();
     }
     d.current = NvImage{x, y, {}};
-    if (!d.overCapacity) d.current.data.reserve(d.dataLeft);
+    if (!d.overCapacity && !d.unsupported) d.current.data.reserve(d.dataLeft);
     state_ = State::DefineData;
 }
 
 std::size_t VirtualPrinter::takeData(std::span<const std::uint8_t> bytes) {
     PendingDefinition& d = *definition_;
     const std::size_t n = std::min(bytes.size(), d.dataLeft);
-    if (!d.overCapacity) d.current.data.insert(d.current.data.end(), bytes.begin(), bytes.begin() + n);
+    const bool keep = !d.overCapacity && !d.unsupported;
+    if (keep) d.current.data.insert(d.current.data.end(), bytes.begin(), bytes.begin() + n);
     d.dataLeft -= n;
     if (d.dataLeft > 0) return n;
-    if (!d.overCapacity) d.images.push_back(std::make_shared<const NvImage>(std::move(d.current)));
+    if (keep) d.images.push_back(std::make_shared<const NvImage>(std::move(d.current)));
     d.current = {};
     argCount_ = 0;
     state_ = ++d.done < d.count ? State::DefineHeader : State::Command;
@@ -188,22 +258,30 @@ std::size_t VirtualPrinter::takeData(std::span<const std::uint8_t> bytes) {
 
 void VirtualPrinter::endDefinition() {
     PendingDefinition& d = *definition_;
+    if (d.unsupported) {
+        host_.log("FS q is not supported by this model (graphics): " + images(d.count) + " skipped");
+        definition_.reset();
+        return setError("FS q not stored");
+    }
     if (d.overCapacity)
         return rejectDefinition(images(d.count) + " need " + std::to_string(d.nvBytes) + " bytes, the capacity is " +
                                 std::to_string(config_.capacity));
     const int count = d.count;
     Status s = host_.defineImages(std::move(d.images));
     definition_.reset();
-    if (!s)
+    if (!s) {
         host_.log("FS q error: " + s.error().message + ", NV images unchanged");
-    else
+        setError("FS q not stored");
+    } else {
         host_.log("FS q define " + images(count) + " (a real printer uses them after a reset)");
+    }
 }
 
 void VirtualPrinter::rejectDefinition(const std::string& why) {
     definition_.reset();
     state_ = State::Command;
     host_.log("FS q error: " + why + ", definition rejected, NV images unchanged");
+    setError("FS q rejected");
 }
 
 void VirtualPrinter::erase() {
@@ -218,6 +296,10 @@ void VirtualPrinter::printImage(int number, std::uint8_t scaling) {
     const std::string what = "image " + std::to_string(number);
     if (scaling > 3 && (scaling < 0x30 || scaling > 0x33)) {
         host_.log("FS p " + what + " scaling " + hex(scaling) + " is not a scaling, nothing printed");
+        return;
+    }
+    if (config_.paper == PaperState::End || config_.coverOpen) {
+        host_.log("FS p " + what + ": " + (config_.coverOpen ? "the cover is open" : "no paper") + ", nothing printed");
         return;
     }
     const int k = scaling & 0x03;
@@ -247,9 +329,177 @@ void VirtualPrinter::cut(std::optional<int> feed) {
 void VirtualPrinter::setAutomaticStatus(std::uint8_t n) {
     automaticStatus_ = n != 0;
     host_.log("GS a " + std::to_string(n) + " automatic status " + (automaticStatus_ ? "on" : "off"));
-    // The virtual printer is always online, with paper and the cover closed: its state never changes, so
-    // the block sent on enabling is the only one.
-    if (automaticStatus_) replies_.insert(replies_.end(), std::begin(kIdleStatus), std::end(kIdleStatus));
+    // Paper and cover are fixed for the run, so after this block only an error changes the status.
+    if (automaticStatus_ && config_.model != PrinterModel::Mute) {
+        const auto block = automaticStatus();
+        replies_.insert(replies_.end(), block.begin(), block.end());
+    }
+}
+
+bool VirtualPrinter::offline() const {
+    return error_ || config_.coverOpen || config_.paper == PaperState::End;
+}
+
+std::array<std::uint8_t, 4> VirtualPrinter::automaticStatus() const {
+    const bool end = config_.paper == PaperState::End;
+    return {static_cast<std::uint8_t>(0x10 | (offline() ? 0x08 : 0) | (config_.coverOpen ? 0x20 : 0)),
+            static_cast<std::uint8_t>(error_ ? 0x40 : 0),
+            static_cast<std::uint8_t>(end                                    ? 0x0F
+                                      : config_.paper == PaperState::NearEnd ? 0x03
+                                                                             : 0),
+            0x00};
+}
+
+void VirtualPrinter::setError(const std::string& why) {
+    if (error_) return;
+    error_ = true;
+    host_.log("auto-recoverable error (" + why + "): offline, GS r unanswered until the connection ends");
+    if (automaticStatus_ && config_.model != PrinterModel::Mute) {
+        const auto block = automaticStatus();
+        replies_.insert(replies_.end(), block.begin(), block.end());
+    }
+}
+
+// A printer that answers nothing (mute) logs what it was asked, so a test can see the question arrived.
+bool VirtualPrinter::answers(const std::string& what) {
+    if (config_.model != PrinterModel::Mute) return true;
+    host_.log(what + " not answered (mute)");
+    return false;
+}
+
+void VirtualPrinter::reply(std::initializer_list<std::uint8_t> bytes) {
+    replies_.insert(replies_.end(), bytes.begin(), bytes.end());
+}
+
+void VirtualPrinter::replyBlock(std::uint8_t header, std::optional<std::uint8_t> id, std::string_view data) {
+    replies_.push_back(header);
+    if (id) replies_.push_back(*id);
+    replies_.insert(replies_.end(), data.begin(), data.end());
+    replies_.push_back(0x00);
+}
+
+void VirtualPrinter::realTimeStatus(std::uint8_t n) {
+    const std::string what = "DLE EOT " + std::to_string(n);
+    if (n < 1 || n > 4) return host_.log(what + " is not a status request, ignored");
+    if (!answers(what)) return;
+    std::uint8_t b = 0x12;
+    if (n == 1 && offline()) b |= 0x08;
+    if (n == 2)
+        b |= (config_.coverOpen ? 0x04 : 0) | (config_.paper == PaperState::End ? 0x20 : 0) | (error_ ? 0x40 : 0);
+    if (n == 3 && error_) b |= 0x40;
+    if (n == 4) b = config_.paper == PaperState::End ? 0x7E : config_.paper == PaperState::NearEnd ? 0x1E : 0x12;
+    host_.log(what + " answered " + hex(b));
+    reply({b});
+}
+
+void VirtualPrinter::statusRequest(std::uint8_t n) {
+    const std::string what = "GS r " + std::to_string(n);
+    if (n != 1 && n != 2 && n != 49 && n != 50) return host_.log(what + " is not a status request, ignored");
+    if (!answers(what)) return;
+    // The confirmation of a transfer: an error must not look like a processed stream.
+    if (error_) return host_.log(what + " not answered: auto-recoverable error");
+    std::uint8_t b = 0x00; // the drawer (n 2) is always closed
+    if (n == 1 || n == 49)
+        b = config_.paper == PaperState::End ? 0x0F : config_.paper == PaperState::NearEnd ? 0x03 : 0;
+    host_.log(what + " answered " + hex(b));
+    reply({b});
+}
+
+void VirtualPrinter::idRequest(std::uint8_t n) {
+    const std::string what = "GS I " + std::to_string(n);
+    static constexpr std::uint8_t kIds[] = {0x20, 0x02, 0x01}; // model, type (with a cutter), version
+    std::string text;
+    if (n >= 65 && n <= 68) {
+        text = n == 65 ? config_.firmware : n == 66 ? kMaker : n == 67 ? kModelName : config_.serialNumber;
+    } else if (!((n >= 1 && n <= 3) || (n >= 49 && n <= 51))) {
+        return host_.log(what + " is not supported, ignored");
+    }
+    if (!answers(what)) return;
+    if (n >= 65) {
+        host_.log(what + " answered \"" + text + "\"");
+        return replyBlock(0x5F, std::nullopt, text);
+    }
+    const std::uint8_t b = kIds[(n - 1) % 48];
+    host_.log(what + " answered " + hex(b));
+    reply({b});
+}
+
+void VirtualPrinter::startGraphics(std::uint8_t function, int lengthBytes) {
+    graphicsFunction_ = function;
+    lengthBytes_ = lengthBytes;
+    argCount_ = 0;
+    state_ = State::GraphicsLength;
+}
+
+std::size_t VirtualPrinter::skipGraphics(std::span<const std::uint8_t> bytes) {
+    // The first parameter bytes say what a query asks; the rest, up to 4 GB for GS 8 L, is only counted.
+    std::size_t i = 0;
+    while (i < bytes.size() && bodyLeft_ > 0) {
+        const std::uint64_t at = bodyLength_ - bodyLeft_;
+        if (at < params_.size()) {
+            params_[at] = bytes[i++];
+            --bodyLeft_;
+            continue;
+        }
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(bodyLeft_, bytes.size() - i));
+        i += n;
+        bodyLeft_ -= n;
+    }
+    if (bodyLeft_ == 0) {
+        state_ = State::Command;
+        graphicsCommand();
+    }
+    return i;
+}
+
+void VirtualPrinter::graphicsCommand() {
+    state_ = State::Command;
+    const std::string name =
+        lengthBytes_ == 4 ? std::string("GS 8 L") : "GS ( " + std::string(1, static_cast<char>(graphicsFunction_));
+    const std::string skipped = " skipped (" + std::to_string(bodyLength_) + " parameter bytes)";
+    const bool queryFamily = graphicsFunction_ == 'L' && lengthBytes_ == 2 && params_[0] == 0x30;
+    const bool capacity = queryFamily && bodyLength_ == 2 && (params_[1] == 0x30 || params_[1] == 0x33);
+    const bool keys = queryFamily && bodyLength_ == 4 && params_[1] == 0x40 && params_[2] == 'K' && params_[3] == 'C';
+    if (graphicsFunction_ == 'L' && config_.model == PrinterModel::BitImage)
+        return host_.log(name + skipped + ": this model has no NV graphics");
+    if (!capacity && !keys) return host_.log(name + skipped + ": not supported");
+    const std::string what =
+        capacity ? (params_[1] == 0x30 ? "NV graphics capacity" : "NV graphics free capacity") : "NV graphics key list";
+    if (!answers(what)) return;
+    if (capacity) {
+        // Nothing can be stored in NV graphics yet, so all of it is free.
+        const std::string digits = std::to_string(config_.graphicsCapacity);
+        host_.log(what + " answered " + digits);
+        return replyBlock(0x37, params_[1] == 0x30 ? 0x30 : 0x31, digits);
+    }
+    keys_ = host_.graphicsKeys();
+    keyBlock_ = 0;
+    sendKeyBlock();
+}
+
+void VirtualPrinter::sendKeyBlock() {
+    const std::size_t first = keyBlock_ * kKeysPerBlock;
+    const std::size_t last = std::min(keys_.size(), first + kKeysPerBlock);
+    std::string data(1, last < keys_.size() ? '\x41' : '\x40');
+    for (std::size_t k = first; k < last; ++k)
+        data += keys_[k].substr(0, 2);
+    host_.log("NV graphics key list: block " + std::to_string(keyBlock_ + 1) + ", " + std::to_string(last - first) +
+              (last - first == 1 ? " key" : " keys"));
+    replyBlock(0x37, 0x72, data);
+    state_ = State::Handshake;
+}
+
+void VirtualPrinter::handshake(std::uint8_t b) {
+    const bool more = (keyBlock_ + 1) * kKeysPerBlock < keys_.size();
+    if (b == kAck && more) {
+        ++keyBlock_;
+        return sendKeyBlock();
+    }
+    if (b == kNak) return sendKeyBlock();
+    if (b == kAck || b == kCan) return host_.log(b == kAck ? "key list: done" : "key list: cancelled by the host");
+    // Anything else is the host moving on: the key list ends and the byte is a command.
+    host_.log("key list: abandoned, the host sent " + hex(b));
+    step(b);
 }
 
 void VirtualPrinter::cutPage() {

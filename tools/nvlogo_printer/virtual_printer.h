@@ -2,6 +2,13 @@
 // The virtual printer's command interpreter for one connection. Bytes arrive in pieces of any size; a
 // command split across pieces is taken up where it stopped. Only the image being defined is buffered, so
 // memory stays within one image's data plus the definition's accepted images (bounded by the capacity).
+// Commands it does not keep (NV graphics, or a whole family on a model without it) are skipped by their
+// parameter counts, so nothing inside image data or another command's parameters is ever taken for a
+// command, real-time or not.
+//
+// It answers like a printer: DLE EOT as it comes, GS r, GS I and the NV graphics queries in order after what
+// came before them, and an automatic status block on GS a and after each change. A definition it rejects or
+// cannot store leaves it in an auto-recoverable error (offline, GS r unanswered) until the connection ends.
 //
 // Storage, printing and logging go through PrinterHost, so the interpreter runs without disk or sockets.
 
@@ -9,12 +16,15 @@
 #include "tools/nvlogo_printer/nv_file.h"
 #include "tools/nvlogo_printer/page.h"
 
+#include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tessera::vp {
@@ -30,7 +40,15 @@ class PrinterHost {
     // A page that was cut off the paper; never empty.
     virtual void cutPage(const Bitmap& page) = 0;
     virtual void log(const std::string& line) = 0;
+    // The keys of the stored NV graphics, two characters each (none until NV graphics can be stored).
+    virtual std::vector<std::string> graphicsKeys() { return {}; }
 };
+
+// both: NV bit images (FS q) and NV graphics queries; bitImage: FS q only, GS ( L and GS 8 L skipped whole;
+// graphics: NV graphics queries only, FS q logged as not supported and its data skipped; mute: takes both
+// and answers nothing, like a write-only printer.
+enum class PrinterModel { Both, BitImage, Graphics, Mute };
+enum class PaperState { Ok, NearEnd, End };
 
 struct PrinterConfig {
     std::size_t capacity = 262144; // NV bytes: each image's data plus 4
@@ -38,14 +56,23 @@ struct PrinterConfig {
     // A page that would grow beyond this many pixels is cut first, as if the roll ran out: a stream of prints
     // without a cut must not exhaust memory.
     std::size_t maxPagePixels = std::size_t{1} << 26;
+    PrinterModel model = PrinterModel::Both;
+    PaperState paper = PaperState::Ok; // with the paper at its end nothing prints
+    bool coverOpen = false;            // with the cover open nothing prints
+    std::uint64_t graphicsCapacity = 262144;
+    // The GS I 65 and 68 answers.
+    std::string firmware = "1.0";
+    std::string serialNumber = "VP";
 };
 
-// FS q as it arrives. Once the images pass the capacity, their data is counted but no longer kept.
+// FS q as it arrives. Once the images pass the capacity, or on a model without FS q, their data is counted but
+// no longer kept.
 struct PendingDefinition {
     int count = 0;
     int done = 0;
     std::size_t nvBytes = 0;
     bool overCapacity = false;
+    bool unsupported = false;
     ImageList images;
     NvImage current;
     std::size_t dataLeft = 0;
@@ -55,13 +82,21 @@ class VirtualPrinter {
   public:
     VirtualPrinter(PrinterHost& host, PrinterConfig config);
 
-    // Executes the bytes and returns what the printer sends back (automatic status blocks).
+    // Executes the bytes and returns what the printer sends back (answers and automatic status blocks).
     std::vector<std::uint8_t> feed(std::span<const std::uint8_t> bytes);
 
     // The connection ended: a definition in progress is rejected and the paper printed so far is cut off.
     void finish();
 
-    static constexpr std::uint8_t kIdleStatus[4] = {0x10, 0x00, 0x00, 0x00};
+    // A key-list block was sent and the printer waits for ACK, NAK or CAN; the caller gives the host
+    // kHandshakeWait and then calls hostSilent().
+    bool awaitingHost() const { return state_ == State::Handshake; }
+    void hostSilent();
+
+    static constexpr std::chrono::seconds kHandshakeWait{5};
+    static constexpr std::size_t kKeysPerBlock = 40;
+    static constexpr const char* kMaker = "Tessera";
+    static constexpr const char* kModelName = "Virtual 80";
 
   private:
     enum class State : std::uint8_t {
@@ -76,6 +111,15 @@ class VirtualPrinter {
         CutMode,
         CutFeed,
         StatusArg,
+        Dle,
+        RealTimeArg,
+        StatusRequestArg,
+        IdRequestArg,
+        GsParen,
+        GsEight,
+        GraphicsLength,
+        GraphicsBody,
+        Handshake,
     };
 
     static const char* commandName(State state); // of a state inside a command
@@ -91,6 +135,20 @@ class VirtualPrinter {
     void cut(std::optional<int> feed);
     void setAutomaticStatus(std::uint8_t n);
     void cutPage();
+    void realTimeStatus(std::uint8_t n);
+    void statusRequest(std::uint8_t n);
+    void idRequest(std::uint8_t n);
+    void startGraphics(std::uint8_t function, int lengthBytes);
+    std::size_t skipGraphics(std::span<const std::uint8_t> bytes);
+    void graphicsCommand();
+    void sendKeyBlock();
+    void handshake(std::uint8_t b);
+    void setError(const std::string& why);
+    bool offline() const;
+    bool answers(const std::string& what);
+    void reply(std::initializer_list<std::uint8_t> bytes);
+    void replyBlock(std::uint8_t header, std::optional<std::uint8_t> id, std::string_view data);
+    std::array<std::uint8_t, 4> automaticStatus() const;
 
     PrinterHost& host_;
     PrinterConfig config_;
@@ -99,6 +157,16 @@ class VirtualPrinter {
     int argCount_ = 0;
     std::optional<PendingDefinition> definition_;
     bool automaticStatus_ = false;
+    bool error_ = false; // auto-recoverable, until the connection ends
+    // GS ( fn and GS 8 L: the function, how many length bytes, the length, what is left and the first
+    // parameter bytes, which say what a query asks.
+    std::uint8_t graphicsFunction_ = 0;
+    int lengthBytes_ = 0;
+    std::uint64_t bodyLength_ = 0;
+    std::uint64_t bodyLeft_ = 0;
+    std::array<std::uint8_t, 4> params_{};
+    std::vector<std::string> keys_; // the key list being sent
+    std::size_t keyBlock_ = 0;
     std::vector<Print> page_;
     std::size_t pageWidth_ = 0;
     std::size_t pageHeight_ = 0;
