@@ -49,6 +49,8 @@ else
     missing=()
     for path in "${expect[@]}"; do grep -qx "$path" <<<"$contents" || missing+=("$path"); done
     check "deb holds ${missing[*]:-everything}" test ${#missing[@]} -eq 0
+    # nvlogo opens libcups at run time, where the package tools cannot see it.
+    check "deb depends on libcups2" bash -c "dpkg-deb -f '$deb' Depends | grep -q 'libcups2'"
 
     root=$SCRATCH/root
     dpkg -x "$deb" "$root"
