@@ -1,63 +1,26 @@
-// Encoder throughput: a 900 × 648 24-bit logo in each half-toning mode, and saving 255 such logos.
-// Run: build/linux/bench/encoder_bench
+// Encoder throughput: a 900 × 648 24-bit logo in each half-toning mode, read from its file as save and upload
+// read it; saving 255 such logos; and the C yardstick doing the same job (read, grey, threshold or Stucki,
+// pack). Run: build/linux/bench/encoder_bench
 
+#include "bench_logo.h"
+#include "c_converter.h"
 #include "printer/nv_upload_ctrl.h"
 
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 
 namespace {
 
 using namespace tessera;
+using bench::kLogoHeight;
+using bench::kLogoWidth;
+using bench::logoPath;
 
-constexpr int kWidth = 900, kHeight = 648;
-
-// A 24-bit bottom-up BMP with gradients and a pattern, so that no mode hits a trivial path (the bottom-left
-// pixel is not white).
-std::vector<std::uint8_t> makeLogoFile() {
-    const int stride = (kWidth * 3 + 3) / 4 * 4;
-    const std::uint32_t dataSize = static_cast<std::uint32_t>(stride * kHeight);
-    std::vector<std::uint8_t> f(54 + dataSize, 0);
-    auto put16 = [&](std::size_t at, std::uint32_t v) {
-        f[at] = static_cast<std::uint8_t>(v);
-        f[at + 1] = static_cast<std::uint8_t>(v >> 8);
-    };
-    auto put32 = [&](std::size_t at, std::uint32_t v) {
-        put16(at, v & 0xFFFF);
-        put16(at + 2, v >> 16);
-    };
-    f[0] = 'B';
-    f[1] = 'M';
-    put32(2, static_cast<std::uint32_t>(f.size()));
-    put32(10, 54);
-    put32(14, 40);
-    put32(18, kWidth);
-    put32(22, kHeight);
-    put16(26, 1);
-    put16(28, 24);
-    put32(34, dataSize);
-    for (int y = 0; y < kHeight; ++y)
-        for (int x = 0; x < kWidth; ++x) {
-            std::uint8_t* p = &f[54 + static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x) * 3];
-            p[0] = static_cast<std::uint8_t>(x * 255 / kWidth);
-            p[1] = static_cast<std::uint8_t>(y * 255 / kHeight);
-            p[2] = static_cast<std::uint8_t>(((x / 16 + y / 16) % 2) ? 200 : 40);
-        }
-    return f;
-}
-
-const std::string& logoPath() {
-    static const std::string path = [] {
-        auto p = std::filesystem::temp_directory_path() / "tessera-bench-logo.bmp";
-        auto bytes = makeLogoFile();
-        std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                 static_cast<std::streamsize>(bytes.size()));
-        return p.string();
-    }();
-    return path;
+void pixelRate(benchmark::State& state, double logos = 1.0) {
+    state.counters["pixels/s"] =
+        benchmark::Counter(logos * kLogoWidth * kLogoHeight, benchmark::Counter::kIsIterationInvariantRate);
 }
 
 void BM_EncodeLogo(benchmark::State& state) {
@@ -68,11 +31,29 @@ void BM_EncodeLogo(benchmark::State& state) {
         if (!s) state.SkipWithError(s.error().message.c_str());
         benchmark::DoNotOptimize(encoder.raster().data());
     }
-    state.counters["pixels/s"] =
-        benchmark::Counter(static_cast<double>(kWidth) * kHeight, benchmark::Counter::kIsIterationInvariantRate);
+    pixelRate(state);
 }
 BENCHMARK(BM_EncodeLogo)->Arg(Threshold)->Arg(ErrorDiffusion)->Arg(IndexedOrder)->ArgName("mode")
     ->Unit(benchmark::kMillisecond);
+
+// The yardstick: mode 0 float threshold, 1 float Stucki.
+void BM_CConverter(benchmark::State& state) {
+    const int mode = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        std::size_t size = 0;
+        std::uint8_t* file = c_read_file(logoPath().c_str(), &size);
+        c_logo logo;
+        if (!file || c_convert(file, size, mode, &logo) != 0) {
+            state.SkipWithError("the C converter failed");
+            break;
+        }
+        benchmark::DoNotOptimize(logo.raster);
+        c_free_logo(&logo);
+        std::free(file);
+    }
+    pixelRate(state);
+}
+BENCHMARK(BM_CConverter)->Arg(C_THRESHOLD)->Arg(C_STUCKI)->ArgName("stucki")->Unit(benchmark::kMillisecond);
 
 void BM_Save255Logos(benchmark::State& state) {
     const std::vector<std::string> logos(255, logoPath());
@@ -84,8 +65,7 @@ void BM_Save255Logos(benchmark::State& state) {
             state.SkipWithError(ctrl.lastError().message.c_str());
     }
     std::filesystem::remove(out);
-    state.counters["pixels/s"] = benchmark::Counter(255.0 * kWidth * kHeight,
-                                                    benchmark::Counter::kIsIterationInvariantRate);
+    pixelRate(state, 255.0);
 }
 BENCHMARK(BM_Save255Logos)->Unit(benchmark::kMillisecond)->Iterations(3);
 

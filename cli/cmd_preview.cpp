@@ -35,22 +35,33 @@ struct PreviewOptions {
     std::string image;
 };
 
-// Rows of red, green and blue bytes, top row first.
-struct RgbCanvas {
-    int width = 0, height = 0;
-    std::vector<std::uint8_t> rgb;
+// The output picture, top row first, white where no picture lies: grey bytes for PGM, red, green and blue
+// for PNG. The bytes start after room for the file's header, so that a PGM file needs no second copy.
+struct Canvas {
+    int width = 0, height = 0, channels = 3;
+    std::size_t start = 0;
+    std::vector<std::uint8_t> bytes;
 
-    RgbCanvas(int w, int h) : width(w), height(h), rgb(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 3, 255) {}
-    std::uint8_t* at(int x, int y) {
-        return &rgb[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)) * 3];
+    Canvas(int w, int h, int c, const std::string& header) : width(w), height(h), channels(c), start(header.size()) {
+        const std::size_t size =
+            start + static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * static_cast<std::size_t>(c);
+        bytes.reserve(size);
+        bytes.assign(header.begin(), header.end());
+        bytes.resize(size, 255);
     }
     void blit(const PixelImage& img, int left) {
-        for (int y = 0; y < img.height; ++y)
-            for (int x = 0; x < img.width; ++x) {
-                const std::uint8_t* s = &img.pixels[(static_cast<std::size_t>(y) * static_cast<std::size_t>(img.width) + static_cast<std::size_t>(x)) * 4];
-                std::uint8_t* d = at(left + x, y);
-                d[0] = s[2], d[1] = s[1], d[2] = s[0];
+        for (int y = 0; y < img.height; ++y) {
+            const std::uint8_t* s = &img.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(img.width) * 4];
+            std::uint8_t* d = &bytes[start + (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
+                                              static_cast<std::size_t>(left)) *
+                                                 static_cast<std::size_t>(channels)];
+            for (int x = 0; x < img.width; ++x, s += 4, d += channels) {
+                if (channels == 1)
+                    d[0] = static_cast<std::uint8_t>((3 * s[2] + 6 * s[1] + s[0]) / 10);
+                else
+                    d[0] = s[2], d[1] = s[1], d[2] = s[0];
             }
+        }
     }
 };
 
@@ -86,16 +97,10 @@ void appendBytes(void* context, void* data, int size) {
     out->insert(out->end(), bytes, bytes + size);
 }
 
-std::vector<std::uint8_t> encodeOutput(RgbCanvas& canvas, bool pgm) {
+std::vector<std::uint8_t> encodePng(const Canvas& canvas) {
     std::vector<std::uint8_t> file;
-    if (pgm) {
-        const std::string header = "P5\n" + std::to_string(canvas.width) + " " + std::to_string(canvas.height) + "\n255\n";
-        file.assign(header.begin(), header.end());
-        for (std::size_t i = 0; i < canvas.rgb.size(); i += 3)
-            file.push_back(static_cast<std::uint8_t>((3 * canvas.rgb[i] + 6 * canvas.rgb[i + 1] + canvas.rgb[i + 2]) / 10));
-        return file;
-    }
-    if (!stbi_write_png_to_func(appendBytes, &file, canvas.width, canvas.height, 3, canvas.rgb.data(), canvas.width * 3))
+    if (!stbi_write_png_to_func(appendBytes, &file, canvas.width, canvas.height, 3, canvas.bytes.data(),
+                                canvas.width * 3))
         file.clear();
     return file;
 }
@@ -110,7 +115,9 @@ int runPreview(const PreviewOptions& opt, Context& ctx) {
     Result<ImageFileContent> source = readImageFile(opt.image);
     if (!source) return report(ctx, source.error());
 
-    PixelImage shown;
+    PixelImage printed;
+    LogoBitmap view;
+    const PixelImage* shown = nullptr;
     if (opt.printed) {
         // The encoder reads the file itself, exactly as save and upload do.
         NvImageEncoder enc;
@@ -118,32 +125,30 @@ int runPreview(const PreviewOptions& opt, Context& ctx) {
         Status s = enc.encodeLogoFile(opt.image, opt.mode, opt.level);
         if (!s) return report(ctx, s.error());
         if (enc.halftoneSkipped()) noteHalftoneSkipped(ctx, opt.image);
-        shown = pictureOfRaster(enc);
+        printed = pictureOfRaster(enc);
+        shown = &printed;
     } else {
-        LogoBitmap view;
-        view.take(source->image);
+        // The source picture is needed again only beside the converted one.
+        view.take(opt.sideBySide ? source->image : std::move(source->image));
         const int depth = opt.bitsPerPixel > 0 ? opt.bitsPerPixel : source->bitsPerPixel;
         if (!convertForPreview(view, opt.mode, opt.level, depth))
             return report(ctx, badInput(opt.image + ": the picture cannot be converted"));
-        PixelImage converted;
-        converted.width = view.width();
-        converted.height = view.height();
-        converted.pixels = *view.readPixels();
-        shown = std::move(converted);
+        shown = view.pixelImage();
     }
 
     const PixelImage& left = source->image;
-    const int width = opt.sideBySide ? left.width + shown.width : shown.width;
-    const int height = opt.sideBySide ? std::max(left.height, shown.height) : shown.height;
+    const int width = opt.sideBySide ? left.width + shown->width : shown->width;
+    const int height = opt.sideBySide ? std::max(left.height, shown->height) : shown->height;
     if (!isHoldableSize(width, height)) return report(ctx, badInput(opt.image + ": the preview is too large"));
-    RgbCanvas canvas(width, height);
+    Canvas canvas(width, height, pgm ? 1 : 3,
+                  pgm ? "P5\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n" : std::string());
     if (opt.sideBySide) {
         canvas.blit(left, 0);
-        canvas.blit(shown, left.width);
+        canvas.blit(*shown, left.width);
     } else {
-        canvas.blit(shown, 0);
+        canvas.blit(*shown, 0);
     }
-    std::vector<std::uint8_t> file = encodeOutput(canvas, pgm);
+    std::vector<std::uint8_t> file = pgm ? std::move(canvas.bytes) : encodePng(canvas);
     if (file.empty()) return report(ctx, ioError(opt.output + ": the PNG could not be encoded"));
     if (opt.output == "-") {
         ctx.out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));

@@ -17,6 +17,7 @@ struct PrintersOptions {
 };
 
 int runPrinters(const PrintersOptions& opt, Context& ctx) {
+    if (const std::string missing = spoolerUnavailable(); !missing.empty()) return report(ctx, ioError(missing));
     std::vector<InstalledPrinter> installed;
     for (const SpoolerPrinter& p : listSpoolerPrinters())
         installed.push_back({p.name, p.driverName});

@@ -4,7 +4,11 @@
 #include "cli/common.h"
 #include "cli/usage.h"
 
+#include <algorithm>
+#include <iterator>
 #include <ostream>
+#include <string_view>
+#include <utility>
 
 namespace tessera {
 
@@ -18,15 +22,19 @@ int runNvlogo(int argc, const char* const* argv, std::ostream& out, std::ostream
     app.set_version_flag("--version", "nvlogo " TESSERA_VERSION);
     app.require_subcommand(1);
     app.footer(cli::kExitStatusHelp);
-    cli::setupSave(app, ctx);
-    cli::setupInfo(app, ctx);
-    cli::setupUpload(app, ctx);
-    cli::setupErase(app, ctx);
-    cli::setupPrint(app, ctx);
-    cli::setupSend(app, ctx);
-    cli::setupPreview(app, ctx);
-    cli::setupPrinters(app, ctx);
-    cli::setupStatus(app, ctx);
+    // Setting up a command costs its option objects and validators at every start: when the first argument
+    // names a command, only that one is set up; help, --version and usage errors see them all.
+    using Setup = void (*)(CLI::App&, cli::Context&);
+    static constexpr std::pair<std::string_view, Setup> kCommands[] = {
+        {"save", cli::setupSave},       {"info", cli::setupInfo},         {"upload", cli::setupUpload},
+        {"erase", cli::setupErase},     {"print", cli::setupPrint},       {"send", cli::setupSend},
+        {"preview", cli::setupPreview}, {"printers", cli::setupPrinters}, {"status", cli::setupStatus},
+    };
+    const std::string_view command = argc > 1 ? argv[1] : "";
+    const bool named = std::any_of(std::begin(kCommands), std::end(kCommands),
+                                   [&](const auto& entry) { return entry.first == command; });
+    for (const auto& [name, setup] : kCommands)
+        if (!named || name == command) setup(app, ctx);
 
     // The parser would only say that a command is required; name what was given instead.
     if (argc >= 2) {

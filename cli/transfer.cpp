@@ -85,6 +85,7 @@ class MeteredSpooler : public PrinterSpooler {
     }
     bool endDocument() override { return spooler_.endDocument(); }
     bool closePrinter() override { return spooler_.closePrinter(); }
+    std::string lastError() const override { return spooler_.lastError(); }
 
   private:
     ProgressMeter* meter_;

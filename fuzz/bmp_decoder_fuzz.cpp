@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <span>
+#include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> file(data, size);
@@ -16,6 +17,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tessera::BmpLimits limits;
     limits.maxPixels = std::int64_t{1} << 16;
     const tessera::Result<tessera::BmpImage> img = tessera::decodeBmp(file, limits);
+    // Plain bottom-up 24-bit files may also be decoded in their own buffer; that form must agree exactly.
+    if (info && info->bitCount == 24 && info->compression == 0 && !info->topDown) {
+        const tessera::Result<tessera::BmpImage> moved =
+            tessera::decodeBmp(std::vector<std::uint8_t>(data, data + size), limits);
+        if (bool(img) != bool(moved) || (!img && img.error().message != moved.error().message)) std::abort();
+        if (img && (img->bgr != moved->bgr || img->info.width != moved->info.width ||
+                    img->info.height != moved->info.height || !moved->indices.empty()))
+            std::abort();
+    }
     if (!img) {
         if (img.error().message.empty()) std::abort();
         return 0;

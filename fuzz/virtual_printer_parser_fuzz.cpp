@@ -52,7 +52,7 @@ struct MemoryHost : PrinterHost {
         return n >= 1 && n <= static_cast<int>(stored.size()) ? stored[static_cast<std::size_t>(n) - 1] : nullptr;
     }
     void cutPage(const Bitmap& page) override {
-        check(page.width >= kConfig.paperDots && page.height > 0);
+        check(page.width == kConfig.paperDots && page.height > 0); // cut off at the paper's edge
         check(page.grey.size() == static_cast<std::size_t>(page.width) * static_cast<std::size_t>(page.height));
         std::uint64_t digest = 14695981039346656037u;
         for (std::uint8_t g : page.grey) {

@@ -6,6 +6,7 @@
 #include <array>
 #include <bit>
 #include <cstdio>
+#include <cstring>
 
 namespace tessera {
 namespace {
@@ -375,13 +376,11 @@ Status decodeRows(std::span<const std::uint8_t> file, const Headers& h, std::siz
         }
 
         std::uint8_t* out = img.bgr.data() + y * w * 3;
+        if (bitCount == 24) { // blue, green, red as stored
+            std::memcpy(out, row.data(), w * 3);
+            continue;
+        }
         for (std::size_t x = 0; x < w; ++x, out += 3) {
-            if (bitCount == 24) {
-                out[0] = row[x * 3];
-                out[1] = row[x * 3 + 1];
-                out[2] = row[x * 3 + 2];
-                continue;
-            }
             std::uint32_t v = 0;
             if (bitCount == 16)
                 v = std::uint32_t{row[x * 2]} | std::uint32_t{row[x * 2 + 1]} << 8;
@@ -409,12 +408,11 @@ Result<BmpInfo> probeBmp(std::span<const std::uint8_t> file) {
     return h->info;
 }
 
-Result<BmpImage> decodeBmp(std::span<const std::uint8_t> file, const BmpLimits& limits) {
-    Result<Headers> parsed = readHeaders(file);
-    if (!parsed) return parsed.error();
-    const Headers& h = *parsed;
-    const BmpInfo& info = h.info;
+namespace {
 
+// The checks on where the pixels lie, before anything of their size is allocated.
+Status checkPixelData(std::span<const std::uint8_t> file, const Headers& h, const BmpLimits& limits) {
+    const BmpInfo& info = h.info;
     const std::int64_t pixels = std::int64_t{info.width} * info.height;
     if (pixels > limits.maxPixels)
         return badInput(num(info.width) + "x" + num(info.height) + " is " + num(pixels) +
@@ -435,6 +433,19 @@ Result<BmpImage> decodeBmp(std::span<const std::uint8_t> file, const BmpLimits& 
             return badInput("truncated: pixel data needs " + num(need) + " bytes, file has " + num(have) +
                             " after offset " + num(h.pixelOffset));
     }
+    return {};
+}
+
+} // namespace
+
+Result<BmpImage> decodeBmp(std::span<const std::uint8_t> file, const BmpLimits& limits) {
+    Result<Headers> parsed = readHeaders(file);
+    if (!parsed) return parsed.error();
+    const Headers& h = *parsed;
+    const BmpInfo& info = h.info;
+    if (Status s = checkPixelData(file, h, limits); !s) return s.error();
+    const bool rle = info.compression == kBiRle8 || info.compression == kBiRle4;
+    const std::int64_t pixels = std::int64_t{info.width} * info.height;
 
     BmpImage img;
     img.info = info;
@@ -471,6 +482,29 @@ Result<BmpImage> decodeBmp(std::span<const std::uint8_t> file, const BmpLimits& 
             img.bgr[i * 3 + 2] = c.r;
         }
     }
+    return img;
+}
+
+Result<BmpImage> decodeBmp(std::vector<std::uint8_t>&& file, const BmpLimits& limits) {
+    Result<Headers> parsed = readHeaders(file);
+    if (!parsed || parsed->info.bitCount != 24 || parsed->info.compression != kBiRgb || parsed->info.topDown)
+        return decodeBmp(std::span<const std::uint8_t>(file), limits);
+    const Headers& h = *parsed;
+    if (Status s = checkPixelData(file, h, limits); !s) return s.error();
+    // A plain bottom-up 24-bit file holds the pixels already in their order; its rows only lose the
+    // headers before them and their padding, so they move down inside the file's own buffer, which then
+    // becomes the picture. Each row moves to a place no later than its own, so no row is overwritten before
+    // it has moved.
+    const std::size_t rowBytes = static_cast<std::size_t>(h.info.width) * 3;
+    const std::size_t stride = static_cast<std::size_t>(rowLayout(h.info).stride);
+    const std::size_t rows = static_cast<std::size_t>(h.info.height);
+    std::uint8_t* data = file.data();
+    for (std::size_t y = 0; y < rows; ++y)
+        std::memmove(data + y * rowBytes, data + h.pixelOffset + y * stride, rowBytes);
+    file.resize(rows * rowBytes);
+    BmpImage img;
+    img.info = h.info;
+    img.bgr = std::move(file);
     return img;
 }
 

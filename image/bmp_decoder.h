@@ -70,6 +70,10 @@ Result<BmpInfo> probeBmp(std::span<const std::uint8_t> file);
 // Decodes a whole BMP file held in memory.
 Result<BmpImage> decodeBmp(std::span<const std::uint8_t> file, const BmpLimits& limits = {});
 
+// The same, taking the file's buffer over: where the file's rows are already the picture's (24 bits per
+// pixel, bottom-up, uncompressed) they are moved into place inside it instead of being copied out.
+Result<BmpImage> decodeBmp(std::vector<std::uint8_t>&& file, const BmpLimits& limits = {});
+
 // Reads the file (refusing files over 256 MiB) and decodes it; errors are prefixed with the path.
 Result<BmpImage> decodeBmpFile(const std::string& path, const BmpLimits& limits = {});
 

@@ -73,13 +73,14 @@ PixelImage pixelImageOfBmp(const BmpImage& bmp) {
     PixelImage img;
     img.width = bmp.width();
     img.height = bmp.height();
-    img.pixels.assign(static_cast<std::size_t>(img.width) * static_cast<std::size_t>(img.height) * 4, 0);
-    for (int yi = 0; yi < img.height; ++yi)
-        for (int x = 0; x < img.width; ++x) {
-            const BmpColor c = bmp.pixel(x, img.height - 1 - yi);
-            std::uint8_t* o = &img.pixels[(static_cast<std::size_t>(yi) * static_cast<std::size_t>(img.width) + static_cast<std::size_t>(x)) * 4];
-            o[0] = c.b, o[1] = c.g, o[2] = c.r;
-        }
+    const std::size_t w = static_cast<std::size_t>(img.width);
+    img.pixels.assign(w * static_cast<std::size_t>(img.height) * 4, 0);
+    std::uint8_t* o = img.pixels.data();
+    for (int yi = 0; yi < img.height; ++yi) {
+        const std::uint8_t* s = bmp.bgr.data() + static_cast<std::size_t>(img.height - 1 - yi) * w * 3;
+        for (std::size_t x = 0; x < w; ++x, s += 3, o += 4)
+            o[0] = s[0], o[1] = s[1], o[2] = s[2];
+    }
     return img;
 }
 
@@ -117,7 +118,7 @@ std::optional<PixelImage> loadImageFile(const std::string& path, Colour colour) 
     Result<std::vector<std::uint8_t>> bytes = readWholeFile(path, kMaxFileBytes);
     if (!bytes) return std::nullopt;
     if (kind == BitmapKind) {
-        Result<BmpImage> bmp = decodeBmp(*bytes);
+        Result<BmpImage> bmp = decodeBmp(std::move(*bytes));
         if (!bmp) return std::nullopt;
         return pixelImageOfBmp(*bmp);
     }
@@ -141,7 +142,7 @@ Result<ImageFileContent> readImageFile(const std::string& path) {
     ImageFileContent content;
     content.format = sniffPictureFormat(*bytes);
     if (content.format == PictureFormat::Bmp) {
-        Result<BmpImage> bmp = decodeBmp(*bytes);
+        Result<BmpImage> bmp = decodeBmp(std::move(*bytes));
         if (!bmp) return withContext(path, bmp.error());
         content.image = pixelImageOfBmp(*bmp);
         content.bitsPerPixel = bmp->info.bitCount;
@@ -161,7 +162,7 @@ Result<BmpImage> decodeLogoFile(const std::string& path) {
     if (!bytes) return bytes.error(); // file_io's messages already name the path
     const PictureFormat format = sniffPictureFormat(*bytes);
     if (format != PictureFormat::Png && format != PictureFormat::Jpeg && format != PictureFormat::Gif) {
-        Result<BmpImage> img = decodeBmp(*bytes);
+        Result<BmpImage> img = decodeBmp(std::move(*bytes));
         if (!img) return withContext(path, img.error());
         return img;
     }

@@ -1,5 +1,7 @@
 #include "image/image_filter.h"
 
+#include "image/flat_diffusion.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
@@ -21,16 +23,6 @@ int previewBrightnessOffset(int level) {
 
 namespace {
 
-struct Share {
-    int dy, dx, weight;
-};
-// Stucki weights of 42, in the order they are applied; the clamping after each share makes the order matter.
-constexpr Share kStucki[] = {
-    {0, 1, 8}, {0, 2, 4},                                    //
-    {1, -2, 2}, {1, -1, 4}, {1, 0, 8}, {1, 1, 4}, {1, 2, 2}, //
-    {2, -2, 1}, {2, -1, 2}, {2, 0, 4}, {2, 1, 2}, {2, 2, 1},
-};
-
 std::size_t pixelCount(int w, int h) { return static_cast<std::size_t>(w) * static_cast<std::size_t>(h); }
 
 // The integer grey of a pixel plus the level's offset, clamped to a byte.
@@ -45,6 +37,17 @@ int luminanceOfGrey(int v) {
     const double g = v, r = v, b = v;
     return static_cast<int>((g * 0.587 + r * 0.299) + b * 0.114);
 }
+
+// v′ of every pixel value, by the three channels' integer grey (0 .. 255 × 10 / 10): the same expressions,
+// evaluated once per possible value instead of once per pixel.
+struct LuminanceTable {
+    std::uint8_t of[256];
+    explicit LuminanceTable(int offset) {
+        for (int grey = 0; grey < 256; ++grey)
+            of[grey] = static_cast<std::uint8_t>(luminanceOfGrey(std::clamp(grey + offset, 0, 255)));
+    }
+    std::uint8_t operator()(const std::uint8_t* px) const { return of[(3 * px[2] + 6 * px[1] + px[0]) / 10]; }
+};
 
 void putGrey(std::uint8_t* px, bool white) {
     const std::uint8_t c = white ? 255 : 0;
@@ -82,27 +85,29 @@ bool ThresholdFilter::apply(const std::uint8_t* src, int srcWidth, int srcHeight
 bool ErrorDiffusionFilter::apply(const std::uint8_t* src, int srcWidth, int srcHeight, std::uint8_t* dst,
                                  int dstWidth, int dstHeight) const {
     if (!sameSize(srcWidth, srcHeight, dstWidth, dstHeight)) return false;
-    const int offset = previewBrightnessOffset(level_);
+    const LuminanceTable luminance(previewBrightnessOffset(level_));
     const int w = srcWidth, h = srcHeight;
-    // One flat plane with stride w: a share past the right edge lands in the first columns of the next row,
-    // and shares below the last row fall into the spare bytes. The preview's dots depend on this wrap.
-    std::vector<std::uint8_t> plane(static_cast<std::size_t>(w + 4) * static_cast<std::size_t>(h + 4), 0);
-    const std::size_t n = pixelCount(w, h);
-    for (std::size_t i = 0; i < n; ++i)
-        plane[i] = static_cast<std::uint8_t>(luminanceOfGrey(adjustedGrey(src + 4 * i, offset)));
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            const std::size_t at = pixelCount(w, y) + static_cast<std::size_t>(x);
-            const int p = plane[at];
-            const bool white = p > 128;
-            const int e = white ? p - 255 : p;
-            putGrey(dst + 4 * at, white);
-            for (const Share& s : kStucki) {
-                if (x + s.dx < 0) continue;
-                const std::size_t to = pixelCount(w, y + s.dy) + static_cast<std::size_t>(x + s.dx);
-                plane[to] = static_cast<std::uint8_t>(std::clamp(plane[to] + s.weight * e / 42, 0, 255));
-            }
+    std::vector<std::uint8_t> ring, white(static_cast<std::size_t>(w));
+    FlatDiffusion plane(ring, w);
+    // Rows below the picture start at 0 and only collect shares that are lost.
+    auto loadRow = [&](int y) {
+        std::uint8_t* cells = plane.row(y);
+        if (y >= h) {
+            std::fill(cells, cells + w, std::uint8_t{0});
+            return;
         }
+        const std::uint8_t* px = src + pixelCount(w, y) * 4;
+        for (int x = 0; x < w; ++x, px += 4)
+            cells[x] = luminance(px);
+    };
+    for (int y = 0; y < FlatDiffusion::kRowsAhead; ++y)
+        loadRow(y);
+    for (int y = 0; y < h; ++y) {
+        loadRow(y + FlatDiffusion::kRowsAhead);
+        plane.diffuseRow(y, white.data());
+        std::uint8_t* out = dst + pixelCount(w, y) * 4;
+        for (int x = 0; x < w; ++x, out += 4)
+            putGrey(out, white[x] != 0);
     }
     return true;
 }
@@ -110,18 +115,20 @@ bool ErrorDiffusionFilter::apply(const std::uint8_t* src, int srcWidth, int srcH
 bool IndexedOrderFilter::apply(const std::uint8_t* src, int srcWidth, int srcHeight, std::uint8_t* dst,
                                int dstWidth, int dstHeight) const {
     if (!sameSize(srcWidth, srcHeight, dstWidth, dstHeight)) return false;
-    static constexpr std::uint8_t kPalette[2] = {0, 255};
-    const int offset = previewBrightnessOffset(level_);
+    const LuminanceTable luminance(previewBrightnessOffset(level_));
+    // q = (v′ × 64) div 255 picks palette entry q div 64 = 0 (black) or, where the matrix entry is below
+    // q mod 64, the next one (white); for q = 64 (v′ = 255) the entry itself is white. Both come to: white
+    // exactly where the matrix entry is below q.
+    std::uint8_t level64[256];
+    for (int v = 0; v < 256; ++v)
+        level64[v] = static_cast<std::uint8_t>(v * 64 / 255);
     for (int y = 0; y < srcHeight; ++y) {
-        for (int x = 0; x < srcWidth; ++x) {
-            const std::size_t at = (pixelCount(srcWidth, y) + static_cast<std::size_t>(x)) * 4;
-            const int v = luminanceOfGrey(adjustedGrey(src + at, offset));
-            const int q = v * 64 / 255;
-            const int l = q / 64, f = q % 64;
-            // f > 0 only when q < 64, so L + 1 never passes the palette's end.
-            const std::uint8_t grey = kPreviewDitherMatrix[y % 8][x % 8] < f ? kPalette[std::min(l + 1, 1)] : kPalette[l];
-            putGrey(dst + at, grey == 255);
-        }
+        const std::uint8_t* matrixRow = kPreviewDitherMatrix[y % 8];
+        const std::size_t at = pixelCount(srcWidth, y) * 4;
+        const std::uint8_t* px = src + at;
+        std::uint8_t* out = dst + at;
+        for (int x = 0; x < srcWidth; ++x, px += 4, out += 4)
+            putGrey(out, matrixRow[x % 8] < level64[luminance(px)]);
     }
     return true;
 }

@@ -53,16 +53,31 @@ bool LogoBitmap::replacePixels(std::span<const std::uint8_t> pixels, int width, 
     PixelImage img;
     img.width = width;
     img.height = height;
+    img.pixels = takeSpare();
     img.pixels.assign(pixels.begin(), pixels.begin() + static_cast<std::ptrdiff_t>(bufferBytes(width, height)));
-    image_ = std::move(img);
+    hold(std::move(img));
     return true;
+}
+
+void LogoBitmap::hold(std::optional<PixelImage> image) {
+    if (image_) {
+        spare_ = std::move(image_->pixels);
+        spare_.clear();
+    }
+    image_ = std::move(image);
 }
 
 bool LogoBitmap::copyFrom(const LogoBitmap* other) {
     if (!other || !other->image_) return false;
-    std::optional<std::vector<std::uint8_t>> pixels = other->readPixels();
-    if (!pixels) return false;
-    return replacePixels(*pixels, other->image_->width, other->image_->height);
+    if (!isHoldableSize(other->image_->width, other->image_->height)) return false;
+    if (other == this) return true;
+    PixelImage img;
+    img.width = other->image_->width;
+    img.height = other->image_->height;
+    img.pixels = takeSpare();
+    img.pixels.assign(other->image_->pixels.begin(), other->image_->pixels.end());
+    hold(std::move(img));
+    return true;
 }
 
 bool LogoBitmap::threshold(int level) { return applyFilter(ThresholdFilter(level)); }
@@ -92,23 +107,32 @@ bool LogoBitmap::applyFilters(std::span<const ImageFilter* const> filters) {
     }
     if (!isHoldableSize(maxW, maxH)) return false;
 
-    std::optional<std::vector<std::uint8_t>> src = readPixels();
-    if (!src) return false;
-    std::vector<std::uint8_t> dst(bufferBytes(maxW, maxH));
+    // The first filter reads the held pixels in place (apply does not change its source); only a chain of
+    // several needs a source buffer of its own. The destination becomes the new image without a copy.
+    const std::uint8_t* src = image_->pixels.data();
+    std::vector<std::uint8_t> srcBuffer;
+    std::vector<std::uint8_t> dst = takeSpare();
+    dst.resize(bufferBytes(maxW, maxH));
     fillWithColour(dst, background_);
 
     for (std::size_t i = 0; i < filters.size(); ++i) {
         if (i > 0) {
-            if (src->size() < bufferBytes(w, h)) src->resize(bufferBytes(w, h));
-            std::memcpy(src->data(), dst.data(), bufferBytes(w, h));
+            srcBuffer.assign(dst.begin(), dst.begin() + static_cast<std::ptrdiff_t>(bufferBytes(w, h)));
+            src = srcBuffer.data();
             fillWithColour(dst, background_);
         }
         const auto [nw, nh] = filters[i]->outputSize(w, h);
-        if (!filters[i]->apply(src->data(), w, h, dst.data(), nw, nh)) return false;
+        if (!filters[i]->apply(src, w, h, dst.data(), nw, nh)) return false;
         w = nw;
         h = nh;
     }
-    return replacePixels(dst, w, h);
+    if (dst.size() != bufferBytes(w, h)) return replacePixels(dst, w, h);
+    PixelImage img;
+    img.width = w;
+    img.height = h;
+    img.pixels = std::move(dst);
+    hold(std::move(img));
+    return true;
 }
 
 bool convertForPreview(LogoBitmap& image, int mode, int level, int sourceBitsPerPixel) {

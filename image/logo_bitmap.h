@@ -50,14 +50,16 @@ class LogoBitmap {
     bool load(const std::string& path, Colour colour = kBackgroundColour);
     // A new copy of the pixels, or none when nothing is held.
     std::optional<std::vector<std::uint8_t>> readPixels() const;
+    // The held picture itself, valid until the image changes; null when nothing is held.
+    const PixelImage* pixelImage() const { return image_ ? &*image_ : nullptr; }
     // Holds a new image of the buffer's pixels; on failure (a buffer that is not width × height × 4 bytes, or
     // a size that cannot be held) the old image stays.
     bool replacePixels(std::span<const std::uint8_t> pixels, int width, int height);
     // An independent copy of the other's image; false, with nothing changed, when the other holds none.
     bool copyFrom(const LogoBitmap* other);
-    void release() { image_.reset(); }
+    void release() { hold(std::nullopt); }
     // Takes the image without converting it (a freshly loaded bitmap handed to a long-lived one).
-    void take(PixelImage image) { image_ = std::move(image); }
+    void take(PixelImage image) { hold(std::move(image)); }
 
     bool threshold(int level);
     bool errorDiffusion(int level);
@@ -67,8 +69,16 @@ class LogoBitmap {
     bool applyFilters(std::span<const ImageFilter* const> filters);
 
   private:
+    // Replaces the held image; the old one's pixel buffer is kept for the next copy or conversion.
+    void hold(std::optional<PixelImage> image);
+    // The kept buffer (empty when there is none), for filling with new pixels.
+    std::vector<std::uint8_t> takeSpare() { return std::move(spare_); }
+
     std::optional<PixelImage> image_;
     Colour background_;
+    // A view that is copied from its source and converted at every repaint then needs no new memory: the
+    // copy and the conversion's result alternate between the held buffer and this one.
+    std::vector<std::uint8_t> spare_;
 };
 
 // The preview's choice of conversion: Threshold (0) always thresholds; ErrorDiffusion (1) and IndexedOrder (2)

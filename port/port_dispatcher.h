@@ -14,7 +14,7 @@
 // The printer's answers come back through the same dispatcher (ReplySource): read and drain go to the
 // current port. The printer driver and the parallel port have no way back and fail with a reason.
 
-#include "port/byte_sink.h"
+#include "base/byte_sink.h"
 #include "port/port_kind.h"
 #include "port/ports.h"
 #include "port/reply_source.h"

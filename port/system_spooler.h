@@ -25,13 +25,20 @@ class SystemSpooler : public PrinterSpooler {
     bool writePrinter(std::span<const std::uint8_t> bytes, std::size_t& written) override;
     bool endDocument() override;
     bool closePrinter() override;
+    // Why the spooler could not be used, where the platform says more than a failed open (a missing library).
+    std::string lastError() const override { return error_; }
 
   private:
     void* handle_ = nullptr;
     bool inDocument_ = false;
+    std::string error_;
 };
 
 // The local printers in the spooler's order; empty when it returned none.
 std::vector<SpoolerPrinter> listSpoolerPrinters();
+
+// Empty when the spooler can be used; otherwise one line saying which library is missing and why. Where the
+// spooler's library is loaded only when first needed (Linux), the first call loads it.
+std::string spoolerUnavailable();
 
 } // namespace tessera

@@ -1,8 +1,13 @@
 // The installed printers on Linux are CUPS queues; a transfer is one raw job.
+//
+// libcups is opened at first use, not linked: it pulls in some thirty libraries (TLS, Kerberos, service
+// discovery, D-Bus) whose loading would cost every start of nvlogo, while only the printer-driver path and the
+// printer list need it.
 
 #include "port/system_spooler.h"
 
 #include <cups/cups.h>
+#include <dlfcn.h>
 
 #include <cstdlib>
 
@@ -10,14 +15,68 @@ namespace tessera {
 
 namespace {
 
+constexpr const char* kCupsLibrary = "libcups.so.2";
+
+// The entry points this file calls, with the types of the headers, so that a mismatch fails to compile.
+struct CupsApi {
+    decltype(&cupsGetDests2) getDests2 = nullptr;
+    decltype(&cupsFreeDests) freeDests = nullptr;
+    decltype(&cupsGetDest) getDest = nullptr;
+    decltype(&cupsGetOption) getOption = nullptr;
+    decltype(&cupsCreateJob) createJob = nullptr;
+    decltype(&cupsStartDocument) startDocument = nullptr;
+    decltype(&cupsCancelJob2) cancelJob2 = nullptr;
+    decltype(&cupsWriteRequestData) writeRequestData = nullptr;
+    decltype(&cupsFinishDocument) finishDocument = nullptr;
+    std::string error; // empty when every entry point was found
+};
+
+template <typename F> bool bind(void* library, const char* name, F& f, std::string& error) {
+    f = reinterpret_cast<F>(::dlsym(library, name));
+    if (!f && error.empty()) error = std::string(kCupsLibrary) + " lacks " + name;
+    return f != nullptr;
+}
+
+CupsApi loadCups() {
+    CupsApi api;
+    // Kept loaded until exit: the library keeps its own state (the scheduler connection) between calls.
+    void* library = ::dlopen(kCupsLibrary, RTLD_NOW | RTLD_LOCAL);
+    if (!library) {
+        const char* why = ::dlerror();
+        api.error = std::string("the CUPS library ") + kCupsLibrary + " cannot be loaded (" +
+                    (why ? why : "unknown reason") + "); installed printers need it (Debian package libcups2)";
+        return api;
+    }
+    std::string& e = api.error;
+    bind(library, "cupsGetDests2", api.getDests2, e) && bind(library, "cupsFreeDests", api.freeDests, e) &&
+        bind(library, "cupsGetDest", api.getDest, e) && bind(library, "cupsGetOption", api.getOption, e) &&
+        bind(library, "cupsCreateJob", api.createJob, e) && bind(library, "cupsStartDocument", api.startDocument, e) &&
+        bind(library, "cupsCancelJob2", api.cancelJob2, e) &&
+        bind(library, "cupsWriteRequestData", api.writeRequestData, e) &&
+        bind(library, "cupsFinishDocument", api.finishDocument, e);
+    return api;
+}
+
+// Loaded once, by whichever thread comes first; transfers to several printers may run at once.
+const CupsApi& cupsApi() {
+    static const CupsApi api = loadCups();
+    return api;
+}
+
+// The entry points, or null when the library is missing.
+const CupsApi* cups() {
+    return cupsApi().error.empty() ? &cupsApi() : nullptr;
+}
+
 // A queue's state as the scheduler reports it: 3 idle, 4 printing, 5 stopped.
 constexpr int kStopped = 5;
 
 struct Destinations {
+    const CupsApi& api;
     int count = 0;
     cups_dest_t* list = nullptr;
-    Destinations() { count = cupsGetDests2(CUPS_HTTP_DEFAULT, &list); }
-    ~Destinations() { cupsFreeDests(count, list); }
+    explicit Destinations(const CupsApi& a) : api(a) { count = api.getDests2(CUPS_HTTP_DEFAULT, &list); }
+    ~Destinations() { api.freeDests(count, list); }
     Destinations(const Destinations&) = delete;
     Destinations& operator=(const Destinations&) = delete;
 };
@@ -30,17 +89,24 @@ struct Job {
 
 } // namespace
 
+std::string spoolerUnavailable() {
+    return cupsApi().error;
+}
+
 SystemSpooler::~SystemSpooler() { closePrinter(); }
 
 bool SystemSpooler::openPrinter(const std::string& printerName) {
     closePrinter();
-    Destinations dests;
-    cups_dest_t* dest = cupsGetDest(printerName.c_str(), nullptr, dests.count, dests.list);
+    const CupsApi* api = cups();
+    error_ = api ? std::string() : cupsApi().error;
+    if (!api) return false;
+    Destinations dests(*api);
+    cups_dest_t* dest = api->getDest(printerName.c_str(), nullptr, dests.count, dests.list);
     if (!dest) return false;
     // A stopped queue would keep the job and report success; the printer would get nothing.
-    const char* state = cupsGetOption("printer-state", dest->num_options, dest->options);
+    const char* state = api->getOption("printer-state", dest->num_options, dest->options);
     if (state && std::atoi(state) == kStopped) return false;
-    const char* accepting = cupsGetOption("printer-is-accepting-jobs", dest->num_options, dest->options);
+    const char* accepting = api->getOption("printer-is-accepting-jobs", dest->num_options, dest->options);
     if (accepting && std::string(accepting) == "false") return false;
     handle_ = new Job{printerName, {}, 0};
     return true;
@@ -48,14 +114,15 @@ bool SystemSpooler::openPrinter(const std::string& printerName) {
 
 bool SystemSpooler::startDocument(const std::string& documentName, const std::string& dataType) {
     auto* job = static_cast<Job*>(handle_);
-    if (!job || inDocument_) return false;
+    const CupsApi* api = cups();
+    if (!job || inDocument_ || !api) return false;
     job->document = documentName;
-    job->id = cupsCreateJob(CUPS_HTTP_DEFAULT, job->printer.c_str(), documentName.c_str(), 0, nullptr);
+    job->id = api->createJob(CUPS_HTTP_DEFAULT, job->printer.c_str(), documentName.c_str(), 0, nullptr);
     if (job->id <= 0) return false;
     const char* format = dataType == "RAW" ? CUPS_FORMAT_RAW : dataType.c_str();
-    if (cupsStartDocument(CUPS_HTTP_DEFAULT, job->printer.c_str(), job->id, documentName.c_str(), format, 1) !=
+    if (api->startDocument(CUPS_HTTP_DEFAULT, job->printer.c_str(), job->id, documentName.c_str(), format, 1) !=
         HTTP_STATUS_CONTINUE) {
-        cupsCancelJob2(CUPS_HTTP_DEFAULT, job->printer.c_str(), job->id, 0);
+        api->cancelJob2(CUPS_HTTP_DEFAULT, job->printer.c_str(), job->id, 0);
         job->id = 0;
         return false;
     }
@@ -65,8 +132,9 @@ bool SystemSpooler::startDocument(const std::string& documentName, const std::st
 
 bool SystemSpooler::writePrinter(std::span<const std::uint8_t> bytes, std::size_t& written) {
     written = 0;
-    if (!handle_ || !inDocument_) return false;
-    if (cupsWriteRequestData(CUPS_HTTP_DEFAULT, reinterpret_cast<const char*>(bytes.data()), bytes.size()) !=
+    const CupsApi* api = cups();
+    if (!handle_ || !inDocument_ || !api) return false;
+    if (api->writeRequestData(CUPS_HTTP_DEFAULT, reinterpret_cast<const char*>(bytes.data()), bytes.size()) !=
         HTTP_STATUS_CONTINUE)
         return false;
     written = bytes.size();
@@ -75,19 +143,21 @@ bool SystemSpooler::writePrinter(std::span<const std::uint8_t> bytes, std::size_
 
 bool SystemSpooler::endDocument() {
     auto* job = static_cast<Job*>(handle_);
-    if (!job || !inDocument_) return false;
+    const CupsApi* api = cups();
+    if (!job || !inDocument_ || !api) return false;
     inDocument_ = false;
-    return cupsFinishDocument(CUPS_HTTP_DEFAULT, job->printer.c_str()) == IPP_STATUS_OK;
+    return api->finishDocument(CUPS_HTTP_DEFAULT, job->printer.c_str()) == IPP_STATUS_OK;
 }
 
 bool SystemSpooler::closePrinter() {
     auto* job = static_cast<Job*>(handle_);
     if (!job) return true;
-    // A document that was never finished is not printed half.
+    // A document that was never finished is not printed half. A job exists only where the library loaded.
     if (inDocument_) {
         inDocument_ = false;
-        cupsFinishDocument(CUPS_HTTP_DEFAULT, job->printer.c_str());
-        cupsCancelJob2(CUPS_HTTP_DEFAULT, job->printer.c_str(), job->id, 0);
+        const CupsApi* api = cups();
+        api->finishDocument(CUPS_HTTP_DEFAULT, job->printer.c_str());
+        api->cancelJob2(CUPS_HTTP_DEFAULT, job->printer.c_str(), job->id, 0);
     }
     delete job;
     handle_ = nullptr;
@@ -96,11 +166,13 @@ bool SystemSpooler::closePrinter() {
 
 std::vector<SpoolerPrinter> listSpoolerPrinters() {
     std::vector<SpoolerPrinter> printers;
-    Destinations dests;
+    const CupsApi* api = cups();
+    if (!api) return printers;
+    Destinations dests(*api);
     for (int i = 0; i < dests.count; ++i) {
         const cups_dest_t& d = dests.list[i];
         if (d.instance) continue;
-        const char* model = cupsGetOption("printer-make-and-model", d.num_options, d.options);
+        const char* model = api->getOption("printer-make-and-model", d.num_options, d.options);
         printers.push_back({d.name, model ? model : ""});
     }
     return printers;

@@ -70,4 +70,9 @@ std::vector<SpoolerPrinter> listSpoolerPrinters() {
     return printers;
 }
 
+// The spooler's library is linked; Windows always has it.
+std::string spoolerUnavailable() {
+    return {};
+}
+
 } // namespace tessera

@@ -5,8 +5,8 @@
 //   print:  1C 70 n m per image, then 1D 56 42 01
 //   erase:  1C 65, 1C 70 E8 30, 1D 56 42 01
 
+#include "base/byte_sink.h"
 #include "base/result.h"
-#include "port/byte_sink.h"
 #include "printer/nv_image_encoder.h"
 
 #include <chrono>

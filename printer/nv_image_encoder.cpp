@@ -1,5 +1,6 @@
 #include "printer/nv_image_encoder.h"
 
+#include "image/flat_diffusion.h"
 #include "image/image_file.h"
 
 #include <algorithm>
@@ -11,20 +12,49 @@ namespace {
 
 constexpr int kBrightnessOffsets[kBrightnessLevels] = {75, 60, 45, 30, 15, 0, -10, -20, -30, -40, -50};
 
-// Error-diffusion shares in the order they are applied: (row offset, column offset, weight of 42).
-struct Share {
-    int dy, dx, weight;
-};
-constexpr Share kDiffusion[] = {
-    {0, 1, 8}, {0, 2, 4},                                    //
-    {1, -2, 2}, {1, -1, 4}, {1, 0, 8}, {1, 1, 4}, {1, 2, 2}, //
-    {2, -2, 1}, {2, -1, 2}, {2, 0, 4}, {2, 1, 2}, {2, 2, 1},
-};
-constexpr int kDiffusionDivisor = 42;
-
-std::uint8_t clampByte(int v) { return static_cast<std::uint8_t>(std::clamp(v, 0, 255)); }
-
 constexpr BmpColor kWhite{255, 255, 255};
+
+// Takes the dots row by row in storage order (the bottom row of the image first) and packs each band of 8
+// image rows into the raster's column bytes as soon as the band's top row has arrived, so that no plane of
+// the whole image is ever held.
+class BandPacker {
+  public:
+    BandPacker(std::vector<std::uint8_t>& band, std::uint8_t* raster, int width8, int height)
+        : raster_(raster), width8_(width8), height_(height), bands_((height + 7) / 8) {
+        // Zeroed once: the rows of the lowest band below the image stay blank, and no producer writes the
+        // columns past the image.
+        band.assign(static_cast<std::size_t>(width8) * 8, 0);
+        rows_ = band.data();
+    }
+
+    // Where the dots of storage row y go, 1 where the printer prints: the producer writes the image's
+    // columns only.
+    std::uint8_t* row(int y) const { return rows_ + static_cast<std::size_t>((height_ - 1 - y) % 8) * width8_; }
+
+    // Called for y = 0, 1, .. once row(y) is filled.
+    void rowDone(int y) {
+        const int yi = height_ - 1 - y;
+        if (yi % 8 == 0) pack(yi / 8);
+    }
+
+  private:
+    void pack(int band) {
+        const std::size_t w = static_cast<std::size_t>(width8_);
+        const std::uint8_t* r = rows_;
+        std::uint8_t* out = raster_ + band;
+        for (std::size_t x = 0; x < w; ++x, out += bands_)
+            *out = static_cast<std::uint8_t>(r[x] << 7 | r[w + x] << 6 | r[2 * w + x] << 5 | r[3 * w + x] << 4 |
+                                             r[4 * w + x] << 3 | r[5 * w + x] << 2 | r[6 * w + x] << 1 | r[7 * w + x]);
+    }
+
+    std::uint8_t* raster_;
+    std::uint8_t* rows_ = nullptr;
+    int width8_, height_, bands_;
+};
+
+const std::uint8_t* bgrRow(const BmpImage& image, int y) {
+    return image.bgr.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(image.width()) * 3;
+}
 
 } // namespace
 
@@ -35,6 +65,21 @@ const std::uint8_t kDitherMatrix[8][8] = {
 };
 
 int brightnessOffset(int level) { return kBrightnessOffsets[std::clamp(level, 0, kBrightnessLevels - 1)]; }
+
+GreyFormula::GreyFormula(int offset) {
+    for (int c = 0; c < 256; ++c) {
+        const double v = std::clamp(c + offset, 0, 255);
+        blue_[c] = v * 0.114;
+        green_[c] = v * 0.587;
+        red_[c] = v * 0.299;
+    }
+}
+
+int literalGrey(int bPrime, int gPrime, int rPrime) {
+    // The printed bytes depend on this exact expression: double precision, this order, truncation.
+    return static_cast<int>((static_cast<double>(gPrime) * 0.587 + static_cast<double>(rPrime) * 0.299) +
+                            static_cast<double>(bPrime) * 0.114);
+}
 
 Status NvImageEncoder::encodeLogoFile(const std::string& path, int mode, int level) {
     rasterLength_ = 0;
@@ -58,132 +103,86 @@ Status NvImageEncoder::encodeImage(const BmpImage& image, int mode, int level) {
 
     paddedWidth_ = xUnits * 8;
     paddedHeight_ = yUnits * 8;
-    const std::size_t cells = static_cast<std::size_t>(paddedWidth_) * static_cast<std::size_t>(paddedHeight_);
-    greyRaster_.assign(cells, 0);
-    dotRaster_.assign(cells, 0);
-
-    if (image.info.bitCount <= 1) {
-        const bool whiteFirst = !image.palette.empty() && image.palette[0] == kWhite;
-        pack(image, false, whiteFirst);
-        return {};
-    }
-
-    const bool whiteFirst = image.pixel(0, 0) == kWhite;
-    halftoneSkipped_ = whiteFirst;
-    switch (mode) {
-    case Threshold:
-        convertThreshold(image, level);
-        break;
-    case IndexedOrder:
-        convertOrderedDither(image, level);
-        break;
-    default:
-        convertErrorDiffusion(image, level);
-        break;
-    }
-    pack(image, true, whiteFirst);
-    return {};
-}
-
-int NvImageEncoder::greyValue(const BmpImage& image, int x, int y, int offset) const {
-    if (x >= image.width() || y >= image.height()) return 0;
-    const BmpColor c = image.pixel(x, y);
-    const int b = std::clamp(c.b + offset, 0, 255);
-    const int g = std::clamp(c.g + offset, 0, 255);
-    const int r = std::clamp(c.r + offset, 0, 255);
-    // The printed bytes depend on this exact expression: double precision, this order, truncation.
-    const double v = (static_cast<double>(g) * 0.587 + static_cast<double>(r) * 0.299) + static_cast<double>(b) * 0.114;
-    return static_cast<int>(v);
-}
-
-void NvImageEncoder::fillGrey(const BmpImage& image, int level) {
-    const int offset = brightnessOffset(level);
-    for (int y = 0; y < paddedHeight_; ++y)
-        for (int x = 0; x < paddedWidth_; ++x)
-            greyRaster_[static_cast<std::size_t>(y) * paddedWidth_ + x] =
-                static_cast<std::uint8_t>(greyValue(image, x, y, offset));
-}
-
-void NvImageEncoder::convertThreshold(const BmpImage& image, int level) {
-    fillGrey(image, level);
-    // The level acts twice in this mode: through the grey offset and through the threshold.
-    const int threshold = 5 * level + 103;
-    for (std::size_t i = 0; i < greyRaster_.size(); ++i) dotRaster_[i] = greyRaster_[i] > threshold ? 255 : 0;
-}
-
-void NvImageEncoder::convertErrorDiffusion(const BmpImage& image, int level) {
-    fillGrey(image, level);
-    const int w8 = paddedWidth_, h8 = paddedHeight_;
-    // The plane is flat with stride w8: a share past the right edge lands at the start of the next row, and
-    // shares below the last row fall into the spare bytes. The printed result depends on this wrap-around.
-    std::vector<std::uint8_t> work(static_cast<std::size_t>(w8 + 4) * static_cast<std::size_t>(h8 + 4), 0);
-    std::copy(greyRaster_.begin(), greyRaster_.end(), work.begin());
-    for (int y = 0; y < h8; ++y) {
-        for (int x = 0; x < w8; ++x) {
-            const std::size_t at = static_cast<std::size_t>(y) * w8 + x;
-            const int p = work[at];
-            int e;
-            if (p > 128) {
-                dotRaster_[at] = 255;
-                e = p - 255;
-            } else {
-                dotRaster_[at] = 0;
-                e = p;
-            }
-            for (const Share& s : kDiffusion) {
-                if (x + s.dx < 0) continue;
-                const std::size_t to = static_cast<std::size_t>((y + s.dy) * w8 + (x + s.dx));
-                work[to] = clampByte(work[to] + s.weight * e / kDiffusionDivisor);
-            }
-        }
-    }
-}
-
-void NvImageEncoder::convertOrderedDither(const BmpImage& image, int level) {
-    const int offset = brightnessOffset(level);
-    static constexpr std::uint8_t kPalette[2] = {0, 255};
-    for (int y = 0; y < paddedHeight_; ++y) {
-        for (int x = 0; x < paddedWidth_; ++x) {
-            const std::size_t at = static_cast<std::size_t>(y) * paddedWidth_ + x;
-            const int g = greyValue(image, x, y, offset);
-            greyRaster_[at] = static_cast<std::uint8_t>(g);
-            const int q = g * 64 / 255;
-            const int l = q / 64, f = q % 64;
-            dotRaster_[at] = kDitherMatrix[y % 8][x % 8] < f ? 255 : kPalette[l];
-        }
-    }
-}
-
-void NvImageEncoder::pack(const BmpImage& image, bool halftoned, bool whiteFirst) {
-    const int w = image.width(), h = image.height();
-    const int bands = paddedHeight_ / 8;
-    const std::size_t length = static_cast<std::size_t>(paddedWidth_) * static_cast<std::size_t>(bands);
+    const std::size_t length = static_cast<std::size_t>(paddedWidth_) * static_cast<std::size_t>(yUnits);
     if (raster_.size() < length) raster_.resize(length);
-
-    auto dot = [&](int x, int yi) -> bool {
-        if (x >= w || yi >= h) return false;
-        const int y = h - 1 - yi; // storage row, 0 at the bottom
-        if (!halftoned) {
-            const bool bit = image.indices[static_cast<std::size_t>(y) * w + x] != 0;
-            return whiteFirst ? bit : !bit;
+    BandPacker packer(band_, raster_.data(), paddedWidth_, h);
+    // Every path makes the dots of storage rows 0 .. h − 1 (the padding rows above the image never print
+    // and, in error diffusion, pass their errors only further up), and of the image's columns.
+    auto eachRow = [&](auto&& makeRow) {
+        for (int y = 0; y < h; ++y) {
+            makeRow(y, packer.row(y));
+            packer.rowDone(y);
         }
-        if (whiteFirst) {
-            const BmpColor c = image.pixel(x, y);
-            return (c.b + c.g + c.r) / 3 < 128;
-        }
-        return dotRaster_[static_cast<std::size_t>(y) * paddedWidth_ + x] == 0;
     };
 
-    std::size_t n = 0;
-    for (int x = 0; x < paddedWidth_; ++x) {
-        for (int b = 0; b < bands; ++b) {
-            std::uint8_t byte = 0;
-            for (int k = 0; k < 8; ++k)
-                if (dot(x, 8 * b + k)) byte |= static_cast<std::uint8_t>(0x80u >> k);
-            raster_[n++] = byte;
+    halftoneSkipped_ = image.info.bitCount > 1 && image.pixel(0, 0) == kWhite;
+    if (image.info.bitCount <= 1) {
+        // A dot for every 0 bit, or every 1 bit when colour-table entry 0 is white.
+        const bool whiteFirst = !image.palette.empty() && image.palette[0] == kWhite;
+        eachRow([&](int y, std::uint8_t* dots) {
+            const std::uint8_t* idx = image.indices.data() + static_cast<std::size_t>(y) * w;
+            for (int x = 0; x < w; ++x)
+                dots[x] = (idx[x] != 0) == whiteFirst;
+        });
+    } else if (halftoneSkipped_) {
+        // White first: straight from the pixels, whatever the mode; (B + G + R) div 3 < 128.
+        eachRow([&](int y, std::uint8_t* dots) {
+            const std::uint8_t* px = bgrRow(image, y);
+            for (int x = 0; x < w; ++x, px += 3)
+                dots[x] = px[0] + px[1] + px[2] < 384;
+        });
+    } else {
+        const GreyFormula grey(brightnessOffset(level));
+        switch (mode) {
+        case Threshold: {
+            // The level acts twice in this mode: through the grey offset and through the threshold.
+            const int threshold = 5 * level + 103;
+            eachRow([&](int y, std::uint8_t* dots) {
+                const std::uint8_t* px = bgrRow(image, y);
+                for (int x = 0; x < w; ++x, px += 3)
+                    dots[x] = grey(px[0], px[1], px[2]) <= threshold;
+            });
+            break;
+        }
+        case IndexedOrder: {
+            // White where the matrix entry is below (g × 64) div 255; that is 64 for g = 255, always white.
+            std::uint8_t level64[256];
+            for (int g = 0; g < 256; ++g)
+                level64[g] = static_cast<std::uint8_t>(g * 64 / 255);
+            eachRow([&](int y, std::uint8_t* dots) {
+                const std::uint8_t* px = bgrRow(image, y);
+                const std::uint8_t* m = kDitherMatrix[y % 8];
+                for (int x = 0; x < w; ++x, px += 3)
+                    dots[x] = m[x % 8] >= level64[grey(px[0], px[1], px[2])];
+            });
+            break;
+        }
+        default: {
+            FlatDiffusion plane(work_, paddedWidth_);
+            // Cells outside the bitmap start at 0: they relay the errors they receive and add none.
+            auto loadRow = [&](int y) {
+                std::uint8_t* cells = plane.row(y);
+                std::fill(cells, cells + paddedWidth_, std::uint8_t{0});
+                if (y >= h) return;
+                const std::uint8_t* px = bgrRow(image, y);
+                for (int x = 0; x < w; ++x, px += 3)
+                    cells[x] = static_cast<std::uint8_t>(grey(px[0], px[1], px[2]));
+            };
+            for (int y = 0; y < FlatDiffusion::kRowsAhead; ++y)
+                loadRow(y);
+            white_.resize(static_cast<std::size_t>(paddedWidth_));
+            eachRow([&](int y, std::uint8_t* dots) {
+                loadRow(y + FlatDiffusion::kRowsAhead);
+                plane.diffuseRow(y, white_.data());
+                for (int x = 0; x < w; ++x)
+                    dots[x] = white_[x] ^ 1;
+            });
+            break;
+        }
         }
     }
-    rasterLength_ = static_cast<int>(n);
+    rasterLength_ = static_cast<int>(length);
+    return {};
 }
 
 } // namespace tessera

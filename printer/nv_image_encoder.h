@@ -39,6 +39,24 @@ int brightnessOffset(int level);
 // The 8 × 8 ordered-dither matrix, indexed [row mod 8][column mod 8].
 extern const std::uint8_t kDitherMatrix[8][8];
 
+// The encoder's grey value of a pixel: trunc((G′ × 0.587 + R′ × 0.299) + B′ × 0.114) in double precision and
+// in that order, where each channel′ is the channel plus the level's offset, clamped to 0..255. The products
+// are looked up rather than multiplied per pixel; they are the same doubles, so the sums are too (checked
+// for every (R′, G′, B′) by bench/grey_formula_check).
+class GreyFormula {
+  public:
+    explicit GreyFormula(int offset);
+    int operator()(std::uint8_t b, std::uint8_t g, std::uint8_t r) const {
+        return static_cast<int>((green_[g] + red_[r]) + blue_[b]);
+    }
+
+  private:
+    double blue_[256], green_[256], red_[256];
+};
+
+// The formula as written, one multiplication per channel, for checking the tables against.
+int literalGrey(int bPrime, int gPrime, int rPrime);
+
 class NvImageEncoder {
   public:
     // Reads the logo file (a BMP, or a PNG, JPEG or GIF file taken as the 24-bit bitmap of its colours over
@@ -60,21 +78,16 @@ class NvImageEncoder {
     bool halftoneSkipped() const { return halftoneSkipped_; }
 
   private:
-    int greyValue(const BmpImage& image, int x, int y, int offset) const;
-    void fillGrey(const BmpImage& image, int level);
-    void convertThreshold(const BmpImage& image, int level);
-    void convertErrorDiffusion(const BmpImage& image, int level);
-    void convertOrderedDither(const BmpImage& image, int level);
-    void pack(const BmpImage& image, bool halftoned, bool whiteFirst);
-
     std::vector<std::uint8_t> raster_;
     int rasterLength_ = 0;
     int paddedWidth_ = 0;
     int paddedHeight_ = 0;
     bool halftoneSkipped_ = false;
-    // One byte per cell of the padded area, stride paddedWidth_, row 0 the bottom row of the image.
-    std::vector<std::uint8_t> greyRaster_; // 0 black .. 255 white
-    std::vector<std::uint8_t> dotRaster_;  // after half-toning: 0 black, 255 white
+    // Working rows, kept between calls so that a list of logos allocates once: the dots of one band of 8
+    // image rows, the error-diffusion rows in flight and the colours of one diffused row.
+    std::vector<std::uint8_t> band_;
+    std::vector<std::uint8_t> work_;
+    std::vector<std::uint8_t> white_;
 };
 
 } // namespace tessera

@@ -5,7 +5,7 @@
 // may run at once over separate ports.
 
 #include "base/result.h"
-#include "port/byte_sink.h"
+#include "base/byte_sink.h"
 #include "port/reply_source.h"
 #include "printer/reply_reader.h"
 

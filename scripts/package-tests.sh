@@ -49,12 +49,15 @@ else
     missing=()
     for path in "${expect[@]}"; do grep -qx "$path" <<<"$contents" || missing+=("$path"); done
     check "deb holds ${missing[*]:-everything}" test ${#missing[@]} -eq 0
+    # nvlogo opens libcups at run time, where the package tools cannot see it.
+    check "deb depends on libcups2" bash -c "dpkg-deb -f '$deb' Depends | grep -q 'libcups2'"
 
     root=$SCRATCH/root
     dpkg -x "$deb" "$root"
     bin=$root/usr/bin
     check "unpacked nvlogo --version" bash -c "'$bin/nvlogo' --version | grep -qx 'nvlogo [0-9.]*'"
     check "unpacked nvlogo-printer --help" bash -c "'$bin/nvlogo-printer' --help | grep -q -- --listen"
+    check "unpacked nvlogo-printer --version" bash -c "'$bin/nvlogo-printer' --version | grep -qx 'nvlogo-printer [0-9.]*'"
     for page in "$root"/usr/share/man/man1/*.1.gz; do
         check "manual page $(basename "$page")" bash -c "zcat '$page' | grep -q '^\.SH COMMANDS\|^\.SH DESCRIPTION'"
         check "manual page $(basename "$page") names the version and its date" \
@@ -76,8 +79,10 @@ else
     check "completion of 'nvlogo save -H e' gives error-diffusion" \
         test "$(complete_words nvlogo save -H e)" = error-diffusion
     check "completion of 'nvlogo printers --a' gives --all" test "$(complete_words nvlogo printers --a)" = --all
-    check "completion of 'nvlogo-printer decode --' gives --out --help" \
-        test "$(complete_words nvlogo-printer decode --)" = "--out --help"
+    check "completion of 'nvlogo-printer decode --' gives --out --force --help" \
+        test "$(complete_words nvlogo-printer decode --)" = "--out --force --help"
+    check "completion of 'nvlogo-printer --re' gives --ready-file --refuse" \
+        test "$(complete_words nvlogo-printer --re)" = "--ready-file --refuse"
 
     # An upload from the unpacked tools to the unpacked virtual printer.
     examples=("$root"/usr/share/doc/tessera/examples/*.bmp)

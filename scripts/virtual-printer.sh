@@ -7,13 +7,14 @@ VP_ADDRESS=
 
 start_virtual_printer() {
     local program=$1 nv=$2 out=$3 log=$4
-    # It takes a free port and says which on its first line.
-    "$program" --listen 127.0.0.1:0 --nv "$nv" --out "$out" >"$log" 2>&1 &
+    local ready=$log.ready
+    # It takes a free port and writes it to the ready file, whole, once it listens.
+    rm -f "$ready"
+    "$program" --listen 127.0.0.1:0 --ready-file "$ready" --nv "$nv" --out "$out" >"$log" 2>&1 &
     VP_PID=$!
     VP_ADDRESS=
-    for _ in $(seq 100); do
-        VP_ADDRESS=$(sed -n 's/^listening on \(127\.0\.0\.1:[0-9]*\)$/\1/p' "$log" 2>/dev/null | head -1)
-        [ -n "$VP_ADDRESS" ] && return 0
+    for _ in $(seq 200); do
+        [ -e "$ready" ] && VP_ADDRESS=$(cat "$ready") && return 0
         kill -0 "$VP_PID" 2>/dev/null || break
         sleep 0.05
     done

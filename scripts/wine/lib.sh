@@ -112,15 +112,16 @@ start_printer() {
     printer_dir=$dir
     printer_port=
     mkdir -p "$dir/prints"
-    "$LINUX_PRINTER" --listen 127.0.0.1:0 --nv "$dir/nv.bit" --out "$dir/prints" "$@" \
+    rm -f "$dir/ready"
+    "$LINUX_PRINTER" --listen 127.0.0.1:0 --ready-file "$dir/ready" --nv "$dir/nv.bit" --out "$dir/prints" "$@" \
         </dev/null >"$dir/printer.log" 2>"$dir/printer.err" &
     pid=$!
     track "$pid"
     printer_pid=$pid
     for _ in $(seq 100); do
-        # Only a complete first line: a port read half-written would point at someone else.
-        if [ -f "$dir/printer.log" ] && [ "$(wc -l <"$dir/printer.log")" -ge 1 ]; then
-            printer_port=$(head -n 1 "$dir/printer.log" | sed -n 's/^listening on 127\.0\.0\.1:\([0-9][0-9]*\)$/\1/p')
+        # The ready file appears whole once the printer listens: HOST:PORT and a newline.
+        if [ -e "$dir/ready" ]; then
+            printer_port=$(sed -n 's/^127\.0\.0\.1:\([0-9][0-9]*\)$/\1/p' "$dir/ready")
             [ -n "$printer_port" ] && return 0
             break
         fi

@@ -169,17 +169,20 @@ TEST(NvlogoSerial, APrinterThatAnswersConfirmsOrRefusesToPrint) {
     const Bytes dle1 = {0x10, 0x04, 0x01}, dle2 = {0x10, 0x04, 0x02}, dle4 = {0x10, 0x04, 0x04},
                 gsr = {0x1D, 0x72, 0x01};
     const Bytes stream = saved({example("line-drawing.bmp")}, Threshold, 5);
-    PtyPrinter printer;
-    printer.answers = {{dle1, 0x12}, {gsr, 0x00}, {dle2, 0x12}, {dle4, 0x72}}; // online, the paper at its end
+    // Online, the paper at its end; one printer per command, as the next open clears what is still unread.
+    PtyPrinter printer, noPaper;
+    printer.answers = noPaper.answers = {{dle1, 0x12}, {gsr, 0x00}, {dle2, 0x12}, {dle4, 0x72}};
     printer.start();
+    noPaper.start();
     Outcome r = nvlogo({"upload", "--port", printer.path(), example("line-drawing.bmp")});
     EXPECT_EQ(r.out, printer.path() + ": uploaded 1 logo, " + std::to_string(stream.size()) + " bytes, confirmed\n");
-    r = nvlogo({"print", "--port", printer.path()});
-    EXPECT_EQ(r.err, "nvlogo: " + printer.path() + ": nothing printed: the paper is at its end\n");
+    r = nvlogo({"print", "--port", noPaper.path()});
+    EXPECT_EQ(r.err, "nvlogo: " + noPaper.path() + ": nothing printed: the paper is at its end\n");
     Bytes expected = dle1;
-    for (const Bytes& part : {stream, withFinish(gsr), dle1, dle2, dle4})
+    for (const Bytes& part : {stream, withFinish(gsr)})
         expected.insert(expected.end(), part.begin(), part.end());
     EXPECT_EQ(printer.stop(), expected);
+    EXPECT_EQ(noPaper.stop(), (Bytes{0x10, 0x04, 0x01, 0x10, 0x04, 0x02, 0x10, 0x04, 0x04}));
 }
 
 struct Fifo {

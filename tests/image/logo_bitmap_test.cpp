@@ -150,7 +150,7 @@ TEST(ErrorDiffusionFilter, KnownRowsAndTheFlatPlaneWrap) {
     EXPECT_GT(whiteCount(column), 0);
 
     // Shapes and levels where the wrap, the clamping and the negative truncation all matter.
-    for (auto [w, h] : {std::pair{2, 3}, {5, 4}, {8, 8}, {13, 7}})
+    for (auto [w, h] : {std::pair{1, 9}, {2, 3}, {3, 6}, {4, 5}, {5, 4}, {6, 3}, {8, 8}, {13, 7}})
         for (int level : {0, 3, 5, 8, 10}) {
             Bytes px;
             for (int i = 0; i < w * h; ++i)

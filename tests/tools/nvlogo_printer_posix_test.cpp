@@ -78,10 +78,10 @@ Finished run(const std::vector<std::string>& args) {
     return {status, {out.begin(), out.end()}, {err.begin(), err.end()}};
 }
 
-// The server as a child process, its log collected as it comes.
+// The server as a child process, its log collected as it comes. Its args must name a --ready-file last.
 class Server {
   public:
-    explicit Server(std::vector<std::string> args) {
+    explicit Server(std::vector<std::string> args) : ready_(args.back()) {
         int fds[2];
         EXPECT_EQ(::pipe2(fds, O_CLOEXEC), 0);
         posix_spawn_file_actions_t actions;
@@ -102,6 +102,8 @@ class Server {
         });
         EXPECT_TRUE(waitFor("listening on 127.0.0.1:"));
         port = std::atoi(log().c_str() + std::string("listening on 127.0.0.1:").size());
+        const Bytes ready = slurp(ready_);
+        EXPECT_EQ(std::string(ready.begin(), ready.end()), "127.0.0.1:" + std::to_string(port) + "\n");
     }
     ~Server() { EXPECT_EQ(stop(), 0); }
 
@@ -121,12 +123,14 @@ class Server {
         status_ = exitStatus(pid_);
         pid_ = -1;
         reader_.join();
+        EXPECT_FALSE(fs::exists(ready_)) << "the ready file outlived the server";
         return status_;
     }
 
     int port = 0;
 
   private:
+    std::string ready_;
     pid_t pid_ = -1;
     int status_ = -1;
     std::thread reader_;
@@ -169,8 +173,10 @@ struct Files {
     std::string nv = dir + "/nv.bit";
     std::string out = dir + "/out";
     std::vector<std::string> args(std::vector<std::string> more = {}) const {
-        std::vector<std::string> a = {"--listen", "127.0.0.1:0", "--nv", nv, "--out", out};
+        std::vector<std::string> a = {"--listen", "localhost:0", "--nv", nv, "--out", out};
         a.insert(a.end(), more.begin(), more.end());
+        static int servers = 0; // each its own ready file
+        a.insert(a.end(), {"--ready-file", dir + "/ready-" + std::to_string(++servers)});
         return a;
     }
 };
@@ -234,15 +240,24 @@ TEST(NvlogoPrinter, PrintsAndKeepsImagesAcrossARestart) {
 TEST(NvlogoPrinter, InjectsFaults) {
     const Files files;
     {
-        Server server(files.args({"--close-after", "6"}));
+        Server server(files.args({"--close-after", "6", "--quiet"}));
         const int fd = connectTo(server.port);
         // Exactly the bytes the server reads: with any left unread, even a plain close would send a reset.
         sendBytes(fd, {0x1B, 0x40, 0x1C, 0x71, 0x01, 0x01});
         EXPECT_EQ(readAll(fd).second, ECONNRESET);
         ::close(fd);
-        ASSERT_TRUE(server.waitFor("connection 1 reset (--close-after) after 6 bytes"));
-        EXPECT_NE(server.log().find("FS q error: the connection ended inside image 1 of 1"), std::string::npos);
-        EXPECT_FALSE(fs::exists(files.nv));
+        ASSERT_TRUE(server.waitFor("FS q error: the connection ended inside image 1 of 1"));
+        server.stop();
+        EXPECT_EQ(server.log().find("connection 1"), std::string::npos) << "quiet: errors only";
+        EXPECT_EQ(server.log().find("ESC @"), std::string::npos) << "quiet: errors only";
+        EXPECT_EQ(fs::file_size(files.nv), 0u);
+    }
+    {
+        Server server(files.args({"--idle-timeout", "1"}));
+        const int fd = connectTo(server.port);
+        EXPECT_EQ(readAll(fd), std::make_pair(Bytes{}, 0)); // closed, not reset
+        ::close(fd);
+        EXPECT_TRUE(server.waitFor("connection 1 closed, silent for 1 s, after 0 bytes"));
     }
     {
         Server server(files.args({"--refuse"}));
@@ -276,14 +291,24 @@ TEST(NvlogoPrinter, InjectsFaults) {
 
 TEST(NvlogoPrinter, CommandLineErrorsAndDecode) {
     const Files files;
-    for (const auto& args : {std::vector<std::string>{"--bogus"},
-                             {"--listen", "127.0.0.1:0"},
-                             files.args({"--paper-dots", "0"}),
-                             {"--listen", "10.0.0.1:9100", "--nv", "x", "--out", "y"}}) {
-        const Finished r = run(args);
-        EXPECT_EQ(r.status, 2) << args[0];
+    const struct {
+        std::vector<std::string> args;
+        int status;
+    } cases[] = {
+        {{"--bogus"}, 2},
+        {{"--listen", "127.0.0.1:0"}, 2},
+        {files.args({"--paper-dots", "0"}), 2},
+        {files.args({"--capacity", "-1"}), 2},
+        {{"--listen", "10.0.0.1:9100", "--nv", "x", "--out", "y"}, 2},
+        {{"--listen", "127.0.0.1:0", "--nv", files.dir + "/missing/nv.bit", "--out", files.out}, 1},
+        {{"--listen", "127.0.0.1:0", "--nv", files.nv, "--out", files.out, "--ready-file", files.dir + "/no/r"}, 1},
+    };
+    for (const auto& c : cases) {
+        const Finished r = run(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args.back();
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     }
+    EXPECT_EQ(run({"--version"}).out.rfind("nvlogo-printer ", 0), 0u);
     test::writeTempFile("server/nv.bit", {0x1B, 0x40, 0x1C, 0x71, 0x01, 0x01});
     const Finished bad = run(files.args());
     EXPECT_EQ(bad.status, 2);
@@ -293,11 +318,15 @@ TEST(NvlogoPrinter, CommandLineErrorsAndDecode) {
     for (int i = 0; i < 2; ++i)
         bit.insert(bit.end(), kImage.begin(), kImage.end());
     const std::string txt = test::writeTempFile("server/logos.txt", formatLogoFile(bit, HEX));
-    const Finished decoded = run({"decode", txt, "--out", files.dir + "/decoded"});
+    const std::string out = files.dir + "/decoded";
+    const Finished decoded = run({"decode", txt, "--out", out});
     EXPECT_EQ(decoded.status, 0) << decoded.err;
-    EXPECT_EQ(decoded.out, "image-001.png: 8 x 8 dots\nimage-002.png: 8 x 8 dots\n");
-    EXPECT_TRUE(fs::exists(files.dir + "/decoded/image-002.png"));
-    EXPECT_EQ(run({"decode", files.nv, "--out", files.dir + "/decoded"}).status, 2);
+    EXPECT_EQ(decoded.out,
+              "wrote " + out + "/image-001.png (8 x 8 dots)\nwrote " + out + "/image-002.png (8 x 8 dots)\n");
+    EXPECT_TRUE(fs::exists(out + "/image-002.png"));
+    EXPECT_EQ(run({"decode", files.nv, "--out", files.dir + "/other"}).status, 2);
+    EXPECT_EQ(run({"decode", txt, "--out", out}).status, 2) << "the images of two files would mix";
+    EXPECT_EQ(run({"decode", txt, "--out", out, "--force"}).status, 0);
 }
 
 // --- nvlogo against the virtual printer ----------------------------------------------------------------

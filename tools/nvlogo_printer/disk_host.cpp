@@ -13,7 +13,7 @@ namespace fs = std::filesystem;
 
 Status NvStore::load(std::size_t capacity) {
     std::error_code ec;
-    if (!fs::exists(path_, ec)) return {};
+    if (!fs::exists(path_, ec)) return define({});
     // Anything the printer could hold fits in the capacity plus the 5 bytes that start the definition.
     auto bytes = readWholeFile(path_, std::min(capacity, SIZE_MAX - 5) + 5);
     if (!bytes) return bytes.error();
@@ -25,9 +25,8 @@ Status NvStore::load(std::size_t capacity) {
     if (used > capacity)
         return badInput(path_ + ": the images take " + std::to_string(used) + " bytes, the capacity is " +
                         std::to_string(capacity));
-    std::lock_guard lock(mutex_);
-    images_ = std::move(*images);
-    return {};
+    // The same bytes again: a parsed file is formatted exactly as it was.
+    return define(std::move(*images));
 }
 
 Status NvStore::define(ImageList images) {
@@ -79,14 +78,14 @@ Result<std::string> PrintDirectory::write(const Bitmap& page) {
     return std::string(name);
 }
 
-void LineLog::line(const std::string& text) {
+void LineLog::always(const std::string& text) {
     std::lock_guard lock(mutex_);
     out_ << text << std::endl;
 }
 
 void DiskHost::cutPage(const Bitmap& page) {
     auto name = prints_.write(page);
-    if (!name) return log("print error: " + name.error().message);
+    if (!name) return error("print error: " + name.error().message);
     log("wrote " + *name + " (" + std::to_string(page.width) + " x " + std::to_string(page.height) + " dots)");
 }
 

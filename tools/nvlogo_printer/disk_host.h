@@ -17,8 +17,9 @@ class NvStore {
   public:
     explicit NvStore(std::string path) : path_(std::move(path)) {}
 
-    // Reads the file; a missing file holds no images. A malformed file, or images over the capacity, is
-    // BadInput.
+    // Reads the file, a missing one holding no images, and writes it back (a missing one as an empty file),
+    // so that a file the printer could not keep is found before a host uploads to it. A malformed file, or
+    // images over the capacity, is BadInput; a file that cannot be written is an Io error.
     Status load(std::size_t capacity);
     // Writes the file before the images change, so a failed write changes nothing.
     Status define(ImageList images);
@@ -47,15 +48,20 @@ class PrintDirectory {
     std::atomic<int> next_{1};
 };
 
-// Whole lines, each flushed at once so that a reader of a pipe sees every command as it happens.
+// Whole lines, each flushed at once so that a reader of a pipe sees every command as it happens. A quiet log
+// drops the lines written with line() and keeps those written with always().
 class LineLog {
   public:
-    explicit LineLog(std::ostream& out) : out_(out) {}
-    void line(const std::string& text);
+    explicit LineLog(std::ostream& out, bool quiet = false) : out_(out), quiet_(quiet) {}
+    void line(const std::string& text) {
+        if (!quiet_) always(text);
+    }
+    void always(const std::string& text);
 
   private:
     std::mutex mutex_;
     std::ostream& out_;
+    const bool quiet_;
 };
 
 class DiskHost : public PrinterHost {
@@ -67,6 +73,7 @@ class DiskHost : public PrinterHost {
     std::shared_ptr<const NvImage> image(int number) override { return store_.image(number); }
     void cutPage(const Bitmap& page) override;
     void log(const std::string& line) override { log_.line(line); }
+    void error(const std::string& line) override { log_.always(line); }
 
   private:
     NvStore& store_;

@@ -13,21 +13,24 @@ Bitmap renderPage(std::span<const Print> prints, int paperDots) {
     Bitmap page;
     page.width = paperDots;
     for (const Print& p : prints) {
-        page.width = std::max(page.width, p.width());
+        if (paperDots == 0) page.width = std::max(page.width, p.width());
         page.height += p.height();
     }
     page.grey.assign(static_cast<std::size_t>(page.width) * page.height, 255);
     int top = 0;
     for (const Print& p : prints) {
         const NvImage& image = *p.image;
-        for (int column = 0; column < image.widthDots(); ++column)
+        const int columns = std::min(image.widthDots(), (page.width + p.scaleX - 1) / p.scaleX);
+        for (int column = 0; column < columns; ++column) {
+            const int width = std::min(p.scaleX, page.width - column * p.scaleX); // the last may be cut
             for (int row = 0; row < image.heightDots(); ++row) {
                 if (!image.dot(column, row)) continue;
                 for (int dy = 0; dy < p.scaleY; ++dy) {
                     auto* line = &page.grey[static_cast<std::size_t>(top + row * p.scaleY + dy) * page.width];
-                    std::fill_n(line + column * p.scaleX, p.scaleX, std::uint8_t{0});
+                    std::fill_n(line + column * p.scaleX, width, std::uint8_t{0});
                 }
             }
+        }
         top += p.height();
     }
     return page;

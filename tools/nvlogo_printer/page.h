@@ -31,7 +31,8 @@ struct Bitmap {
     bool dot(int x, int y) const { return grey[static_cast<std::size_t>(y) * width + x] == 0; }
 };
 
-// The prints stacked top to bottom and left-aligned on paper paperDots wide, or as wide as the widest print.
+// The prints stacked top to bottom and left-aligned on paper paperDots wide; what lies beyond the paper's
+// right edge is not printed. With paperDots 0 the page is as wide as the widest print (nothing is cut off).
 Bitmap renderPage(std::span<const Print> prints, int paperDots);
 
 // The PNG file of the bitmap (8-bit grey).

@@ -1,10 +1,14 @@
 #include "tools/nvlogo_printer/server.h"
 
+#include "base/file_io.h"
 #include "tools/nvlogo_printer/disk_host.h"
 #include "tools/nvlogo_printer/server_socket.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
+#include <filesystem>
 #include <list>
 #include <ostream>
 #include <thread>
@@ -14,6 +18,7 @@ namespace tessera::vp {
 namespace {
 
 constexpr auto kStallLimit = std::chrono::seconds(60);
+constexpr int kLogPauseMs = 100;
 
 struct ListenAddress {
     std::uint32_t host = 0; // host byte order
@@ -25,7 +30,8 @@ std::string dotted(std::uint32_t host) {
            std::to_string((host >> 8) & 255) + "." + std::to_string(host & 255);
 }
 
-// Dotted-quad IPv4 only: four decimal parts of at most three digits, each at most 255.
+// Dotted-quad IPv4 only: four decimal parts of at most three digits, each at most 255, without the leading
+// zeros that some resolvers read as octal (nvlogo refuses them too).
 bool parseDotted(const std::string& text, std::uint32_t& host) {
     host = 0;
     std::size_t pos = 0;
@@ -36,26 +42,69 @@ bool parseDotted(const std::string& text, std::uint32_t& host) {
         }
         std::size_t digits = 0;
         unsigned value = 0;
+        const bool leadingZero = pos + 1 < text.size() && text[pos] == '0' && std::isdigit(text[pos + 1] & 0xFF);
         while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && digits < 4) {
             value = value * 10 + static_cast<unsigned>(text[pos++] - '0');
             ++digits;
         }
-        if (digits == 0 || digits > 3 || value > 255) return false;
+        if (digits == 0 || digits > 3 || value > 255 || leadingZero) return false;
         host = host << 8 | value;
     }
     return pos == text.size();
 }
 
+// Labels of letters, digits and hyphens, 1..63 characters each, not beginning or ending with a hyphen.
+bool validHostName(const std::string& host) {
+    if (host.empty() || host.size() > 253) return false;
+    std::size_t label = 0;
+    for (std::size_t i = 0; i <= host.size(); ++i) {
+        if (i == host.size() || host[i] == '.') {
+            if (label == 0 || label > 63 || host[i - 1] == '-' || host[i - label] == '-') return false;
+            label = 0;
+        } else if (std::isalnum(host[i] & 0xFF) || host[i] == '-') {
+            ++label;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool equalsAnyCase(const std::string& a, const char* b) {
+    std::size_t i = 0;
+    for (; i < a.size() && b[i]; ++i)
+        if (std::tolower(a[i] & 0xFF) != b[i]) return false;
+    return i == a.size() && !b[i];
+}
+
+// [tcp:]HOST:PORT, read as nvlogo reads a printer's address: text of digits and dots must be an IPv4 address,
+// anything else is a host name and is looked up, except localhost, which is loopback without a lookup. Only
+// loopback addresses are served.
 Result<ListenAddress> parseListen(const std::string& text) {
-    const auto colon = text.rfind(':');
-    const std::string host = text.substr(0, colon == std::string::npos ? 0 : colon);
-    const std::string port = colon == std::string::npos ? "" : text.substr(colon + 1);
+    const std::string rest = text.size() >= 4 && equalsAnyCase(text.substr(0, 4), "tcp:") ? text.substr(4) : text;
+    const auto colon = rest.rfind(':');
+    const std::string host = rest.substr(0, colon == std::string::npos ? 0 : colon);
+    const std::string port = colon == std::string::npos ? "" : rest.substr(colon + 1);
+    auto bad = [&](const std::string& why) { return badInput("--listen " + text + ": " + why); };
+    if (host.empty() || port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(port) > 65535)
+        return bad("expected HOST:PORT, such as 127.0.0.1:9100 or localhost:0");
     ListenAddress addr;
-    if (host.empty() || !parseDotted(host, addr.host) || port.empty() || port.size() > 5 ||
-        port.find_first_not_of("0123456789") != std::string::npos || std::stoi(port) > 65535)
-        return badInput("--listen " + text + ": expected an IPv4 HOST:PORT");
-    if ((addr.host >> 24) != 127) return badInput("--listen " + text + ": only loopback (127.0.0.0/8)");
     addr.port = static_cast<std::uint16_t>(std::stoi(port));
+    if (host.find_first_not_of("0123456789.") == std::string::npos) {
+        if (!parseDotted(host, addr.host)) return bad("not an IPv4 address (four numbers 0..255)");
+    } else if (!validHostName(host)) {
+        return bad("not a host name or IPv4 address");
+    } else if (equalsAnyCase(host, "localhost")) {
+        addr.host = 0x7F000001;
+    } else {
+        auto found = net::lookUpIPv4(host);
+        if (!found) return ioError("--listen " + text + ": " + found.error().message);
+        const auto loopback = std::find_if(found->begin(), found->end(), [](auto a) { return (a >> 24) == 127; });
+        if (loopback == found->end()) return bad(host + " is not a loopback address; only 127.0.0.0/8 is served");
+        addr.host = *loopback;
+    }
+    if ((addr.host >> 24) != 127) return bad("only loopback (127.0.0.0/8)");
     return addr;
 }
 
@@ -90,7 +139,8 @@ void serveConnection(const Shared& shared, net::Socket fd, const std::string& na
     std::vector<std::uint8_t> buffer(65536);
     std::uint64_t received = 0;
     std::string end = "closed by the peer";
-    bool reset = false;
+    bool reset = false, failed = false;
+    const auto idleLimit = std::chrono::seconds(o.idleTimeout);
     std::optional<std::size_t> drainLeft; // set by the stop: the bytes already queued, the last to be read
     auto silentSince = std::chrono::steady_clock::now();
     for (;;) {
@@ -100,6 +150,7 @@ void serveConnection(const Shared& shared, net::Socket fd, const std::string& na
             break;
         }
         if (o.stallAfter && received >= *o.stallAfter) {
+            printer.flushLog();
             shared.host.log(name + " stalled (--stall-after)");
             stall(fd, shared.stop);
             end = "closed after the stall";
@@ -111,21 +162,32 @@ void serveConnection(const Shared& shared, net::Socket fd, const std::string& na
             if (limit) want = static_cast<std::size_t>(std::min<std::uint64_t>(want, *limit - received));
         if (!drainLeft) {
             bool dataReady = false, stopped = false;
-            // A key-list block waits for the host's ACK, NAK or CAN, but not for ever.
+            // A key-list block waits for the host's ACK, NAK or CAN, but not for ever; nor does a silent host.
             const auto waited = std::chrono::steady_clock::now() - silentSince;
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(VirtualPrinter::kHandshakeWait - waited);
-            const int w = net::waitReadable(
-                fd, shared.stop, printer.awaitingHost() ? static_cast<int>(std::max<long long>(left.count(), 0)) : -1,
-                dataReady, stopped);
+            std::optional<std::chrono::steady_clock::duration> limit;
+            if (printer.awaitingHost()) limit = VirtualPrinter::kHandshakeWait;
+            if (o.idleTimeout > 0 && (!limit || idleLimit < *limit)) limit = idleLimit;
+            int timeoutMs = -1;
+            if (limit) // one more millisecond, so that the wait never ends just short of the limit
+                timeoutMs = static_cast<int>(std::max<long long>(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(*limit - waited).count() + 1, 0));
+            // A run of events held back of the log is written once the host pauses; a host that sends in
+            // small pieces does not split it.
+            if (printer.holdsLog()) timeoutMs = timeoutMs < 0 ? kLogPauseMs : std::min(timeoutMs, kLogPauseMs);
+            const int w = net::waitReadable(fd, shared.stop, timeoutMs, dataReady, stopped);
             if (w < 0) {
                 end = "failed: " + net::lastError("poll");
+                failed = true;
                 break;
             }
             if (w == 0) {
-                if (printer.awaitingHost() &&
-                    std::chrono::steady_clock::now() - silentSince >= VirtualPrinter::kHandshakeWait)
-                    printer.hostSilent();
+                printer.flushLog();
+                const auto silent = std::chrono::steady_clock::now() - silentSince;
+                if (printer.awaitingHost() && silent >= VirtualPrinter::kHandshakeWait) printer.hostSilent();
+                if (o.idleTimeout > 0 && silent >= idleLimit) {
+                    end = "closed, silent for " + std::to_string(o.idleTimeout) + " s,";
+                    break;
+                }
                 continue;
             }
             if (stopped) {
@@ -141,7 +203,10 @@ void serveConnection(const Shared& shared, net::Socket fd, const std::string& na
         const long n = net::receive(fd, std::span(buffer).first(want), drainLeft.has_value());
         if (n == -2 && !drainLeft) continue;
         if (n <= 0) {
-            if (n == -1 && !drainLeft) end = "failed: " + net::lastError("recv");
+            if (n == -1 && !drainLeft) {
+                end = "failed: " + net::lastError("recv");
+                failed = true;
+            }
             break;
         }
         received += static_cast<std::uint64_t>(n);
@@ -150,12 +215,14 @@ void serveConnection(const Shared& shared, net::Socket fd, const std::string& na
         const auto reply = printer.feed(std::span(buffer).first(static_cast<std::size_t>(n)));
         if (!net::sendAll(fd, reply)) {
             end = "failed: " + net::lastError("send");
+            failed = true;
             break;
         }
     }
     printer.finish();
     net::closeSocket(fd, reset);
-    shared.host.log(name + " " + end + " after " + std::to_string(received) + " bytes");
+    const std::string line = name + " " + end + " after " + std::to_string(received) + " bytes";
+    failed ? shared.host.error(line) : shared.host.log(line);
 }
 
 struct Worker {
@@ -170,14 +237,15 @@ int runServer(const ServerOptions& o, std::ostream& out, std::ostream& err) {
         err << "nvlogo-printer: " << e.message << std::endl;
         return e.kind == ErrorKind::BadInput ? 2 : 1;
     };
+    // First, as looking up a name needs the sockets layer.
+    if (Status s = net::startup(); !s) return fail(s.error());
     auto addr = parseListen(o.listen);
     if (!addr) return fail(addr.error());
     NvStore store(o.nvFile);
-    if (Status s = store.load(o.printer.capacity); !s) return fail(s.error());
+    if (Status s = store.load(o.printer.capacity); !s) return fail(withContext("--nv", s.error()));
     PrintDirectory prints(o.outDir);
     if (Status s = prints.open(); !s) return fail(s.error());
 
-    if (Status s = net::startup(); !s) return fail(s.error());
     // The signals are set up before any thread starts, so that every thread leaves them to the channel.
     net::StopChannel signals, stop;
     if (Status s = signals.open(true); !s) return fail(s.error());
@@ -187,12 +255,21 @@ int runServer(const ServerOptions& o, std::ostream& out, std::ostream& err) {
     const net::Socket listener = *listening;
     SocketCloser closeListener(listener);
 
-    LineLog log(out);
+    LineLog log(out, o.quiet);
     DiskHost host(store, prints, log);
     PrinterConfig printer = o.printer;
     printer.serialNumber = "VP" + std::to_string(addr->port);
     const Shared shared{o, printer, host, stop.readable()};
-    log.line("listening on " + dotted(addr->host) + ":" + std::to_string(addr->port));
+    const std::string address = dotted(addr->host) + ":" + std::to_string(addr->port);
+    // Written whole or not at all, so that whoever waits for it never reads half an address.
+    if (!o.readyFile.empty()) {
+        const std::string text = address + "\n";
+        if (Status s = writeFileAtomically(o.readyFile,
+                                           std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+            !s)
+            return fail(withContext("--ready-file", s.error()));
+    }
+    log.always("listening on " + address);
     std::list<Worker> workers;
     int connections = 0;
     for (;;) {
@@ -226,6 +303,10 @@ int runServer(const ServerOptions& o, std::ostream& out, std::ostream& err) {
     stop.notify();
     for (Worker& w : workers)
         w.thread.join();
+    if (!o.readyFile.empty()) {
+        std::error_code ignored; // a file that is gone already is no failure
+        std::filesystem::remove(o.readyFile, ignored);
+    }
     log.line("stopped");
     return 0;
 }

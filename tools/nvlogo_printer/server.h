@@ -12,9 +12,12 @@
 namespace tessera::vp {
 
 struct ServerOptions {
-    std::string listen; // HOST:PORT, HOST in 127.0.0.0/8
+    std::string listen; // [tcp:]HOST:PORT, HOST an address in 127.0.0.0/8 or a name for one
     std::string nvFile;
     std::string outDir;
+    std::string readyFile; // written with HOST:PORT once it listens, removed at the stop; empty: none
+    bool quiet = false;    // log errors and the listening line only
+    int idleTimeout = 300; // seconds a connection may stay silent; 0: for ever
     PrinterConfig printer;
     // Fault injection, per connection.
     std::optional<std::uint64_t> closeAfter; // reset after receiving this many bytes
@@ -23,8 +26,8 @@ struct ServerOptions {
 };
 
 // Serves until a stop signal. The log goes to out, start-up errors (one line) to err. Returns the exit
-// status: 0 after a stop, 2 for bad options or a malformed NV file, 1 when the socket or the directories
-// cannot be set up.
+// status: 0 after a stop, 2 for bad options or a malformed NV file, 1 when the socket, the directories, the
+// NV file or the ready file cannot be set up or written.
 int runServer(const ServerOptions& options, std::ostream& out, std::ostream& err);
 
 } // namespace tessera::vp

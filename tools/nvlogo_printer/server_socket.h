@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace tessera::vp::net {
 
@@ -17,6 +18,10 @@ inline constexpr Socket kNone = -1;
 
 // Starts the sockets layer (a no-op where there is none to start).
 Status startup();
+
+// The IPv4 addresses (host byte order) of a host name, as the system's resolver gives them; an Io error
+// naming the host when it has none.
+Result<std::vector<std::uint32_t>> lookUpIPv4(const std::string& name);
 
 // A TCP listener on an IPv4 address (host byte order); port 0 takes a free one, written back.
 Result<Socket> listenOn(std::uint32_t address, std::uint16_t& port);

@@ -1,6 +1,7 @@
 #include "tools/nvlogo_printer/server_socket.h"
 
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -25,6 +26,20 @@ Status startup() {
 }
 
 std::string lastError(const char* call) { return std::string(call) + ": " + std::strerror(errno); }
+
+Result<std::vector<std::uint32_t>> lookUpIPv4(const std::string& name) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
+    if (rc != 0 || !found) return ioError("cannot resolve " + name + ": " + ::gai_strerror(rc));
+    std::vector<std::uint32_t> addresses;
+    for (const addrinfo* a = found; a; a = a->ai_next)
+        addresses.push_back(ntohl(reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr.s_addr));
+    ::freeaddrinfo(found);
+    return addresses;
+}
 
 Result<Socket> listenOn(std::uint32_t address, std::uint16_t& port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -40,6 +40,20 @@ std::string lastError(const char* call) {
     return std::string(call) + ": " + (message.empty() ? "error " + std::to_string(code) : message);
 }
 
+Result<std::vector<std::uint32_t>> lookUpIPv4(const std::string& name) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0 || !found)
+        return ioError("cannot resolve " + name + ": " + lastError("getaddrinfo"));
+    std::vector<std::uint32_t> addresses;
+    for (const addrinfo* a = found; a; a = a->ai_next)
+        addresses.push_back(ntohl(reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr.s_addr));
+    ::freeaddrinfo(found);
+    return addresses;
+}
+
 Result<Socket> listenOn(std::uint32_t address, std::uint16_t& port) {
     const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET) return ioError(lastError("socket"));

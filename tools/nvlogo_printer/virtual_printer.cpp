@@ -77,14 +77,15 @@ void VirtualPrinter::finish() {
         rejectDefinition("the connection ended inside image " + std::to_string(definition_->done + 1) + " of " +
                          std::to_string(definition_->count));
     else if (state_ != State::Command)
-        host_.log(std::string("connection ended inside ") + commandName(state_));
+        logLine(std::string("connection ended inside ") + commandName(state_));
     state_ = State::Command;
     cutPage();
+    flushLog();
 }
 
 void VirtualPrinter::hostSilent() {
     if (state_ != State::Handshake) return;
-    host_.log("key list: no ACK, NAK or CAN within 5 s, abandoned");
+    logLine("key list: no ACK, NAK or CAN within 5 s, abandoned");
     state_ = State::Command;
 }
 
@@ -101,7 +102,7 @@ void VirtualPrinter::step(std::uint8_t b) {
         else if (b == DLE)
             state_ = State::Dle;
         else if (b != 0x00)
-            host_.log("ignored byte " + hex(b));
+            note(Event::IgnoredByte, hex(b));
         return;
     case State::Dle:
         if (b == 0x04)
@@ -119,7 +120,8 @@ void VirtualPrinter::step(std::uint8_t b) {
         return startGraphics(b, 2);
     case State::GsEight:
         if (b == 'L') return startGraphics(b, 4);
-        host_.log("ignored bytes 1D 38");
+        note(Event::IgnoredByte, "1D");
+        note(Event::IgnoredByte, "38");
         return step(b);
     case State::GraphicsLength:
         args_[argCount_++] = b;
@@ -140,7 +142,7 @@ void VirtualPrinter::step(std::uint8_t b) {
     case State::Esc:
         if (b != '@') return unknown(ESC, b);
         automaticStatus_ = false;
-        host_.log("ESC @ initialise");
+        logLine("ESC @ initialise");
         return;
     case State::Fs:
         argCount_ = 0;
@@ -190,7 +192,7 @@ void VirtualPrinter::step(std::uint8_t b) {
         else if (b == 65 || b == 66)
             state_ = State::CutFeed;
         else
-            host_.log("GS V " + hex(b) + " is not a cut mode, ignored");
+            logLine("GS V " + hex(b) + " is not a cut mode, ignored");
         return;
     case State::CutFeed:
         return cut(b);
@@ -204,13 +206,13 @@ void VirtualPrinter::step(std::uint8_t b) {
 // A prefix followed by a byte that starts no command: the prefix is dropped and the byte read afresh, so
 // that a stray prefix cannot swallow the command after it.
 void VirtualPrinter::unknown(std::uint8_t prefix, std::uint8_t b) {
-    host_.log("ignored byte " + hex(prefix));
+    note(Event::IgnoredByte, hex(prefix));
     step(b);
 }
 
 void VirtualPrinter::startDefinition(int count) {
     if (count == 0) {
-        host_.log("FS q error: 0 images, definition rejected, NV images unchanged");
+        logError("FS q error: 0 images, definition rejected, NV images unchanged");
         return setError("FS q rejected");
     }
     definition_.emplace();
@@ -259,76 +261,72 @@ std::size_t VirtualPrinter::takeData(std::span<const std::uint8_t> bytes) {
 void VirtualPrinter::endDefinition() {
     PendingDefinition& d = *definition_;
     if (d.unsupported) {
-        host_.log("FS q is not supported by this model (graphics): " + images(d.count) + " skipped");
+        logError("FS q is not supported by this model (graphics): " + images(d.count) + " skipped");
         definition_.reset();
         return setError("FS q not stored");
     }
     if (d.overCapacity)
-        return rejectDefinition(images(d.count) + " need " + std::to_string(d.nvBytes) + " bytes, the capacity is " +
-                                std::to_string(config_.capacity));
+        return rejectDefinition(images(d.count) + (d.count == 1 ? " needs " : " need ") + std::to_string(d.nvBytes) +
+                                " bytes, the capacity is " + std::to_string(config_.capacity));
     const int count = d.count;
     Status s = host_.defineImages(std::move(d.images));
     definition_.reset();
     if (!s) {
-        host_.log("FS q error: " + s.error().message + ", NV images unchanged");
+        logError("FS q error: " + s.error().message + ", NV images unchanged");
         setError("FS q not stored");
     } else {
-        host_.log("FS q define " + images(count) + " (a real printer uses them after a reset)");
+        logLine("FS q define " + images(count) + " (a real printer uses them after a reset)");
     }
 }
 
 void VirtualPrinter::rejectDefinition(const std::string& why) {
     definition_.reset();
     state_ = State::Command;
-    host_.log("FS q error: " + why + ", definition rejected, NV images unchanged");
+    logError("FS q error: " + why + ", definition rejected, NV images unchanged");
     setError("FS q rejected");
 }
 
 void VirtualPrinter::erase() {
-    if (Status s = host_.eraseImages(); !s)
-        host_.log("FS e error: " + s.error().message + ", NV images unchanged");
-    else
-        host_.log("FS e erase all NV images");
+    if (Status s = host_.eraseImages(); !s) {
+        logError("FS e error: " + s.error().message + ", NV images unchanged");
+        setError("FS e not stored");
+    } else {
+        logLine("FS e erase all NV images");
+    }
 }
 
 void VirtualPrinter::printImage(int number, std::uint8_t scaling) {
     static constexpr const char* kScalings[] = {"normal", "double width", "double height", "quadruple"};
     const std::string what = "image " + std::to_string(number);
-    if (scaling > 3 && (scaling < 0x30 || scaling > 0x33)) {
-        host_.log("FS p " + what + " scaling " + hex(scaling) + " is not a scaling, nothing printed");
-        return;
-    }
-    if (config_.paper == PaperState::End || config_.coverOpen) {
-        host_.log("FS p " + what + ": " + (config_.coverOpen ? "the cover is open" : "no paper") + ", nothing printed");
-        return;
-    }
+    if (scaling > 3 && (scaling < 0x30 || scaling > 0x33))
+        return logLine("FS p " + what + " scaling " + hex(scaling) + " is not a scaling, nothing printed");
+    if (config_.coverOpen) return note(Event::CoverOpen, std::to_string(number));
+    if (config_.paper == PaperState::End) return note(Event::NoPaper, std::to_string(number));
     const int k = scaling & 0x03;
     Print print{host_.image(number), k & 1 ? 2 : 1, k & 2 ? 2 : 1};
-    if (!print.image) {
-        host_.log("FS p " + what + " is not stored, nothing printed");
-        return;
-    }
-    host_.log("FS p print " + what + " scaling " + std::to_string(k) + " (" + kScalings[k] + ")");
-    const auto width = [&] {
-        return std::max({pageWidth_, std::size_t(config_.paperDots), std::size_t(print.width())});
-    };
-    if (!page_.empty() && width() * (pageHeight_ + print.height()) > config_.maxPagePixels) {
-        host_.log("page full: cut");
+    if (!print.image) return note(Event::NotStored, std::to_string(number));
+    std::string line = "FS p print " + what + " scaling " + std::to_string(k) + " (" + kScalings[k] + ")";
+    if (print.width() > config_.paperDots)
+        line += ": " + std::to_string(print.width()) + " dots wide, clipped to the paper's " +
+                std::to_string(config_.paperDots);
+    logLine(std::move(line));
+    if (!page_.empty() &&
+        std::size_t(config_.paperDots) * (pageHeight_ + std::size_t(print.height())) > config_.maxPagePixels) {
+        logLine("page full: cut");
         cutPage();
     }
-    pageWidth_ = width();
     pageHeight_ += print.height();
     page_.push_back(std::move(print));
 }
 
 void VirtualPrinter::cut(std::optional<int> feed) {
-    host_.log(feed ? "GS V feed " + std::to_string(*feed) + " and cut" : "GS V cut");
+    logLine(feed ? "GS V feed " + std::to_string(*feed) + " and cut" : "GS V cut");
     cutPage();
 }
 
 void VirtualPrinter::setAutomaticStatus(std::uint8_t n) {
     automaticStatus_ = n != 0;
-    host_.log("GS a " + std::to_string(n) + " automatic status " + (automaticStatus_ ? "on" : "off"));
+    logLine("GS a " + std::to_string(n) + " automatic status " + (automaticStatus_ ? "on" : "off"));
     // Paper and cover are fixed for the run, so after this block only an error changes the status.
     if (automaticStatus_ && config_.model != PrinterModel::Mute) {
         const auto block = automaticStatus();
@@ -353,7 +351,7 @@ std::array<std::uint8_t, 4> VirtualPrinter::automaticStatus() const {
 void VirtualPrinter::setError(const std::string& why) {
     if (error_) return;
     error_ = true;
-    host_.log("auto-recoverable error (" + why + "): offline, GS r unanswered until the connection ends");
+    logError("auto-recoverable error (" + why + "): offline, GS r unanswered until the connection ends");
     if (automaticStatus_ && config_.model != PrinterModel::Mute) {
         const auto block = automaticStatus();
         replies_.insert(replies_.end(), block.begin(), block.end());
@@ -363,7 +361,7 @@ void VirtualPrinter::setError(const std::string& why) {
 // A printer that answers nothing (mute) logs what it was asked, so a test can see the question arrived.
 bool VirtualPrinter::answers(const std::string& what) {
     if (config_.model != PrinterModel::Mute) return true;
-    host_.log(what + " not answered (mute)");
+    logLine(what + " not answered (mute)");
     return false;
 }
 
@@ -380,7 +378,7 @@ void VirtualPrinter::replyBlock(std::uint8_t header, std::optional<std::uint8_t>
 
 void VirtualPrinter::realTimeStatus(std::uint8_t n) {
     const std::string what = "DLE EOT " + std::to_string(n);
-    if (n < 1 || n > 4) return host_.log(what + " is not a status request, ignored");
+    if (n < 1 || n > 4) return logLine(what + " is not a status request, ignored");
     if (!answers(what)) return;
     std::uint8_t b = 0x12;
     if (n == 1 && offline()) b |= 0x08;
@@ -388,20 +386,20 @@ void VirtualPrinter::realTimeStatus(std::uint8_t n) {
         b |= (config_.coverOpen ? 0x04 : 0) | (config_.paper == PaperState::End ? 0x20 : 0) | (error_ ? 0x40 : 0);
     if (n == 3 && error_) b |= 0x40;
     if (n == 4) b = config_.paper == PaperState::End ? 0x7E : config_.paper == PaperState::NearEnd ? 0x1E : 0x12;
-    host_.log(what + " answered " + hex(b));
+    logLine(what + " answered " + hex(b));
     reply({b});
 }
 
 void VirtualPrinter::statusRequest(std::uint8_t n) {
     const std::string what = "GS r " + std::to_string(n);
-    if (n != 1 && n != 2 && n != 49 && n != 50) return host_.log(what + " is not a status request, ignored");
+    if (n != 1 && n != 2 && n != 49 && n != 50) return logLine(what + " is not a status request, ignored");
     if (!answers(what)) return;
     // The confirmation of a transfer: an error must not look like a processed stream.
-    if (error_) return host_.log(what + " not answered: auto-recoverable error");
+    if (error_) return logLine(what + " not answered: auto-recoverable error");
     std::uint8_t b = 0x00; // the drawer (n 2) is always closed
     if (n == 1 || n == 49)
         b = config_.paper == PaperState::End ? 0x0F : config_.paper == PaperState::NearEnd ? 0x03 : 0;
-    host_.log(what + " answered " + hex(b));
+    logLine(what + " answered " + hex(b));
     reply({b});
 }
 
@@ -412,15 +410,15 @@ void VirtualPrinter::idRequest(std::uint8_t n) {
     if (n >= 65 && n <= 68) {
         text = n == 65 ? config_.firmware : n == 66 ? kMaker : n == 67 ? kModelName : config_.serialNumber;
     } else if (!((n >= 1 && n <= 3) || (n >= 49 && n <= 51))) {
-        return host_.log(what + " is not supported, ignored");
+        return logLine(what + " is not supported, ignored");
     }
     if (!answers(what)) return;
     if (n >= 65) {
-        host_.log(what + " answered \"" + text + "\"");
+        logLine(what + " answered \"" + text + "\"");
         return replyBlock(0x5F, std::nullopt, text);
     }
     const std::uint8_t b = kIds[(n - 1) % 48];
-    host_.log(what + " answered " + hex(b));
+    logLine(what + " answered " + hex(b));
     reply({b});
 }
 
@@ -461,15 +459,15 @@ void VirtualPrinter::graphicsCommand() {
     const bool capacity = queryFamily && bodyLength_ == 2 && (params_[1] == 0x30 || params_[1] == 0x33);
     const bool keys = queryFamily && bodyLength_ == 4 && params_[1] == 0x40 && params_[2] == 'K' && params_[3] == 'C';
     if (graphicsFunction_ == 'L' && config_.model == PrinterModel::BitImage)
-        return host_.log(name + skipped + ": this model has no NV graphics");
-    if (!capacity && !keys) return host_.log(name + skipped + ": not supported");
+        return logLine(name + skipped + ": this model has no NV graphics");
+    if (!capacity && !keys) return logLine(name + skipped + ": not supported");
     const std::string what =
         capacity ? (params_[1] == 0x30 ? "NV graphics capacity" : "NV graphics free capacity") : "NV graphics key list";
     if (!answers(what)) return;
     if (capacity) {
         // Nothing can be stored in NV graphics yet, so all of it is free.
         const std::string digits = std::to_string(config_.graphicsCapacity);
-        host_.log(what + " answered " + digits);
+        logLine(what + " answered " + digits);
         return replyBlock(0x37, params_[1] == 0x30 ? 0x30 : 0x31, digits);
     }
     keys_ = host_.graphicsKeys();
@@ -483,8 +481,8 @@ void VirtualPrinter::sendKeyBlock() {
     std::string data(1, last < keys_.size() ? '\x41' : '\x40');
     for (std::size_t k = first; k < last; ++k)
         data += keys_[k].substr(0, 2);
-    host_.log("NV graphics key list: block " + std::to_string(keyBlock_ + 1) + ", " + std::to_string(last - first) +
-              (last - first == 1 ? " key" : " keys"));
+    logLine("NV graphics key list: block " + std::to_string(keyBlock_ + 1) + ", " + std::to_string(last - first) +
+            (last - first == 1 ? " key" : " keys"));
     replyBlock(0x37, 0x72, data);
     state_ = State::Handshake;
 }
@@ -496,17 +494,68 @@ void VirtualPrinter::handshake(std::uint8_t b) {
         return sendKeyBlock();
     }
     if (b == kNak) return sendKeyBlock();
-    if (b == kAck || b == kCan) return host_.log(b == kAck ? "key list: done" : "key list: cancelled by the host");
+    if (b == kAck || b == kCan) return logLine(b == kAck ? "key list: done" : "key list: cancelled by the host");
     // Anything else is the host moving on: the key list ends and the byte is a command.
-    host_.log("key list: abandoned, the host sent " + hex(b));
+    logLine("key list: abandoned, the host sent " + hex(b));
     step(b);
 }
 
 void VirtualPrinter::cutPage() {
     if (page_.empty()) return;
+    flushLog(); // the host logs the printout after the commands that made it
     host_.cutPage(renderPage(page_, config_.paperDots));
     page_.clear();
-    pageWidth_ = pageHeight_ = 0;
+    pageHeight_ = 0;
+}
+
+void VirtualPrinter::note(Event event, std::string detail) {
+    if (run_.count > 0 && (run_.event != event || (event == Event::Line && run_.line != detail))) flushLog();
+    run_.event = event;
+    ++run_.count;
+    if (event == Event::Line)
+        run_.line = std::move(detail);
+    else if (run_.first.size() < kRunDetails)
+        run_.first.push_back(std::move(detail));
+    else
+        run_.last = std::move(detail);
+}
+
+void VirtualPrinter::logError(const std::string& line) {
+    flushLog();
+    host_.error(line);
+}
+
+void VirtualPrinter::flushLog() {
+    if (run_.count == 0) return;
+    host_.log(runLine());
+    run_ = Run{};
+}
+
+std::string VirtualPrinter::runLine() const {
+    const Run& r = run_;
+    if (r.event == Event::Line) return r.count == 1 ? r.line : r.line + " (" + std::to_string(r.count) + " times)";
+    const bool bytes = r.event == Event::IgnoredByte;
+    if (r.count == 1) {
+        const std::string& d = r.first.front();
+        if (bytes) return "ignored byte " + d;
+        return "FS p image " + d +
+               (r.event == Event::NotStored ? " is not stored"
+                : r.event == Event::NoPaper ? ": no paper"
+                                            : ": the cover is open") +
+               ", nothing printed";
+    }
+    const char* separator = bytes ? " " : ", ";
+    std::string list;
+    for (const std::string& d : r.first)
+        list += (list.empty() ? "" : separator) + d;
+    if (r.count > kRunDetails) list += (r.count > kRunDetails + 1 ? " ... " : separator) + r.last;
+    const std::string n = std::to_string(r.count);
+    if (bytes) return "ignored " + n + " bytes (" + list + ")";
+    return "FS p: " + n + " images" +
+           (r.event == Event::NotStored ? " not stored"
+            : r.event == Event::NoPaper ? ", no paper"
+                                        : ", the cover is open") +
+           ", nothing printed (" + list + ")";
 }
 
 } // namespace tessera::vp

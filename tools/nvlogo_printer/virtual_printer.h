@@ -8,7 +8,13 @@
 //
 // It answers like a printer: DLE EOT as it comes, GS r, GS I and the NV graphics queries in order after what
 // came before them, and an automatic status block on GS a and after each change. A definition it rejects or
-// cannot store leaves it in an auto-recoverable error (offline, GS r unanswered) until the connection ends.
+// cannot store, or an erase it cannot store, leaves it in an auto-recoverable error (offline, GS r
+// unanswered) until the connection ends.
+//
+// It prints like a printer: on paper paperDots wide, cutting off what lies beyond the right edge.
+//
+// Its log holds runs of the same event (stray bytes, prints of images that are not stored) back and writes
+// each run as one line, so that a stream of garbage or `print --range all` cannot flood it.
 //
 // Storage, printing and logging go through PrinterHost, so the interpreter runs without disk or sockets.
 
@@ -40,6 +46,9 @@ class PrinterHost {
     // A page that was cut off the paper; never empty.
     virtual void cutPage(const Bitmap& page) = 0;
     virtual void log(const std::string& line) = 0;
+    // A line about something that failed (a definition rejected or not stored, a printout not written):
+    // kept when the log shows errors only.
+    virtual void error(const std::string& line) { log(line); }
     // The keys of the stored NV graphics, two characters each (none until NV graphics can be stored).
     virtual std::vector<std::string> graphicsKeys() { return {}; }
 };
@@ -52,7 +61,7 @@ enum class PaperState { Ok, NearEnd, End };
 
 struct PrinterConfig {
     std::size_t capacity = 262144; // NV bytes: each image's data plus 4
-    int paperDots = 576;
+    int paperDots = 576;           // what lies beyond is not printed
     // A page that would grow beyond this many pixels is cut first, as if the roll ran out: a stream of prints
     // without a cut must not exhaust memory.
     std::size_t maxPagePixels = std::size_t{1} << 26;
@@ -88,6 +97,11 @@ class VirtualPrinter {
     // The connection ended: a definition in progress is rejected and the paper printed so far is cut off.
     void finish();
 
+    // Logs the run of like events held back so far, if any. The caller calls it when the host pauses, so that
+    // the log keeps up with it; a run of events is then split in two lines.
+    void flushLog();
+    bool holdsLog() const { return run_.count > 0; }
+
     // A key-list block was sent and the printer waits for ACK, NAK or CAN; the caller gives the host
     // kHandshakeWait and then calls hostSilent().
     bool awaitingHost() const { return state_ == State::Handshake; }
@@ -97,6 +111,9 @@ class VirtualPrinter {
     static constexpr std::size_t kKeysPerBlock = 40;
     static constexpr const char* kMaker = "Tessera";
     static constexpr const char* kModelName = "Virtual 80";
+    // How many of the things that vary in a run of events (the bytes, the image numbers) its line names
+    // before the last one.
+    static constexpr std::size_t kRunDetails = 8;
 
   private:
     enum class State : std::uint8_t {
@@ -122,7 +139,21 @@ class VirtualPrinter {
         Handshake,
     };
 
+    // Events whose runs are logged as one line. Line: any other line, a run being the same line repeated.
+    enum class Event : std::uint8_t { Line, IgnoredByte, NotStored, NoPaper, CoverOpen };
+    struct Run {
+        Event event = Event::Line;
+        std::string line;               // of Event::Line
+        std::size_t count = 0;          // 0: no run held back
+        std::vector<std::string> first; // the first kRunDetails details (a byte, an image number)
+        std::string last;               // the last detail, once there are more
+    };
+
     static const char* commandName(State state); // of a state inside a command
+    void note(Event event, std::string detail);
+    void logLine(std::string line) { note(Event::Line, std::move(line)); }
+    void logError(const std::string& line);
+    std::string runLine() const;
     void step(std::uint8_t b);
     void unknown(std::uint8_t prefix, std::uint8_t b);
     std::size_t takeData(std::span<const std::uint8_t> bytes);
@@ -168,9 +199,9 @@ class VirtualPrinter {
     std::vector<std::string> keys_; // the key list being sent
     std::size_t keyBlock_ = 0;
     std::vector<Print> page_;
-    std::size_t pageWidth_ = 0;
     std::size_t pageHeight_ = 0;
     std::vector<std::uint8_t> replies_;
+    Run run_;
 };
 
 } // namespace tessera::vp

@@ -1,4 +1,4 @@
-#include "port/byte_sink.h"
+#include "base/byte_sink.h"
 
 #include <thread>
 
