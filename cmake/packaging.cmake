@@ -25,9 +25,9 @@ else()
     set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
     set(CPACK_DEBIAN_PACKAGE_SECTION utils)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-    # nvlogo opens libcups only when a command needs it, so the package tools cannot see it among the linked
-    # libraries; the computed dependencies are added to this list.
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcups2")
+    # nvlogo opens libcups and libusb only when a command needs them, so the package tools cannot see them
+    # among the linked libraries; the computed dependencies are added to this list.
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcups2, libusb-1.0-0")
     set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
         "Store logos in the NV bit-image memory of receipt printers\n"
         " nvlogo uploads logo bitmaps (BMP, PNG, JPEG, GIF) to a receipt printer's non-volatile\n"

@@ -6,8 +6,9 @@
 
 #include "port/system_spooler.h"
 
+#include "port/runtime_library.h"
+
 #include <cups/cups.h>
-#include <dlfcn.h>
 
 #include <cstdlib>
 
@@ -31,29 +32,19 @@ struct CupsApi {
     std::string error; // empty when every entry point was found
 };
 
-template <typename F> bool bind(void* library, const char* name, F& f, std::string& error) {
-    f = reinterpret_cast<F>(::dlsym(library, name));
-    if (!f && error.empty()) error = std::string(kCupsLibrary) + " lacks " + name;
-    return f != nullptr;
-}
-
 CupsApi loadCups() {
     CupsApi api;
-    // Kept loaded until exit: the library keeps its own state (the scheduler connection) between calls.
-    void* library = ::dlopen(kCupsLibrary, RTLD_NOW | RTLD_LOCAL);
-    if (!library) {
-        const char* why = ::dlerror();
-        api.error = std::string("the CUPS library ") + kCupsLibrary + " cannot be loaded (" +
-                    (why ? why : "unknown reason") + "); installed printers need it (Debian package libcups2)";
-        return api;
-    }
-    std::string& e = api.error;
-    bind(library, "cupsGetDests2", api.getDests2, e) && bind(library, "cupsFreeDests", api.freeDests, e) &&
-        bind(library, "cupsGetDest", api.getDest, e) && bind(library, "cupsGetOption", api.getOption, e) &&
-        bind(library, "cupsCreateJob", api.createJob, e) && bind(library, "cupsStartDocument", api.startDocument, e) &&
-        bind(library, "cupsCancelJob2", api.cancelJob2, e) &&
-        bind(library, "cupsWriteRequestData", api.writeRequestData, e) &&
-        bind(library, "cupsFinishDocument", api.finishDocument, e);
+    RuntimeLibrary cups(kCupsLibrary, "CUPS library", "installed printers need it (Debian package libcups2)");
+    cups.bind("cupsGetDests2", api.getDests2)
+        .bind("cupsFreeDests", api.freeDests)
+        .bind("cupsGetDest", api.getDest)
+        .bind("cupsGetOption", api.getOption)
+        .bind("cupsCreateJob", api.createJob)
+        .bind("cupsStartDocument", api.startDocument)
+        .bind("cupsCancelJob2", api.cancelJob2)
+        .bind("cupsWriteRequestData", api.writeRequestData)
+        .bind("cupsFinishDocument", api.finishDocument);
+    api.error = cups.error();
     return api;
 }
 

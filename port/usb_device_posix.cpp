@@ -1,8 +1,13 @@
 // The USB printer on Linux, through libusb: the printer-class interface of each device, its bulk OUT endpoint
 // and, when it has one, its bulk IN endpoint for the printer's answers. The kernel's line-printer driver is
 // set aside while we use the device and given back afterwards.
+//
+// libusb is opened at first use, not linked, like libcups: only the usb ports need it, and a program that
+// starts without it still saves, previews and talks to network and serial printers.
 
 #include "port/usb_printer.h"
+
+#include "port/runtime_library.h"
 
 #include <libusb-1.0/libusb.h>
 
@@ -14,6 +19,63 @@ namespace tessera {
 namespace {
 
 constexpr std::uint8_t kPrinterClass = 7;
+
+// The entry points this file calls, with the types of the header, so that a mismatch fails to compile.
+struct UsbApi {
+    decltype(&libusb_init) init = nullptr;
+    decltype(&libusb_exit) exit = nullptr;
+    decltype(&libusb_strerror) strerror = nullptr;
+    decltype(&libusb_get_device_list) getDeviceList = nullptr;
+    decltype(&libusb_free_device_list) freeDeviceList = nullptr;
+    decltype(&libusb_get_device_descriptor) getDeviceDescriptor = nullptr;
+    decltype(&libusb_get_active_config_descriptor) getActiveConfigDescriptor = nullptr;
+    decltype(&libusb_get_config_descriptor) getConfigDescriptor = nullptr;
+    decltype(&libusb_free_config_descriptor) freeConfigDescriptor = nullptr;
+    decltype(&libusb_get_bus_number) getBusNumber = nullptr;
+    decltype(&libusb_get_device_address) getDeviceAddress = nullptr;
+    decltype(&libusb_open) open = nullptr;
+    decltype(&libusb_close) close = nullptr;
+    decltype(&libusb_kernel_driver_active) kernelDriverActive = nullptr;
+    decltype(&libusb_detach_kernel_driver) detachKernelDriver = nullptr;
+    decltype(&libusb_attach_kernel_driver) attachKernelDriver = nullptr;
+    decltype(&libusb_claim_interface) claimInterface = nullptr;
+    decltype(&libusb_release_interface) releaseInterface = nullptr;
+    decltype(&libusb_bulk_transfer) bulkTransfer = nullptr;
+    std::string error; // empty when every entry point was found
+};
+
+UsbApi loadUsb() {
+    UsbApi api;
+    RuntimeLibrary usb("libusb-1.0.so.0", "USB library", "USB printers need it (Debian package libusb-1.0-0)");
+    usb.bind("libusb_init", api.init)
+        .bind("libusb_exit", api.exit)
+        .bind("libusb_strerror", api.strerror)
+        .bind("libusb_get_device_list", api.getDeviceList)
+        .bind("libusb_free_device_list", api.freeDeviceList)
+        .bind("libusb_get_device_descriptor", api.getDeviceDescriptor)
+        .bind("libusb_get_active_config_descriptor", api.getActiveConfigDescriptor)
+        .bind("libusb_get_config_descriptor", api.getConfigDescriptor)
+        .bind("libusb_free_config_descriptor", api.freeConfigDescriptor)
+        .bind("libusb_get_bus_number", api.getBusNumber)
+        .bind("libusb_get_device_address", api.getDeviceAddress)
+        .bind("libusb_open", api.open)
+        .bind("libusb_close", api.close)
+        .bind("libusb_kernel_driver_active", api.kernelDriverActive)
+        .bind("libusb_detach_kernel_driver", api.detachKernelDriver)
+        .bind("libusb_attach_kernel_driver", api.attachKernelDriver)
+        .bind("libusb_claim_interface", api.claimInterface)
+        .bind("libusb_release_interface", api.releaseInterface)
+        .bind("libusb_bulk_transfer", api.bulkTransfer);
+    api.error = usb.error();
+    return api;
+}
+
+// Loaded once, by whichever thread comes first (the reconnect thread may).
+// Every call below runs only once load() found the library whole: a context or a handle exists only then.
+const UsbApi& usb() {
+    static const UsbApi api = loadUsb();
+    return api;
+}
 
 struct Endpoint {
     std::uint8_t bus = 0, address = 0;
@@ -29,14 +91,13 @@ std::string nameOf(const Endpoint& e) {
 }
 
 std::string usbError(const char* call, int r) {
-    return std::string(call) + ": " + libusb_strerror(r);
+    return std::string(call) + ": " + usb().strerror(r);
 }
 
 // The first printer-class interface of the device with a bulk OUT endpoint, and its bulk IN endpoint.
 bool printerEndpoint(libusb_device* device, Endpoint& found) {
     libusb_config_descriptor* config = nullptr;
-    if (libusb_get_active_config_descriptor(device, &config) != 0 &&
-        libusb_get_config_descriptor(device, 0, &config) != 0)
+    if (usb().getActiveConfigDescriptor(device, &config) != 0 && usb().getConfigDescriptor(device, 0, &config) != 0)
         return false;
     bool ok = false;
     for (int i = 0; i < config->bNumInterfaces && !ok; ++i) {
@@ -59,7 +120,7 @@ bool printerEndpoint(libusb_device* device, Endpoint& found) {
             }
         }
     }
-    libusb_free_config_descriptor(config);
+    usb().freeConfigDescriptor(config);
     return ok;
 }
 
@@ -67,12 +128,16 @@ class LibusbLayer : public UsbDeviceLayer {
   public:
     ~LibusbLayer() override {
         close();
-        if (context_) libusb_exit(context_);
+        if (context_) usb().exit(context_);
     }
 
     bool load() override {
         if (!context_) {
-            const int r = libusb_init(&context_);
+            if (!usb().error.empty()) {
+                error_ = usb().error;
+                return false;
+            }
+            const int r = usb().init(&context_);
             if (r != 0) {
                 context_ = nullptr;
                 error_ = "USB is not available here (" + usbError("libusb_init", r) + ")";
@@ -90,24 +155,24 @@ class LibusbLayer : public UsbDeviceLayer {
         endpoints_.clear();
         if (!context_) return found;
         libusb_device** list = nullptr;
-        const ssize_t n = libusb_get_device_list(context_, &list);
+        const ssize_t n = usb().getDeviceList(context_, &list);
         for (ssize_t i = 0; i < n; ++i) {
             libusb_device_descriptor d{};
             Endpoint e;
-            if (libusb_get_device_descriptor(list[i], &d) != 0 || !printerEndpoint(list[i], e)) continue;
-            e.bus = libusb_get_bus_number(list[i]);
-            e.address = libusb_get_device_address(list[i]);
+            if (usb().getDeviceDescriptor(list[i], &d) != 0 || !printerEndpoint(list[i], e)) continue;
+            e.bus = usb().getBusNumber(list[i]);
+            e.address = usb().getDeviceAddress(list[i]);
             endpoints_.push_back(e);
             found.push_back({nameOf(e), d.idVendor, d.idProduct, true});
         }
-        if (list) libusb_free_device_list(list, 1);
+        if (list) usb().freeDeviceList(list, 1);
         return found;
     }
 
     bool probe(const UsbInterface& device) override {
         libusb_device_handle* h = openByName(device.path);
         if (!h) return false;
-        libusb_close(h);
+        usb().close(h);
         return true;
     }
 
@@ -116,13 +181,12 @@ class LibusbLayer : public UsbDeviceLayer {
         const Endpoint* e = endpointOf(device.path);
         libusb_device_handle* h = e ? openByName(device.path) : nullptr;
         if (!h) return false;
-        detached_ = libusb_kernel_driver_active(h, e->interface) == 1 &&
-                    libusb_detach_kernel_driver(h, e->interface) == 0;
-        const int r = libusb_claim_interface(h, e->interface);
+        detached_ = usb().kernelDriverActive(h, e->interface) == 1 && usb().detachKernelDriver(h, e->interface) == 0;
+        const int r = usb().claimInterface(h, e->interface);
         if (r != 0) {
             error_ = "the USB printer " + device.path + " is in use (" + usbError("libusb_claim_interface", r) + ")";
-            if (detached_) libusb_attach_kernel_driver(h, e->interface);
-            libusb_close(h);
+            if (detached_) usb().attachKernelDriver(h, e->interface);
+            usb().close(h);
             detached_ = false;
             return false;
         }
@@ -135,19 +199,20 @@ class LibusbLayer : public UsbDeviceLayer {
 
     void close() override {
         if (!handle_) return;
-        libusb_release_interface(handle_, current_.interface);
-        if (detached_) libusb_attach_kernel_driver(handle_, current_.interface);
-        libusb_close(handle_);
+        usb().releaseInterface(handle_, current_.interface);
+        if (detached_) usb().attachKernelDriver(handle_, current_.interface);
+        usb().close(handle_);
         handle_ = nullptr;
         detached_ = false;
     }
 
-    std::optional<std::size_t> writePiece(std::span<const std::uint8_t> piece, std::chrono::milliseconds limit) override {
+    std::optional<std::size_t> writePiece(std::span<const std::uint8_t> piece,
+                                          std::chrono::milliseconds limit) override {
         if (!handle_) return std::nullopt;
         int done = 0;
-        const int r = libusb_bulk_transfer(handle_, current_.out, const_cast<unsigned char*>(piece.data()),
-                                           static_cast<int>(piece.size()), &done,
-                                           static_cast<unsigned>(std::min<long long>(limit.count(), 0x7FFFFFFF)));
+        const int r = usb().bulkTransfer(handle_, current_.out, const_cast<unsigned char*>(piece.data()),
+                                         static_cast<int>(piece.size()), &done,
+                                         static_cast<unsigned>(std::min<long long>(limit.count(), 0x7FFFFFFF)));
         if (r == 0 || (r == LIBUSB_ERROR_TIMEOUT && done > 0)) return static_cast<std::size_t>(done);
         error_ = usbError("libusb_bulk_transfer", r);
         return std::nullopt;
@@ -163,7 +228,7 @@ class LibusbLayer : public UsbDeviceLayer {
         // libusb takes 0 as no limit at all.
         const auto ms = static_cast<unsigned>(std::clamp<long long>(limit.count(), 1, 0x7FFFFFFF));
         const int r =
-            libusb_bulk_transfer(handle_, current_.in, buffer.data(), static_cast<int>(buffer.size()), &done, ms);
+            usb().bulkTransfer(handle_, current_.in, buffer.data(), static_cast<int>(buffer.size()), &done, ms);
         if (r == 0 || r == LIBUSB_ERROR_TIMEOUT) return static_cast<std::size_t>(std::max(done, 0));
         error_ = usbError("libusb_bulk_transfer", r);
         return std::nullopt;
@@ -185,11 +250,11 @@ class LibusbLayer : public UsbDeviceLayer {
         const Endpoint* e = endpointOf(name);
         if (!e || !context_) return nullptr;
         libusb_device** list = nullptr;
-        const ssize_t n = libusb_get_device_list(context_, &list);
+        const ssize_t n = usb().getDeviceList(context_, &list);
         libusb_device_handle* h = nullptr;
         for (ssize_t i = 0; i < n; ++i) {
-            if (libusb_get_bus_number(list[i]) != e->bus || libusb_get_device_address(list[i]) != e->address) continue;
-            const int r = libusb_open(list[i], &h);
+            if (usb().getBusNumber(list[i]) != e->bus || usb().getDeviceAddress(list[i]) != e->address) continue;
+            const int r = usb().open(list[i], &h);
             if (r == LIBUSB_ERROR_ACCESS)
                 error_ = "no permission to use the USB printer " + name +
                          ": install the udev rule that comes with Tessera (udev/60-tessera-printers.rules, "
@@ -199,7 +264,7 @@ class LibusbLayer : public UsbDeviceLayer {
             if (r != 0) h = nullptr;
             break;
         }
-        if (list) libusb_free_device_list(list, 1);
+        if (list) usb().freeDeviceList(list, 1);
         return h;
     }
 

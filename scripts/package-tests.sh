@@ -49,8 +49,10 @@ else
     missing=()
     for path in "${expect[@]}"; do grep -qx "$path" <<<"$contents" || missing+=("$path"); done
     check "deb holds ${missing[*]:-everything}" test ${#missing[@]} -eq 0
-    # nvlogo opens libcups at run time, where the package tools cannot see it.
-    check "deb depends on libcups2" bash -c "dpkg-deb -f '$deb' Depends | grep -q 'libcups2'"
+    # nvlogo opens libcups and libusb at run time, where the package tools cannot see them.
+    for lib in libcups2 libusb-1.0-0; do
+        check "deb depends on $lib" bash -c "dpkg-deb -f '$deb' Depends | grep -qw -- '$lib'"
+    done
 
     root=$SCRATCH/root
     dpkg -x "$deb" "$root"
