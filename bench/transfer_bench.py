@@ -3,7 +3,8 @@
 
 The floor of one upload of N logos is N x 50 ms (the pause between each image header and its raster), plus the
 finishing exchange with a printer that sends no status (5 polls, 100 ms apart) and the 100 ms pause after
-closing. Targets: one upload within 0.97 .. 1.10 of its floor; 20 printers at once within 1.5 x one upload.
+closing. Every upload is confirmed (the printer answers), which adds two round trips and nothing to the floor.
+Targets: one upload within 0.97 .. 1.10 of its floor; 20 printers at once within 1.5 x one upload.
 
 Usage: bench/transfer_bench.py [BUILD_DIR]   (default build/linux; needs nvlogo and nvlogo-printer built)
 """
@@ -42,10 +43,13 @@ def timed_upload(targets, n):
         args += ["--port", t]
     args += [LOGO] * n
     t0 = time.perf_counter()
-    r = subprocess.run(args, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    r = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     dt = time.perf_counter() - t0
     if r.returncode != 0:
         raise SystemExit(f"upload failed: {r.stderr.strip()}")
+    lines = r.stdout.splitlines()
+    if len(lines) != len(targets) or not all(l.endswith(", confirmed") for l in lines):
+        raise SystemExit(f"upload not confirmed: {r.stdout.strip()}")
     return dt
 
 

@@ -7,18 +7,29 @@
 
 namespace tessera::cli {
 
+namespace {
+
+struct EraseOptions {
+    PortOptions ports;
+    ConfirmMode confirm = ConfirmMode::Auto;
+};
+
+} // namespace
+
 void setupErase(CLI::App& app, Context& ctx) {
-    auto ports = std::make_shared<PortOptions>();
+    auto opt = std::make_shared<EraseOptions>();
     CLI::App* sub = app.add_subcommand("erase", "Erase every logo stored in the printer's NV memory");
-    addPortOption(*sub, *ports);
-    sub->footer(kExitStatusHelp);
-    sub->callback([ports, &ctx] {
-        auto targets = parsePortSpecs(*ports);
+    addPortOption(*sub, opt->ports);
+    addConfirmOption(*sub, opt->confirm);
+    sub->footer(kTransferHelp);
+    sub->callback([opt, &ctx] {
+        auto targets = parsePortSpecs(opt->ports);
         if (!targets) {
             ctx.exitCode = report(ctx, targets.error());
             return;
         }
-        TransferPlan plan{"erased the NV images", 10, [](CNVUploadCtrl& ctrl) { return ctrl.eraseNvImages(); }};
+        TransferPlan plan{"erased the NV images", 10, [](CNVUploadCtrl& ctrl) { return ctrl.eraseNvImages(); },
+                          opt->confirm};
         ctx.exitCode = runTransfers(ctx, *targets, plan);
     });
 }

@@ -15,6 +15,7 @@ struct PrintOptions {
     std::string range = "all";
     int quality = 0;
     PortOptions ports;
+    ConfirmMode confirm = ConfirmMode::Auto;
 };
 
 int runPrint(const PrintOptions& opt, Context& ctx) {
@@ -26,6 +27,8 @@ int runPrint(const PrintOptions& opt, Context& ctx) {
     plan.verb = "printed " + (opt.range == "all" ? std::string("all images") : "images " + opt.range);
     plan.streamBytes = 4 * images->size() + 4;
     plan.writer = [images = *images, q = opt.quality](CNVUploadCtrl& ctrl) { return ctrl.printNvImageList(images, q); };
+    plan.confirm = opt.confirm;
+    plan.checkPaper = true;
     return runTransfers(ctx, *targets, plan);
 }
 
@@ -42,7 +45,8 @@ void setupPrint(CLI::App& app, Context& ctx) {
         ->transform(oneOfWords({{"single", 0}, {"double-wide", 1}, {"double-high", 2}, {"double", 3}}))
         ->option_text("SCALE");
     addPortOption(*sub, opt->ports);
-    sub->footer(kExitStatusHelp);
+    addConfirmOption(*sub, opt->confirm);
+    sub->footer(kTransferHelp);
     sub->callback([opt, &ctx] { ctx.exitCode = runPrint(*opt, ctx); });
 }
 

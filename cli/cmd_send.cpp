@@ -19,6 +19,7 @@ struct SendOptions {
     std::string file;
     bool raw = false;
     PortOptions ports;
+    ConfirmMode confirm = ConfirmMode::Auto;
 };
 
 bool hasTxtExtension(const std::string& path) {
@@ -58,6 +59,7 @@ int runSend(const SendOptions& opt, Context& ctx) {
     plan.verb = "sent " + opt.file;
     plan.streamBytes = stream.size();
     plan.writer = [&](CNVUploadCtrl& ctrl) { return ctrl.SendBytes(stream.data(), stream.size()); };
+    plan.confirm = opt.confirm;
     return runTransfers(ctx, *targets, plan);
 }
 
@@ -71,8 +73,9 @@ void setupSend(CLI::App& app, Context& ctx) {
     sub->add_flag("--raw", opt->raw,
                   "Send the file's bytes unchanged and unchecked, whatever it holds (also a .txt file)");
     addPortOption(*sub, opt->ports);
+    addConfirmOption(*sub, opt->confirm);
     sub->add_option("FILE", opt->file, "The file to send")->required();
-    sub->footer(kExitStatusHelp);
+    sub->footer(kTransferHelp);
     sub->callback([opt, &ctx] { ctx.exitCode = runSend(*opt, ctx); });
 }
 

@@ -15,6 +15,7 @@ struct UploadOptions {
     int level = 5;
     std::uint64_t capacity = 0; // 0: not checked
     PortOptions ports;
+    ConfirmMode confirm = ConfirmMode::Auto;
     std::vector<std::string> logos;
 };
 
@@ -40,6 +41,7 @@ int runUpload(const UploadOptions& opt, Context& ctx) {
     plan.verb = "uploaded " + std::to_string(logos->size()) + (logos->size() == 1 ? " logo" : " logos");
     plan.streamBytes = streamBytes;
     plan.writer = [&](CNVUploadCtrl& ctrl) { return ctrl.sendLogos(*logos); };
+    plan.confirm = opt.confirm;
     return runTransfers(ctx, *targets, plan);
 }
 
@@ -51,13 +53,14 @@ void setupUpload(CLI::App& app, Context& ctx) {
     addHalftoneOption(*sub, opt->mode);
     addBrightnessOption(*sub, opt->level);
     addPortOption(*sub, opt->ports);
+    addConfirmOption(*sub, opt->confirm);
     sub->add_option("--capacity", opt->capacity,
                     "Refuse the list, before sending, when its NV size (each image its data plus 4 bytes) "
                     "exceeds BYTES (not checked unless given)")
         ->check(integerIn(1, 1LL << 40))
         ->option_text("BYTES");
     sub->add_option("LOGO", opt->logos, "Logo files, in the order the printer numbers them")->required();
-    sub->footer(kExitStatusHelp);
+    sub->footer(kTransferHelp);
     sub->callback([opt, &ctx] { ctx.exitCode = runUpload(*opt, ctx); });
 }
 

@@ -21,8 +21,19 @@ struct Context {
 
 // The exit statuses, for the help text of the tool and of each command.
 inline constexpr const char* kExitStatusHelp =
-    "Exit status: 0 success; 1 the printer cannot be reached, or a transfer or file write failed;\n"
+    "Exit status: 0 success; 1 the printer cannot be reached, a transfer failed (the printer offline, reporting an\n"
+    "error, or silent after answering) or a file write failed;\n"
     "2 bad input (usage, values out of range, logos that cannot be read or encoded).";
+
+// What the transfer commands' result lines mean, and their exit statuses.
+inline constexpr const char* kTransferHelp =
+    "Each printer gets one line: \"PORT: uploaded 3 logos, 15689 bytes, confirmed\" when the printer said it\n"
+    "processed every byte (GS r 1 answered within 5 s plus 1 s per 10 KB of the stream), \"..., not confirmed:\n"
+    "why\" when it cannot answer (exit 0 unless --confirm required), or \"PORT: what failed\" on stderr: offline\n"
+    "(nothing is sent), paper at its end or cover open (print sends nothing), an error the printer reports, or\n"
+    "a printer that stopped answering. For NV bit images confirmed means processed, not proven stored.\n"
+    "Exit status: 0 every printer took the whole transfer; 1 one could not be reached, refused or failed it, or\n"
+    "answers but did not confirm it; 2 bad input (usage, values out of range, files that cannot be used).";
 
 // Prints "nvlogo: message" on one line and gives the exit status for the error's kind.
 int report(Context& ctx, const Error& error);

@@ -58,6 +58,7 @@ class TargetLinePort : public LinePort {
         return ok;
     }
     void close() override { port_.close(); }
+    void closeQuietly() override { port_.closeQuietly(); }
     bool reEnablesStatus() const override { return port_.reEnablesStatus(); }
     Result<std::size_t> read(std::span<std::uint8_t> buffer, std::chrono::milliseconds timeout) override {
         return port_.read(buffer, timeout);
@@ -90,50 +91,6 @@ class MeteredSpooler : public PrinterSpooler {
     ProgressMeter* meter_;
     SystemSpooler spooler_;
 };
-
-struct Outcome {
-    bool ok = false;
-    std::string line;
-};
-
-// The result line of a transfer. The success line names a network printer HOST:PORT, as it was reached;
-// a failure names the target as given, with the failed call and the system's reason where the port has
-// them.
-Outcome finished(const TransferResult& r, const PortTarget& target, const TargetPorts& link, const TransferPlan& plan,
-                 const CNVUploadCtrl& ctrl) {
-    const bool network = target.kind == PortKind::Network;
-    const std::string why = link.portError();
-    const std::string& spec = target.spec;
-    switch (r.outcome) {
-    case TransferOutcome::OpenFailed:
-        if (target.kind == PortKind::Driver && why.empty())
-            return {false, "cannot send to the installed printer " + target.device +
-                               " (no such printer, or it is stopped or refuses jobs)"};
-        return {false, spec + ": " + (why.empty() ? "the port cannot be opened" : why)};
-    case TransferOutcome::WriteFailed:
-        if (!why.empty()) return {false, spec + ": transfer failed: " + why};
-        return {false, spec + ": transfer failed: " +
-                           (ctrl.lastError().message.empty() ? "the printer did not take the data"
-                                                             : ctrl.lastError().message)};
-    case TransferOutcome::FinishFailed:
-        return {false, spec + ": " +
-                           (network ? "the printer did not take the whole transfer"
-                                    : "the printer did not take the end of the transfer") +
-                           (why.empty() ? "" : " (" + why + ")")};
-    case TransferOutcome::Done:
-        break;
-    }
-    const std::string label = network ? target.host + ":" + std::to_string(target.tcpPort) : target.spec;
-    return {true, label + ": " + plan.verb + ", " + std::to_string(plan.streamBytes + 3) + " bytes"};
-}
-
-Outcome transferTo(const PortTarget& target, const TransferPlan& plan, ProgressMeter& meter) {
-    TargetPorts link(target, &meter);
-    if (Status s = link.resolve(); !s) return {false, s.error().message};
-    CNVUploadCtrl ctrl(link.ports());
-    const TransferResult r = runTransfer(ctrl, link.settings(), plan.writer);
-    return finished(r, target, link, plan, ctrl);
-}
 
 } // namespace
 
@@ -263,31 +220,55 @@ CLI::Option* addPortOption(CLI::App& app, PortOptions& options) {
     return port;
 }
 
+TransferReport transferTo(const PortTarget& target, const TransferPlan& plan, ProgressMeter* meter) {
+    TargetPorts link(target, meter);
+    if (Status s = link.resolve(); !s) return {TransferResultKind::Failed, 0, false, s.error().message};
+    CNVUploadCtrl ctrl(link.ports());
+    return runConfirmedTransfer(ctrl, link.settings(), plan.writer, {plan.confirm, plan.checkPaper, target.spec, {}});
+}
+
+std::string resultLine(const PortTarget& target, const TransferPlan& plan, const TransferReport& report) {
+    if (report.kind == TransferResultKind::Failed) return target.spec + ": " + report.message;
+    std::string line = target.spec + ": " + plan.verb + ", " + std::to_string(report.streamBytes) + " bytes";
+    if (report.kind == TransferResultKind::Confirmed) return line + ", confirmed";
+    return report.message.empty() ? line : line + ", not confirmed: " + report.message;
+}
+
 int runTransfers(Context& ctx, const std::vector<PortTarget>& targets, const TransferPlan& plan) {
     ProgressMeter meter(ctx.err, ctx.interactive, (plan.streamBytes + 3) * targets.size());
-    std::vector<Outcome> outcomes(targets.size());
-    auto report = [&](const Outcome& o) {
-        if (o.ok)
-            meter.println(ctx.out, o.line);
+    std::vector<TransferReport> reports(targets.size());
+    auto run = [&](std::size_t i) {
+        reports[i] = transferTo(targets[i], plan, &meter);
+        const std::string line = resultLine(targets[i], plan, reports[i]);
+        if (reports[i].kind == TransferResultKind::Failed)
+            meter.println(ctx.err, "nvlogo: " + line);
         else
-            meter.println(ctx.err, "nvlogo: " + o.line);
+            meter.println(ctx.out, line);
     };
     if (targets.size() == 1) {
-        outcomes[0] = transferTo(targets[0], plan, meter);
-        report(outcomes[0]);
+        run(0);
     } else {
         std::vector<std::thread> threads;
         for (std::size_t i = 0; i < targets.size(); ++i)
-            threads.emplace_back([&, i] {
-                outcomes[i] = transferTo(targets[i], plan, meter);
-                report(outcomes[i]);
-            });
+            threads.emplace_back(run, i);
         for (auto& t : threads)
             t.join();
     }
-    for (const Outcome& o : outcomes)
-        if (!o.ok) return kExitFailure;
+    for (const TransferReport& r : reports)
+        if (r.kind == TransferResultKind::Failed) return kExitFailure;
     return kExitOk;
+}
+
+CLI::Option* addConfirmOption(CLI::App& app, ConfirmMode& mode) {
+    return app
+        .add_option("--confirm", mode,
+                    "Confirmation with the printer: auto (default) asks it, before the stream, whether it is online "
+                    "and, after it, whether it processed every byte, and says so where it cannot answer; required "
+                    "sends nothing to a printer that cannot answer; off sends the stream alone, unconfirmed")
+        ->transform(oneOfWords({{"auto", static_cast<long long>(ConfirmMode::Auto)},
+                                {"required", static_cast<long long>(ConfirmMode::Required)},
+                                {"off", static_cast<long long>(ConfirmMode::Off)}}))
+        ->option_text("MODE");
 }
 
 } // namespace tessera::cli

@@ -5,6 +5,7 @@
 #include "cli/common.h"
 #include "cli/port_spec.h"
 #include "port/port_settings.h"
+#include "printer/confirmed_transfer.h"
 #include "printer/nv_upload_ctrl.h"
 
 #include <cstdint>
@@ -52,11 +53,24 @@ struct TransferPlan {
     std::string verb;              // for the result line: "uploaded 3 logos"
     std::uint64_t streamBytes = 0; // bytes the writer sends per target, for the progress bar
     StreamWriter writer;
+    ConfirmMode confirm = ConfirmMode::Auto;
+    bool checkPaper = false; // a printout: nothing is sent when the paper is at its end or the cover open
 };
 
-// Opens each target, runs the writer, finishes the transfer. Exit status: 0 when every target took the
-// whole stream, 1 when any failed.
+// One target's whole transfer: its ports, the confirmation steps of plan.confirm, the writer. The report
+// names no port; resultLine adds it.
+TransferReport transferTo(const PortTarget& target, const TransferPlan& plan, ProgressMeter* meter = nullptr);
+
+// "PORT: uploaded 3 logos, 15692 bytes, confirmed" (PORT as the user typed it, the bytes those of the
+// stream), "…, not confirmed: why", or "PORT: what failed".
+std::string resultLine(const PortTarget& target, const TransferPlan& plan, const TransferReport& report);
+
+// Runs every target at once, each on its own thread, and prints each result line as it comes: stdout for a
+// transfer that went through, stderr for one that failed. Exit status: 0 when none failed, 1 when any did.
 int runTransfers(Context& ctx, const std::vector<PortTarget>& targets, const TransferPlan& plan);
+
+// Adds --confirm auto|required|off.
+CLI::Option* addConfirmOption(CLI::App& app, ConfirmMode& mode);
 
 // Adds --port (repeatable, required), --baud and --flow; parsePortSpecs turns them into targets when the
 // command runs.

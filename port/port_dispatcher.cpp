@@ -65,16 +65,21 @@ int PortDispatcher::OpenNetworkPort(const std::string& ipAddress, int tcpPort) {
 int PortDispatcher::SendBytes(const std::uint8_t* bytes, std::size_t count) {
     if (count == 0) return 1;
     const std::span<const std::uint8_t> block(bytes, count);
+    bool taken = false;
     switch (kind_) {
     case PortKind::Driver:
-        return sendToDriver(block) ? 1 : 0;
+        taken = sendToDriver(block);
+        break;
     case PortKind::Network:
-        return ports_.network && ports_.network->send(block) == 1 ? 1 : 0;
+        taken = ports_.network && ports_.network->send(block) == 1;
+        break;
     default: {
         LinePort* port = linePort(kind_);
-        return port && port->write(block) ? 1 : 0;
+        taken = port && port->write(block);
     }
     }
+    if (taken) bytesTaken_ += count;
+    return taken ? 1 : 0;
 }
 
 bool PortDispatcher::write(std::span<const std::uint8_t> bytes) { return SendBytes(bytes.data(), bytes.size()) == 1; }
@@ -124,7 +129,7 @@ void PortDispatcher::ClosePort() {
     } else if (kind_ == PortKind::Network) {
         if (ports_.network) ports_.network->close();
     } else if (LinePort* port = linePort(kind_)) {
-        port->close();
+        port->closeQuietly();
     }
 }
 

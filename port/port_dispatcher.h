@@ -41,14 +41,18 @@ class PortDispatcher : public ByteSink, public ReplySource {
     int OpenNetworkPort(const std::string& ipAddress, int tcpPort);
     int SendBytes(const std::uint8_t* bytes, std::size_t count);
     int FinishPort();
-    // Closes the current port without the finishing bytes, for an exchange that must send nothing but its
-    // own requests (a status query). The printer driver's document is ended as by CloseDriver.
+    // Closes the current port without the finishing bytes (nor the USB printer's last byte), for an exchange
+    // that must send nothing but its own requests: a status query, a transfer stopped before its stream. The
+    // printer driver's document is ended as by CloseDriver.
     void ClosePort();
     // The current port's account of its last failure, naming the call ("connect: Connection refused");
     // empty when it has none.
     std::string portError() const;
 
     PortKind currentKind() const { return kind_; }
+    // Bytes of every block a port or the spooler took, since construction: a caller measures its own stream
+    // as the difference.
+    std::uint64_t bytesTaken() const { return bytesTaken_; }
     bool driverOpen() const { return driverOpen_; }
 
     // ByteSink: the writers' blocks go through SendBytes.
@@ -70,6 +74,7 @@ class PortDispatcher : public ByteSink, public ReplySource {
     Sleep sleep_;
     PortKind kind_ = PortKind::Driver;
     bool driverOpen_ = false;
+    std::uint64_t bytesTaken_ = 0;
 };
 
 } // namespace tessera

@@ -36,6 +36,9 @@ class LinePort {
     // True only when every byte was written. A port that is not open writes nothing and fails.
     virtual bool write(std::span<const std::uint8_t> bytes) = 0;
     virtual void close() = 0;
+    // Closes without any byte of the port's own (the USB printer's last byte 00), for an exchange that sends
+    // nothing but its requests, or a transfer that stops before its stream.
+    virtual void closeQuietly() { close(); }
     // The USB printers of one family switch automatic status back on again at the end of a transfer.
     virtual bool reEnablesStatus() const { return false; }
     // What the printer sent back, waiting at most timeout for the first byte (see ReplySource); a port with

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 namespace tessera {
 
@@ -152,6 +153,12 @@ Result<std::size_t> CUsbPrinter::read(std::span<std::uint8_t> buffer, std::chron
     std::copy_n(unread_.begin(), n, buffer.begin());
     unread_.erase(unread_.begin(), unread_.begin() + static_cast<std::ptrdiff_t>(n));
     return n;
+}
+
+void CUsbPrinter::closeQuietly() {
+    const bool trailing = std::exchange(trailingByte_, false);
+    closeDevice();
+    trailingByte_ = trailing;
 }
 
 int CUsbPrinter::closeDevice() {

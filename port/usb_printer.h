@@ -101,6 +101,7 @@ class CUsbPrinter : public LinePort {
     // ends the write at once and, unless one is running already, starts the reconnect thread.
     bool write(std::span<const std::uint8_t> bytes) override;
     void close() override { closeDevice(); }
+    void closeQuietly() override;
     int closeDevice();
     bool reEnablesStatus() const override { return !familyFlag_; }
     // What the printer sent, waiting at most timeout for it; a transfer larger than the buffer is kept for

@@ -88,7 +88,7 @@ map_com1() {
 }
 
 if start_reader read good && map_com1 "$tty"; then
-    wine_nvlogo "$S" upload 30 upload -H error-diffusion -b 5 --port COM1 "${win[@]}"
+    wine_nvlogo "$S" upload 30 upload --confirm off -H error-diffusion -b 5 --port COM1 "${win[@]}"
     stop_pid "$reader_pid"
     if [ "$wrc" -eq 0 ]; then
         pass

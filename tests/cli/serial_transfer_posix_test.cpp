@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -63,7 +64,8 @@ Bytes saved(const std::vector<std::string>& logos, int mode, int level) {
     return bytes ? *bytes : Bytes{};
 }
 
-// A pseudo-terminal pair with a reader on the master that collects everything, from start() until stop().
+// A pseudo-terminal pair with a reader on the master that collects everything, from start() until stop(),
+// and answers the requests of its table as it reads them, like a printer.
 class PtyPrinter {
   public:
     PtyPrinter() {
@@ -84,6 +86,10 @@ class PtyPrinter {
                 if (::poll(&p, 1, 20) <= 0) continue;
                 const ssize_t n = ::read(master_, buf, sizeof buf);
                 if (n > 0) got_.insert(got_.end(), buf, buf + n);
+                for (ssize_t i = 0; i + 3 <= n; ++i) {
+                    const auto a = answers.find(Bytes(buf + i, buf + i + 3));
+                    if (a != answers.end() && ::write(master_, &a->second, 1) != 1) break;
+                }
             }
         });
     }
@@ -96,6 +102,7 @@ class PtyPrinter {
         }
         return got_;
     }
+    std::map<Bytes, std::uint8_t> answers;
     termios settings() const {
         termios t{};
         ::tcgetattr(slave_, &t);
@@ -115,7 +122,8 @@ TEST(NvlogoSerial, UploadThroughAPseudoTerminalDeliversTheSavedStreamThenStatusB
     PtyPrinter printer;
     ASSERT_FALSE(printer.path().empty());
     printer.start();
-    Outcome r = nvlogo({"upload", "-H", "error-diffusion", "--port", printer.path(), logos[0], logos[1]});
+    Outcome r =
+        nvlogo({"upload", "--confirm", "off", "-H", "error-diffusion", "--port", printer.path(), logos[0], logos[1]});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("uploaded 2 logos"), std::string::npos) << r.out;
     EXPECT_EQ(printer.stop(), withFinish(saved(logos, ErrorDiffusion, 5)));
@@ -129,7 +137,8 @@ TEST(NvlogoSerial, UploadThroughAPseudoTerminalDeliversTheSavedStreamThenStatusB
 TEST(NvlogoSerial, BaudAndFlowReachTheLine) {
     PtyPrinter printer;
     printer.start();
-    Outcome r = nvlogo({"erase", "--baud", "115200", "--flow", "rtscts", "--port", "serial:" + printer.path()});
+    Outcome r = nvlogo(
+        {"erase", "--confirm", "off", "--baud", "115200", "--flow", "rtscts", "--port", "serial:" + printer.path()});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(printer.stop(), withFinish({0x1C, 0x65, 0x1C, 0x70, 0xE8, 0x30, 0x1D, 0x56, 0x42, 0x01}));
     const termios t = printer.settings();
@@ -138,7 +147,8 @@ TEST(NvlogoSerial, BaudAndFlowReachTheLine) {
 
     PtyPrinter other;
     other.start();
-    ASSERT_EQ(nvlogo({"print", "--baud", "2400", "--flow", "xonxoff", "--port", other.path()}).status, 0);
+    ASSERT_EQ(
+        nvlogo({"print", "--confirm", "off", "--baud", "2400", "--flow", "xonxoff", "--port", other.path()}).status, 0);
     const termios slow = other.settings();
     EXPECT_NE(slow.c_iflag & IXON, 0u);
     EXPECT_EQ(::cfgetospeed(&slow), static_cast<speed_t>(B2400));
@@ -155,6 +165,26 @@ TEST(NvlogoSerial, APrinterThatStopsReadingFailsWithinTheBound) {
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
 }
 
+TEST(NvlogoSerial, APrinterThatAnswersConfirmsOrRefusesToPrint) {
+    const Bytes dle1 = {0x10, 0x04, 0x01}, dle2 = {0x10, 0x04, 0x02}, dle4 = {0x10, 0x04, 0x04},
+                gsr = {0x1D, 0x72, 0x01};
+    const Bytes stream = saved({example("line-drawing.bmp")}, Threshold, 5);
+    // Online, the paper at its end; one printer per command, as the next open clears what is still unread.
+    PtyPrinter printer, noPaper;
+    printer.answers = noPaper.answers = {{dle1, 0x12}, {gsr, 0x00}, {dle2, 0x12}, {dle4, 0x72}};
+    printer.start();
+    noPaper.start();
+    Outcome r = nvlogo({"upload", "--port", printer.path(), example("line-drawing.bmp")});
+    EXPECT_EQ(r.out, printer.path() + ": uploaded 1 logo, " + std::to_string(stream.size()) + " bytes, confirmed\n");
+    r = nvlogo({"print", "--port", noPaper.path()});
+    EXPECT_EQ(r.err, "nvlogo: " + noPaper.path() + ": nothing printed: the paper is at its end\n");
+    Bytes expected = dle1;
+    for (const Bytes& part : {stream, withFinish(gsr)})
+        expected.insert(expected.end(), part.begin(), part.end());
+    EXPECT_EQ(printer.stop(), expected);
+    EXPECT_EQ(noPaper.stop(), (Bytes{0x10, 0x04, 0x01, 0x10, 0x04, 0x02, 0x10, 0x04, 0x04}));
+}
+
 struct Fifo {
     std::string path;
     explicit Fifo(const std::string& name) : path(test::tempDir() + "/" + name) {
@@ -167,9 +197,16 @@ struct Fifo {
 TEST(NvlogoParallel, DeliversToAFileAndFailsOnAFifoNobodyReads) {
     const std::string dir = test::tempDir();
     const std::string capture = test::writeTempFile("lpt-capture.bin", {});
-    Outcome r = nvlogo({"upload", "--port", "parallel:" + capture, example("badge.bmp")});
+    const Bytes stream = saved({example("line-drawing.bmp")}, Threshold, 5);
+    Outcome r = nvlogo({"upload", "--port", "parallel:" + capture, example("line-drawing.bmp")});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(test::slurp(capture), withFinish(saved({example("badge.bmp")}, Threshold, 5)));
+    EXPECT_EQ(test::slurp(capture), withFinish(stream));
+    EXPECT_EQ(r.out, "parallel:" + capture + ": uploaded 1 logo, " + std::to_string(stream.size()) +
+                         " bytes, not confirmed: parallel:" + capture + " cannot carry the printer's answers\n");
+    // Confirmation required: a port without a way back is not even opened.
+    const std::string untouched = test::writeTempFile("lpt-untouched.bin", {});
+    EXPECT_EQ(nvlogo({"erase", "--confirm", "required", "--port", "parallel:" + untouched}).status, 1);
+    EXPECT_TRUE(test::slurp(untouched).empty());
 
     // A parallel port opens existing devices only.
     EXPECT_EQ(nvlogo({"erase", "--port", "parallel:" + dir + "/no-such-lp"}).status, 1);
@@ -191,8 +228,9 @@ TEST(NvlogoSerial, SeveralPortsAtOnceEachWithItsOwnResult) {
     a.start();
     b.start();
     const std::string capture = test::writeTempFile("lpt-many.bin", {});
-    Outcome r = nvlogo({"upload", "--port", a.path(), "--port", "serial:" + b.path(), "--port", "parallel:" + capture,
-                        "--port", "serial:" + test::tempDir() + "/no-such-tty", example("line-drawing.bmp")});
+    Outcome r = nvlogo({"upload", "--confirm", "off", "--port", a.path(), "--port", "serial:" + b.path(), "--port",
+                        "parallel:" + capture, "--port", "serial:" + test::tempDir() + "/no-such-tty",
+                        example("line-drawing.bmp")});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3) << r.out;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;

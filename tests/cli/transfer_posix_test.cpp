@@ -37,6 +37,12 @@ Outcome nvlogo(std::vector<std::string> args) {
     return {status, out.str(), err.str(), std::chrono::duration<double>(Clock::now() - t0).count()};
 }
 
+// The bytes of today's transfers: the stream and the finishing bytes, nothing asked.
+Outcome unconfirmed(std::vector<std::string> args) {
+    args.insert(args.begin() + 1, {"--confirm", "off"});
+    return nvlogo(std::move(args));
+}
+
 std::string at(const LoopbackPrinter& p) { return "127.0.0.1:" + std::to_string(p.port()); }
 std::string example(const char* name) { return test::examplesDir() + "/" + name; }
 
@@ -53,11 +59,12 @@ Bytes saved(const std::vector<std::string>& logos, int mode, int level) {
     return bytes ? *bytes : Bytes{};
 }
 
-TEST(NvlogoTransfer, EachCommandDeliversItsStreamThenStatusBackOff) {
+TEST(NvlogoTransfer, UnconfirmedEachCommandDeliversItsStreamThenStatusBackOff) {
     const std::vector<std::string> logos = {example("shop-logo.bmp"), example("badge.bmp")};
     {
         LoopbackPrinter printer;
-        Outcome r = nvlogo({"upload", "-H", "error-diffusion", "-b", "7", "--port", at(printer), logos[0], logos[1]});
+        Outcome r =
+            unconfirmed({"upload", "-H", "error-diffusion", "-b", "7", "--port", at(printer), logos[0], logos[1]});
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_NE(r.out.find("uploaded 2 logos"), std::string::npos) << r.out;
         ASSERT_EQ(printer.connections().size(), 1u);
@@ -65,25 +72,25 @@ TEST(NvlogoTransfer, EachCommandDeliversItsStreamThenStatusBackOff) {
     }
     {
         LoopbackPrinter printer;
-        ASSERT_EQ(nvlogo({"erase", "--port", "tcp:" + at(printer)}).status, 0);
+        ASSERT_EQ(unconfirmed({"erase", "--port", "tcp:" + at(printer)}).status, 0);
         EXPECT_EQ(printer.connections()[0],
                   withFinish({0x1C, 0x65, 0x1C, 0x70, 0xE8, 0x30, 0x1D, 0x56, 0x42, 0x01}));
     }
     {
         LoopbackPrinter printer;
-        ASSERT_EQ(nvlogo({"print", "--range", "2-4", "--scale", "double", "--port", at(printer)}).status, 0);
+        ASSERT_EQ(unconfirmed({"print", "--range", "2-4", "--scale", "double", "--port", at(printer)}).status, 0);
         EXPECT_EQ(printer.connections()[0], withFinish({0x1C, 0x70, 2, 0x33, 0x1C, 0x70, 3, 0x33, 0x1C, 0x70, 4, 0x33,
                                                         0x1D, 0x56, 0x42, 0x01}));
     }
     {
         LoopbackPrinter printer;
-        ASSERT_EQ(nvlogo({"print", "--range", "9,1-2", "--port", at(printer)}).status, 0);
+        ASSERT_EQ(unconfirmed({"print", "--range", "9,1-2", "--port", at(printer)}).status, 0);
         EXPECT_EQ(printer.connections()[0],
                   withFinish({0x1C, 0x70, 9, 0x30, 0x1C, 0x70, 1, 0x30, 0x1C, 0x70, 2, 0x30, 0x1D, 0x56, 0x42, 0x01}));
     }
     {
         LoopbackPrinter printer;
-        ASSERT_EQ(nvlogo({"print", "--port", at(printer)}).status, 0);
+        ASSERT_EQ(unconfirmed({"print", "--port", at(printer)}).status, 0);
         const Bytes got = printer.connections()[0];
         ASSERT_EQ(got.size(), 255u * 4 + 4 + 3);
         EXPECT_EQ(Bytes(got.begin() + 254 * 4, got.begin() + 255 * 4), (Bytes{0x1C, 0x70, 0xFF, 0x30}));
@@ -97,18 +104,18 @@ TEST(NvlogoTransfer, SendTakesBitFilesAsTheyAreAndTextFilesAsTheBytesTheySpell) 
     const Bytes stream = saved({example("badge.bmp")}, Threshold, 5);
     for (const char* file : {"/l.bit", "/l.txt"}) {
         LoopbackPrinter printer;
-        Outcome r = nvlogo({"send", "--port", at(printer), dir + file});
+        Outcome r = unconfirmed({"send", "--port", at(printer), dir + file});
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(printer.connections()[0], withFinish(stream)) << file;
     }
     LoopbackPrinter raw;
-    ASSERT_EQ(nvlogo({"send", "--raw", "--port", at(raw), dir + "/l.txt"}).status, 0);
+    ASSERT_EQ(unconfirmed({"send", "--raw", "--port", at(raw), dir + "/l.txt"}).status, 0);
     auto text = readWholeFile(dir + "/l.txt", 1 << 20);
     ASSERT_TRUE(text);
     EXPECT_EQ(raw.connections()[0], withFinish(*text));
 
     LoopbackPrinter empty;
-    ASSERT_EQ(nvlogo({"send", "--raw", "--port", at(empty), test::writeTempFile("empty.bit", {})}).status, 0);
+    ASSERT_EQ(unconfirmed({"send", "--raw", "--port", at(empty), test::writeTempFile("empty.bit", {})}).status, 0);
     EXPECT_EQ(empty.connections()[0], withFinish({}));
 }
 
@@ -126,6 +133,7 @@ TEST(NvlogoTransfer, RefusedInputOpensNoConnection) {
         {"print", "--range", "1-300", "--port", at(printer)},
         {"print", "--range", "abc", "--port", at(printer)},
         {"print", "--scale", "huge", "--port", at(printer)},
+        {"erase", "--confirm", "maybe", "--port", at(printer)},
         {"erase", "--port", "127.0.0.1:99999"},
         {"erase", "--port", "COM13"},
         {"erase"},
@@ -190,9 +198,23 @@ TEST(NvlogoTransfer, SeveralPrintersAtOnceEachWithItsOwnResult) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2) << r.out;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-    const Bytes expected = withFinish(saved({example("line-drawing.bmp")}, Threshold, 5));
+    // Neither answers the status request: each gets the stream all the same, unconfirmed.
+    const Bytes stream = saved({example("line-drawing.bmp")}, Threshold, 5);
+    Bytes expected = withFinish(stream);
+    expected.insert(expected.begin(), {0x10, 0x04, 0x01});
     EXPECT_EQ(a.connections()[0], expected);
     EXPECT_EQ(b.connections()[0], expected);
+    EXPECT_NE(r.out.find(at(a) + ": uploaded 1 logo, " + std::to_string(stream.size()) +
+                         " bytes, not confirmed: the printer does not answer status requests\n"),
+              std::string::npos)
+        << r.out;
+    // Confirmation required: nothing but the question.
+    LoopbackPrinter c;
+    r = nvlogo({"erase", "--confirm", "required", "--port", at(c)});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "nvlogo: " + at(c) + ": nothing sent, --confirm required: the printer does not answer status requests\n");
+    EXPECT_EQ(c.connections()[0], (Bytes{0x10, 0x04, 0x01}));
 }
 
 } // namespace

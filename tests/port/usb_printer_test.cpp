@@ -1,9 +1,11 @@
 // The USB printer's logic against a scripted device layer: which devices are taken, the pieces, the bytes at
-// the end of a transfer for each family, a piece failing in the middle, and the reconnect thread.
+// the end of a transfer for each family, a piece failing in the middle, the reconnect thread, and a transfer
+// confirmed through it.
 
 #include "port/usb_printer.h"
 
 #include "port/port_dispatcher.h"
+#include "printer/confirmed_transfer.h"
 
 #include <gtest/gtest.h>
 
@@ -85,6 +87,7 @@ class FakeUsbLayer : public UsbDeviceLayer {
         pieces.emplace_back(piece.begin(), piece.end());
         limits.push_back(limit);
         if (index == failPiece) return std::nullopt;
+        requests += piece.size() == 3 && (piece[0] == 0x10 || piece[0] == 0x1D); // DLE EOT n, GS r n
         return piece.size();
     }
     void purge() override {
@@ -93,9 +96,15 @@ class FakeUsbLayer : public UsbDeviceLayer {
     }
     std::deque<Bytes> answers; // one bulk IN transfer each; none: the read times out
     bool noAnswerChannel = false;
-    std::optional<std::size_t> readPiece(std::span<std::uint8_t> b, std::chrono::milliseconds) override {
+    bool answersRequests = false; // like a printer: an answer only once a status request was written
+    int requests = 0;
+    std::optional<std::size_t> readPiece(std::span<std::uint8_t> b, std::chrono::milliseconds limit) override {
         if (noAnswerChannel) return std::nullopt;
-        if (answers.empty()) return 0;
+        if (answers.empty() || (answersRequests && requests == 0)) {
+            std::this_thread::sleep_for(std::min(limit, 10ms)); // a reader polling to its deadline must not spin
+            return 0;
+        }
+        requests -= answersRequests;
         const std::size_t n = std::min(b.size(), answers.front().size());
         std::copy_n(answers.front().begin(), n, b.begin());
         answers.pop_front();
@@ -296,6 +305,43 @@ TEST_F(UsbTest, AnswersComeFromTheAnswerChannelAndALongTransferIsKeptForTheNextR
     usb.setTrailingByte(false);
     usb.closeDevice();
     EXPECT_TRUE(layer.all().empty());
+}
+
+// Each way the printer answers a confirmed transfer: what is sent before, after or instead of the stream.
+TEST(UsbConfirmation, EachAnswerGivesItsBytesAndResult) {
+    const Bytes erase = {0x1C, 0x65, 0x1C, 0x70, 0xE8, 0x30, 0x1D, 0x56, 0x42, 0x01}, dle1 = {0x10, 0x04, 0x01},
+                gsr = {0x1D, 0x72, 0x01}, finish = {0x1D, 0x61, 0x00, 0x00};
+    auto cat = [](std::initializer_list<Bytes> parts) {
+        Bytes all;
+        for (const Bytes& p : parts)
+            all.insert(all.end(), p.begin(), p.end());
+        return all;
+    };
+    const struct {
+        ConfirmMode mode;
+        std::deque<Bytes> answers;
+        TransferResultKind kind;
+        Bytes bytes;
+    } rows[] = {
+        {ConfirmMode::Off, {}, TransferResultKind::NotConfirmed, cat({erase, finish})},
+        {ConfirmMode::Auto, {{0x12}, {0x00}}, TransferResultKind::Confirmed, cat({dle1, erase, gsr, finish})},
+        {ConfirmMode::Auto, {}, TransferResultKind::NotConfirmed, cat({dle1, erase, finish})},
+        {ConfirmMode::Required, {}, TransferResultKind::Failed, dle1}, // not even the device's last byte
+    };
+    for (const auto& row : rows) {
+        FakeUsbLayer layer;
+        layer.devices = {FakeUsbLayer::byPath(kA700)};
+        layer.answers = row.answers;
+        layer.answersRequests = true;
+        CUsbPrinter usb(layer, [](std::chrono::milliseconds) {});
+        CNVUploadCtrl ctrl(PortSet{.usb = &usb}, [](std::chrono::milliseconds) {});
+        const TransferReport r =
+            runConfirmedTransfer(ctrl, PortSettings{.portName = "USB"},
+                                 [](CNVUploadCtrl& c) { return c.eraseNvImages(); }, {row.mode, false, "usb", {}});
+        EXPECT_EQ(r.kind, row.kind) << r.message;
+        EXPECT_EQ(layer.all(), row.bytes) << r.message;
+        EXPECT_EQ(r.streamBytes, row.kind == TransferResultKind::Failed ? 0u : erase.size());
+    }
 }
 
 } // namespace

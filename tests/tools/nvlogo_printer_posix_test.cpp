@@ -331,12 +331,15 @@ TEST(NvlogoPrinter, CommandLineErrorsAndDecode) {
 
 // --- nvlogo against the virtual printer ----------------------------------------------------------------
 
-int nvlogo(std::vector<std::string> args) {
+// The exit status; output, when given, gets stdout and then stderr.
+int nvlogo(std::vector<std::string> args, std::string* output = nullptr) {
     args.insert(args.begin(), "nvlogo");
     std::vector<const char*> argv;
     for (auto& a : args) argv.push_back(a.c_str());
     std::ostringstream out, err;
-    return runNvlogo(static_cast<int>(argv.size()), argv.data(), out, err);
+    const int status = runNvlogo(static_cast<int>(argv.size()), argv.data(), out, err);
+    if (output) *output = out.str() + err.str();
+    return status;
 }
 
 std::vector<std::string> sampleLogos() {
@@ -396,6 +399,49 @@ TEST(NvlogoWithVirtualPrinter, FaultsEndAsFailuresAndKeepTheOldImages) {
         Server server(files.args({"--refuse"}));
         EXPECT_EQ(nvlogo({"erase", "--port", "127.0.0.1:" + std::to_string(server.port)}), 1);
     }
+}
+
+TEST(NvlogoWithVirtualPrinter, EachPrinterConfirmsOrFailsOnItsOwn) {
+    Files files;
+    const std::vector<std::string> logos = sampleLogos();
+    ASSERT_EQ(nvlogo({"save", "-o", files.dir + "/expected.bit", logos[0], logos[1], logos[2]}), 0);
+    const Bytes expected = slurp(files.dir + "/expected.bit");
+    const std::string done = ": uploaded 3 logos, " + std::to_string(expected.size()) + " bytes";
+    const std::string after = " after " + std::to_string(expected.size()) + " bytes\n";
+    const struct {
+        std::vector<std::string> options;
+        std::string line; // after the port
+    } rows[] = {
+        {{}, done + ", confirmed\n"},
+        {{"--model", "bit-image"}, done + ", confirmed\n"},
+        {{"--model", "mute"}, done + ", not confirmed: the printer does not answer status requests\n"},
+        // The whole upload fits in the sockets' buffers: only the missing confirmation can tell.
+        {{"--stall-after", "2000"}, ": the printer stopped answering" + after},
+        {{"--capacity", "1000"}, ": the printer reports an auto-recoverable error" + after},
+        {{"--cover", "open"}, ": the printer is offline: the cover is open\n"},
+    };
+    std::vector<std::unique_ptr<Server>> servers;
+    std::vector<std::string> upload = {"upload"};
+    for (const auto& row : rows) {
+        servers.push_back(std::make_unique<Server>(files.args(row.options)));
+        upload.insert(upload.end(), {"--port", "127.0.0.1:" + std::to_string(servers.back()->port)});
+    }
+    upload.insert(upload.end(), logos.begin(), logos.end());
+    std::string output;
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(nvlogo(upload, &output), 1);
+    // 5 s plus 1 s per 10 KB after the stream, then one more question.
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 9s);
+    for (std::size_t i = 0; i < std::size(rows); ++i)
+        EXPECT_NE(output.find("127.0.0.1:" + std::to_string(servers[i]->port) + rows[i].line), std::string::npos)
+            << rows[i].line << output;
+    EXPECT_EQ(slurp(files.nv), expected);
+
+    // Required: a printer that never answers is sent nothing of the stream.
+    Server mute(files.args({"--model", "mute"}));
+    EXPECT_EQ(nvlogo({"erase", "--confirm", "required", "--port", "127.0.0.1:" + std::to_string(mute.port)}), 1);
+    mute.stop();
+    EXPECT_NE(mute.log().find("DLE EOT 1 not answered (mute)\nconnection 1 closed"), std::string::npos) << mute.log();
 }
 
 // --- nvlogo status ----------------------------------------------------------------------------------------
