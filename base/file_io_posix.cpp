@@ -1,5 +1,7 @@
 #include "base/file_io.h"
 
+#include "base/unique_fd_posix.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,25 +15,6 @@ namespace {
 std::string sysError(const char* call, const std::string& path) {
     return path + ": " + call + ": " + std::strerror(errno);
 }
-
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    int release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-  private:
-    int fd_;
-};
 
 Result<std::vector<std::uint8_t>> readFd(int fd, const std::string& path, std::size_t maxBytes) {
     struct stat st {};
@@ -85,8 +68,8 @@ Result<std::string> followLinks(const std::string& path) {
 } // namespace
 
 Result<std::vector<std::uint8_t>> readWholeFile(const std::string& path, std::size_t maxBytes) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) return ioError(sysError("open", path));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return ioError(sysError("open", path));
     return readFd(fd.get(), path, maxBytes);
 }
 
@@ -112,7 +95,7 @@ Status writeFileAtomically(const std::string& path, std::span<const std::uint8_t
                            ": open: " + std::strerror(errno));
     }
     if (raw < 0) return ioError(path + ": no free temporary file name beside it");
-    Fd fd(raw);
+    UniqueFd fd(raw);
     auto fail = [&](const char* call) {
         Status s = ioError(sysError(call, path));
         ::close(fd.release());

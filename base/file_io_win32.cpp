@@ -1,5 +1,6 @@
 #include "base/file_io.h"
 
+#include "base/unique_handle_win32.h"
 #include "base/windows_text.h"
 
 #include <windows.h>
@@ -22,28 +23,9 @@ std::string winError(const char* call, const std::string& path) {
     return path + ": " + call + ": " + head + text;
 }
 
-class Handle {
-  public:
-    explicit Handle(HANDLE h) : h_(h) {}
-    ~Handle() { close(); }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    HANDLE get() const { return h_; }
-    bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
-    bool close() {
-        if (!valid()) return true;
-        BOOL ok = CloseHandle(h_);
-        h_ = INVALID_HANDLE_VALUE;
-        return ok != 0;
-    }
-
-  private:
-    HANDLE h_;
-};
-
-Result<std::vector<std::uint8_t>> readHandle(Handle& h, const std::string& path, std::size_t maxBytes) {
+Result<std::vector<std::uint8_t>> readHandle(HANDLE h, const std::string& path, std::size_t maxBytes) {
     LARGE_INTEGER size{};
-    if (!GetFileSizeEx(h.get(), &size)) return ioError(winError("GetFileSizeEx", path));
+    if (!GetFileSizeEx(h, &size)) return ioError(winError("GetFileSizeEx", path));
     if (static_cast<unsigned long long>(size.QuadPart) > maxBytes)
         return badInput(path + ": file is larger than " + std::to_string(maxBytes) + " bytes");
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size.QuadPart));
@@ -51,7 +33,7 @@ Result<std::vector<std::uint8_t>> readHandle(Handle& h, const std::string& path,
     while (done < bytes.size()) {
         DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
         DWORD got = 0;
-        if (!ReadFile(h.get(), bytes.data() + done, want, &got, nullptr)) return ioError(winError("ReadFile", path));
+        if (!ReadFile(h, bytes.data() + done, want, &got, nullptr)) return ioError(winError("ReadFile", path));
         if (got == 0) return ioError(path + ": file ended before its size");
         done += got;
     }
@@ -59,9 +41,10 @@ Result<std::vector<std::uint8_t>> readHandle(Handle& h, const std::string& path,
 }
 
 Result<std::vector<std::uint8_t>> readShared(const std::string& path, DWORD share, std::size_t maxBytes) {
-    Handle h(CreateFileW(widen(path).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!h.valid()) return ioError(winError("CreateFileW", path));
-    return readHandle(h, path, maxBytes);
+    UniqueFileHandle h(
+        CreateFileW(widen(path).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h) return ioError(winError("CreateFileW", path));
+    return readHandle(h.get(), path, maxBytes);
 }
 
 std::string folderOf(const std::wstring& path) {
@@ -79,9 +62,9 @@ std::wstring followLinks(const std::wstring& given) {
     if (length > 0 && length < full.size()) path.assign(full.data(), length);
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return path;
-    Handle h(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+    UniqueFileHandle h(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!h.valid()) return path;
+    if (!h) return path;
     std::wstring resolved(32768, L'\0');
     const DWORD n = GetFinalPathNameByHandleW(h.get(), resolved.data(), static_cast<DWORD>(resolved.size()),
                                               FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
@@ -115,11 +98,11 @@ Status writeFileAtomically(const std::string& path, std::span<const std::uint8_t
         if (raw == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
             return ioError(winError("CreateFileW", path + ": cannot create a file in the folder " + folder));
     }
-    Handle h(raw);
-    if (!h.valid()) return ioError(path + ": no free temporary file name beside it");
+    UniqueFileHandle h(raw);
+    if (!h) return ioError(path + ": no free temporary file name beside it");
     auto fail = [&](const char* call) {
         Status s = ioError(winError(call, path));
-        h.close();
+        h.reset();
         DeleteFileW(tmp.c_str());
         return s;
     };
@@ -131,7 +114,7 @@ Status writeFileAtomically(const std::string& path, std::span<const std::uint8_t
         done += put;
     }
     if (!FlushFileBuffers(h.get())) return fail("FlushFileBuffers");
-    if (!h.close()) return fail("CloseHandle");
+    if (!CloseHandle(h.release())) return fail("CloseHandle");
     const bool moved =
         replacing
             ? ReplaceFileW(target.c_str(), tmp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
@@ -146,9 +129,9 @@ Status writeFileAtomically(const std::string& path, std::span<const std::uint8_t
 
 bool sameFile(const std::string& a, const std::string& b) {
     auto identity = [](const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
-        Handle h(CreateFileW(widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        UniqueFileHandle h(CreateFileW(widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        return h.valid() && GetFileInformationByHandle(h.get(), &info);
+        return h && GetFileInformationByHandle(h.get(), &info);
     };
     BY_HANDLE_FILE_INFORMATION ia{}, ib{};
     return identity(a, ia) && identity(b, ib) && ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&

@@ -6,6 +6,8 @@
 // asked for its result or cancelled); the POSIX backend gives the same guarantees with non-blocking
 // writes and poll.
 
+#include "base/unique_handle.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -154,37 +156,7 @@ std::string windowsSerialDevicePath(const std::string& portName);
 std::string linuxSerialDevicePath(const std::string& portName);
 std::string linuxParallelDevicePath(const std::string& portName);
 
-// Owns one device of a layer and closes it when dropped.
-class UniqueDevice {
-  public:
-    UniqueDevice() = default;
-    UniqueDevice(LineDeviceLayer& layer, DeviceHandle handle) : layer_(&layer), handle_(handle) {}
-    ~UniqueDevice() { reset(); }
-    UniqueDevice(const UniqueDevice&) = delete;
-    UniqueDevice& operator=(const UniqueDevice&) = delete;
-    UniqueDevice(UniqueDevice&& other) noexcept : layer_(other.layer_), handle_(other.handle_) {
-        other.handle_ = kNoDevice;
-    }
-    UniqueDevice& operator=(UniqueDevice&& other) noexcept {
-        if (this != &other) {
-            reset();
-            layer_ = other.layer_;
-            handle_ = other.handle_;
-            other.handle_ = kNoDevice;
-        }
-        return *this;
-    }
-
-    explicit operator bool() const { return handle_ != kNoDevice; }
-    DeviceHandle get() const { return handle_; }
-    void reset() {
-        if (handle_ != kNoDevice) layer_->close(handle_);
-        handle_ = kNoDevice;
-    }
-
-  private:
-    LineDeviceLayer* layer_ = nullptr;
-    DeviceHandle handle_ = kNoDevice;
-};
+// Owns one device of a layer and closes it through that layer when dropped: UniqueDevice(handle, {&layer}).
+using UniqueDevice = UniqueHandle<LayerCloser<LineDeviceLayer, DeviceHandle, kNoDevice>>;
 
 } // namespace tessera

@@ -1,5 +1,6 @@
 #include "port/line_device.h"
 
+#include "base/unique_fd_posix.h"
 #include "port/system_error.h"
 
 #include <algorithm>
@@ -130,19 +131,18 @@ class PosixLineDeviceLayer final : public LineDeviceLayer {
     DeviceHandle open(const std::string& path, bool) override {
         // Non-blocking for the whole life of the descriptor: the open does not wait for a carrier, and every
         // write waits only as long as the port says.
-        const int f = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (f < 0) {
+        UniqueFd f(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+        if (!f) {
             failure_ = systemError("open", errno);
             return kNoDevice;
         }
         // No sharing: a second program (or a second target of the same run) is refused, as on Windows.
-        if (::flock(f, LOCK_EX | LOCK_NB) != 0) {
+        if (::flock(f.get(), LOCK_EX | LOCK_NB) != 0) {
             failure_ =
                 errno == EWOULDBLOCK ? "flock: the device is in use by another program" : systemError("flock", errno);
-            ::close(f);
             return kNoDevice;
         }
-        return DeviceHandle{f};
+        return DeviceHandle{f.release()};
     }
 
     void close(DeviceHandle device) override { ::close(fd(device)); }

@@ -1,9 +1,12 @@
 #include "port/line_device.h"
 
+#include "base/unique_handle_win32.h"
 #include "port/overlapped_read.h"
 #include "port/system_error.h"
 
 #include <windows.h>
+
+#include <utility>
 
 namespace tessera {
 namespace {
@@ -19,22 +22,23 @@ DWORD clampedLength(std::size_t size) {
 class Win32Write final : public DeviceWrite {
   public:
     // failure: where the layer keeps the text of its last failed call.
-    Win32Write(HANDLE device, HANDLE event, std::string& failure) : device_(device), event_(event), failure_(failure) {
-        overlapped_.hEvent = event_;
+    Win32Write(HANDLE device, UniqueKernelHandle event, std::string& failure)
+        : device_(device), event_(std::move(event)), failure_(failure) {
+        overlapped_.hEvent = event_.get();
     }
+    // The event is closed only after the cancelled write has let go of it.
     ~Win32Write() override {
         if (outstanding_) cancel();
-        ::CloseHandle(event_);
     }
     Win32Write(const Win32Write&) = delete;
     Win32Write& operator=(const Win32Write&) = delete;
 
-    void resetEvent() override { ::ResetEvent(event_); }
+    void resetEvent() override { ::ResetEvent(event_.get()); }
 
     WriteStart start(std::span<const std::uint8_t> bytes) override {
         // The record is reused for every piece; it is zeroed again, keeping its event.
         overlapped_ = OVERLAPPED{};
-        overlapped_.hEvent = event_;
+        overlapped_.hEvent = event_.get();
         DWORD written = 0;
         if (::WriteFile(device_, bytes.data(), clampedLength(bytes.size()), &written, &overlapped_))
             return {StartStatus::Done, written, 0};
@@ -48,7 +52,7 @@ class Win32Write final : public DeviceWrite {
     }
 
     WaitOutcome wait(std::chrono::milliseconds timeout) override {
-        switch (::WaitForSingleObject(event_, static_cast<DWORD>(timeout.count()))) {
+        switch (::WaitForSingleObject(event_.get(), static_cast<DWORD>(timeout.count()))) {
         case WAIT_OBJECT_0:
             return WaitOutcome::Signalled;
         case WAIT_TIMEOUT:
@@ -83,7 +87,7 @@ class Win32Write final : public DeviceWrite {
 
   private:
     HANDLE device_;
-    HANDLE event_;
+    UniqueKernelHandle event_;
     OVERLAPPED overlapped_{};
     bool outstanding_ = false;
     std::string& failure_;
@@ -159,12 +163,12 @@ class Win32LineDeviceLayer final : public LineDeviceLayer {
     }
 
     std::unique_ptr<DeviceWrite> beginWrite(DeviceHandle device, EventReset reset) override {
-        HANDLE event = ::CreateEventA(nullptr, reset == EventReset::Manual ? TRUE : FALSE, FALSE, nullptr);
+        UniqueKernelHandle event(::CreateEventA(nullptr, reset == EventReset::Manual ? TRUE : FALSE, FALSE, nullptr));
         if (!event) {
             failure_ = systemError("CreateEventA", static_cast<int>(::GetLastError()));
             return nullptr;
         }
-        return std::make_unique<Win32Write>(handleOf(device), event, failure_);
+        return std::make_unique<Win32Write>(handleOf(device), std::move(event), failure_);
     }
 
     std::size_t writeSync(DeviceHandle device, std::span<const std::uint8_t> bytes) override {

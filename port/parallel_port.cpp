@@ -24,8 +24,8 @@ int CParallelPort::open(const std::string& portName, int) {
         return kOpenFailed;
     }
     lastError_.clear();
-    device_ = UniqueDevice(
-        layer_, layer_.open(layer_.parallelDevicePath(portName), generation_ == PlatformGeneration::Current));
+    device_ = UniqueDevice(layer_.open(layer_.parallelDevicePath(portName), generation_ == PlatformGeneration::Current),
+                           {&layer_});
     if (!device_) {
         open_ = false;
         lastError_ = layer_.lastError().empty() ? "open: the device cannot be opened" : layer_.lastError();

@@ -45,7 +45,7 @@ int CSerialPort::open(const std::string& portName, int baudCode) {
     lastError_.clear();
     listening_ = false;
     // A handle still held from an earlier open is released here rather than leaked.
-    device_ = UniqueDevice(layer_, layer_.open(layer_.serialDevicePath(portName), true));
+    device_ = UniqueDevice(layer_.open(layer_.serialDevicePath(portName), true), {&layer_});
     if (!device_) {
         open_ = false;
         lastError_ = layerError("open: the device cannot be opened");

@@ -40,7 +40,7 @@ int CTcpClient::connect(const std::string& ipAddress, int tcpPort) {
         return failConnect(kWrongVersion, "WSAStartup: the sockets layer is not version 2.2");
     }
 
-    UniqueSocket socket(layer_, layer_.createSocket());
+    UniqueSocket socket(layer_.createSocket(), {&layer_});
     if (!socket) return failConnect(kNoSocket, systemError("socket", layer_.lastErrorNumber()));
 
     port_ = tcpPort;

@@ -3,6 +3,8 @@
 // tcp_socket_win32.cpp) maps them onto its socket API and nothing more: every decision, time-out and result
 // code lives in CTcpClient, so that it can be tested against a scripted layer with a fake clock.
 
+#include "base/unique_handle.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -85,38 +87,7 @@ class TcpSocketLayer {
 // The backend of the platform the program was built for.
 std::unique_ptr<TcpSocketLayer> makePlatformSocketLayer();
 
-// Owns one socket of a layer and closes it when dropped.
-class UniqueSocket {
-  public:
-    UniqueSocket() = default;
-    UniqueSocket(TcpSocketLayer& layer, SocketHandle handle) : layer_(&layer), handle_(handle) {}
-    ~UniqueSocket() { reset(); }
-    UniqueSocket(const UniqueSocket&) = delete;
-    UniqueSocket& operator=(const UniqueSocket&) = delete;
-    UniqueSocket(UniqueSocket&& other) noexcept : layer_(other.layer_), handle_(other.handle_) {
-        other.handle_ = kInvalidSocket;
-    }
-    UniqueSocket& operator=(UniqueSocket&& other) noexcept {
-        if (this != &other) {
-            reset();
-            layer_ = other.layer_;
-            handle_ = other.handle_;
-            other.handle_ = kInvalidSocket;
-        }
-        return *this;
-    }
-
-    bool valid() const { return handle_ != kInvalidSocket; }
-    explicit operator bool() const { return valid(); }
-    SocketHandle get() const { return handle_; }
-    void reset() {
-        if (handle_ != kInvalidSocket) layer_->close(handle_);
-        handle_ = kInvalidSocket;
-    }
-
-  private:
-    TcpSocketLayer* layer_ = nullptr;
-    SocketHandle handle_ = kInvalidSocket;
-};
+// Owns one socket of a layer and closes it through that layer when dropped: UniqueSocket(handle, {&layer}).
+using UniqueSocket = UniqueHandle<LayerCloser<TcpSocketLayer, SocketHandle, kInvalidSocket>>;
 
 } // namespace tessera

@@ -7,6 +7,7 @@
 
 #include "port/usb_printer.h"
 
+#include "base/unique_handle.h"
 #include "port/runtime_library.h"
 
 #include <libusb-1.0/libusb.h>
@@ -124,25 +125,51 @@ bool printerEndpoint(libusb_device* device, Endpoint& found) {
     return ok;
 }
 
+struct ContextCloser {
+    using Handle = libusb_context*;
+    static constexpr Handle invalid() { return nullptr; }
+    void operator()(Handle context) const { usb().exit(context); }
+};
+using UsbContext = UniqueHandle<ContextCloser>;
+
+// A device opened and nothing more.
+struct DeviceCloser {
+    using Handle = libusb_device_handle*;
+    static constexpr Handle invalid() { return nullptr; }
+    void operator()(Handle device) const { usb().close(device); }
+};
+using UsbDevice = UniqueHandle<DeviceCloser>;
+
+// A device whose printer interface we claimed: closing gives the interface, and the kernel's driver when it was
+// set aside, back first.
+struct ClaimCloser {
+    using Handle = libusb_device_handle*;
+    static constexpr Handle invalid() { return nullptr; }
+    void operator()(Handle device) const {
+        usb().releaseInterface(device, interface);
+        if (detached) usb().attachKernelDriver(device, interface);
+        usb().close(device);
+    }
+    int interface = -1;
+    bool detached = false;
+};
+using ClaimedDevice = UniqueHandle<ClaimCloser>;
+
 class LibusbLayer : public UsbDeviceLayer {
   public:
-    ~LibusbLayer() override {
-        close();
-        if (context_) usb().exit(context_);
-    }
-
     bool load() override {
         if (!context_) {
             if (!usb().error.empty()) {
                 error_ = usb().error;
                 return false;
             }
-            const int r = usb().init(&context_);
+            libusb_context* context = nullptr;
+            const int r = usb().init(&context);
             if (r != 0) {
-                context_ = nullptr;
                 error_ = "USB is not available here (" + usbError("libusb_init", r) + ")";
                 return false;
             }
+            context_.reset(context);
         }
         loaded_ = true;
         return true;
@@ -155,7 +182,7 @@ class LibusbLayer : public UsbDeviceLayer {
         endpoints_.clear();
         if (!context_) return found;
         libusb_device** list = nullptr;
-        const ssize_t n = usb().getDeviceList(context_, &list);
+        const ssize_t n = usb().getDeviceList(context_.get(), &list);
         for (ssize_t i = 0; i < n; ++i) {
             libusb_device_descriptor d{};
             Endpoint e;
@@ -169,48 +196,35 @@ class LibusbLayer : public UsbDeviceLayer {
         return found;
     }
 
-    bool probe(const UsbInterface& device) override {
-        libusb_device_handle* h = openByName(device.path);
-        if (!h) return false;
-        usb().close(h);
-        return true;
-    }
+    bool probe(const UsbInterface& device) override { return static_cast<bool>(openByName(device.path)); }
 
     bool open(const UsbInterface& device) override {
         close();
         const Endpoint* e = endpointOf(device.path);
-        libusb_device_handle* h = e ? openByName(device.path) : nullptr;
+        UsbDevice h = e ? openByName(device.path) : UsbDevice();
         if (!h) return false;
-        detached_ = usb().kernelDriverActive(h, e->interface) == 1 && usb().detachKernelDriver(h, e->interface) == 0;
-        const int r = usb().claimInterface(h, e->interface);
+        const bool detached = usb().kernelDriverActive(h.get(), e->interface) == 1 &&
+                              usb().detachKernelDriver(h.get(), e->interface) == 0;
+        const int r = usb().claimInterface(h.get(), e->interface);
         if (r != 0) {
             error_ = "the USB printer " + device.path + " is in use (" + usbError("libusb_claim_interface", r) + ")";
-            if (detached_) usb().attachKernelDriver(h, e->interface);
-            usb().close(h);
-            detached_ = false;
+            if (detached) usb().attachKernelDriver(h.get(), e->interface);
             return false;
         }
-        handle_ = h;
+        handle_ = ClaimedDevice(h.release(), {e->interface, detached});
         current_ = *e;
         return true;
     }
 
-    bool isOpen() const override { return handle_ != nullptr; }
+    bool isOpen() const override { return static_cast<bool>(handle_); }
 
-    void close() override {
-        if (!handle_) return;
-        usb().releaseInterface(handle_, current_.interface);
-        if (detached_) usb().attachKernelDriver(handle_, current_.interface);
-        usb().close(handle_);
-        handle_ = nullptr;
-        detached_ = false;
-    }
+    void close() override { handle_.reset(); }
 
     std::optional<std::size_t> writePiece(std::span<const std::uint8_t> piece,
                                           std::chrono::milliseconds limit) override {
         if (!handle_) return std::nullopt;
         int done = 0;
-        const int r = usb().bulkTransfer(handle_, current_.out, const_cast<unsigned char*>(piece.data()),
+        const int r = usb().bulkTransfer(handle_.get(), current_.out, const_cast<unsigned char*>(piece.data()),
                                          static_cast<int>(piece.size()), &done,
                                          static_cast<unsigned>(std::min<long long>(limit.count(), 0x7FFFFFFF)));
         if (r == 0 || (r == LIBUSB_ERROR_TIMEOUT && done > 0)) return static_cast<std::size_t>(done);
@@ -228,7 +242,7 @@ class LibusbLayer : public UsbDeviceLayer {
         // libusb takes 0 as no limit at all.
         const auto ms = static_cast<unsigned>(std::clamp<long long>(limit.count(), 1, 0x7FFFFFFF));
         const int r =
-            usb().bulkTransfer(handle_, current_.in, buffer.data(), static_cast<int>(buffer.size()), &done, ms);
+            usb().bulkTransfer(handle_.get(), current_.in, buffer.data(), static_cast<int>(buffer.size()), &done, ms);
         if (r == 0 || r == LIBUSB_ERROR_TIMEOUT) return static_cast<std::size_t>(std::max(done, 0));
         error_ = usbError("libusb_bulk_transfer", r);
         return std::nullopt;
@@ -246,11 +260,11 @@ class LibusbLayer : public UsbDeviceLayer {
         return nullptr;
     }
 
-    libusb_device_handle* openByName(const std::string& name) {
+    UsbDevice openByName(const std::string& name) {
         const Endpoint* e = endpointOf(name);
-        if (!e || !context_) return nullptr;
+        if (!e || !context_) return {};
         libusb_device** list = nullptr;
-        const ssize_t n = usb().getDeviceList(context_, &list);
+        const ssize_t n = usb().getDeviceList(context_.get(), &list);
         libusb_device_handle* h = nullptr;
         for (ssize_t i = 0; i < n; ++i) {
             if (usb().getBusNumber(list[i]) != e->bus || usb().getDeviceAddress(list[i]) != e->address) continue;
@@ -265,15 +279,15 @@ class LibusbLayer : public UsbDeviceLayer {
             break;
         }
         if (list) usb().freeDeviceList(list, 1);
-        return h;
+        return UsbDevice(h);
     }
 
-    libusb_context* context_ = nullptr;
+    // Declared first: the library's context must outlive every device opened in it.
+    UsbContext context_;
     bool loaded_ = false;
     std::vector<Endpoint> endpoints_;
-    libusb_device_handle* handle_ = nullptr;
+    ClaimedDevice handle_;
     Endpoint current_;
-    bool detached_ = false;
     std::string error_;
 };
 

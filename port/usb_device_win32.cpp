@@ -3,11 +3,14 @@
 
 #include "port/usb_printer.h"
 
+#include "base/unique_handle_win32.h"
 #include "port/overlapped_read.h"
 #include "port/system_error.h"
 
 #include <windows.h>
 #include <setupapi.h>
+
+#include <utility>
 
 namespace tessera {
 
@@ -39,25 +42,19 @@ bool legacyWindows() {
 
 class SetupApiLayer : public UsbDeviceLayer {
   public:
-    ~SetupApiLayer() override {
-        close();
-        if (library_) FreeLibrary(library_);
-    }
-
     bool load() override {
         if (library_) return ready_;
-        library_ = LoadLibraryA("SETUPAPI.DLL");
+        library_.reset(LoadLibraryA("SETUPAPI.DLL"));
         if (!library_) return false;
-        getClassDevs_ = entry<GetClassDevsFn>(library_, "SetupDiGetClassDevsA");
-        enumInterfaces_ = entry<EnumInterfacesFn>(library_, "SetupDiEnumDeviceInterfaces");
-        getDetail_ = entry<GetDetailFn>(library_, "SetupDiGetDeviceInterfaceDetailA");
-        destroyList_ = entry<DestroyListFn>(library_, "SetupDiDestroyDeviceInfoList");
+        getClassDevs_ = entry<GetClassDevsFn>(library_.get(), "SetupDiGetClassDevsA");
+        enumInterfaces_ = entry<EnumInterfacesFn>(library_.get(), "SetupDiEnumDeviceInterfaces");
+        getDetail_ = entry<GetDetailFn>(library_.get(), "SetupDiGetDeviceInterfaceDetailA");
+        destroyList_ = entry<DestroyListFn>(library_.get(), "SetupDiDestroyDeviceInfoList");
         ready_ = getClassDevs_ && enumInterfaces_ && getDetail_ && destroyList_;
         return ready_;
     }
     void unload() override {
-        if (library_) FreeLibrary(library_);
-        library_ = nullptr;
+        library_.reset();
         ready_ = false;
     }
     bool loaded() const override { return ready_; }
@@ -89,88 +86,82 @@ class SetupApiLayer : public UsbDeviceLayer {
     }
 
     bool probe(const UsbInterface& device) override {
-        HANDLE h = CreateFileA(device.path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (h == INVALID_HANDLE_VALUE) {
-            error_ = systemError("CreateFileA", static_cast<int>(GetLastError()));
-            return false;
-        }
-        CloseHandle(h);
-        return true;
+        const UniqueFileHandle h(
+            CreateFileA(device.path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!h) error_ = systemError("CreateFileA", static_cast<int>(GetLastError()));
+        return static_cast<bool>(h);
     }
 
     bool open(const UsbInterface& device) override {
         close();
         const std::string path = device.path + CUsbPrinter::kPathSuffix;
-        HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_OVERLAPPED, nullptr);
-        if (h == INVALID_HANDLE_VALUE) {
+        UniqueFileHandle h(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_OVERLAPPED, nullptr));
+        if (!h) {
             error_ = systemError("CreateFileA", static_cast<int>(GetLastError()));
             return false;
         }
-        handle_ = h;
+        handle_ = std::move(h);
         // A printer-class device ignores them; set as the device has always been given them.
         COMMTIMEOUTS timeouts{};
-        GetCommTimeouts(h, &timeouts);
+        GetCommTimeouts(handle_.get(), &timeouts);
         timeouts = {50, 0, 100, 300, 500};
-        SetCommTimeouts(h, &timeouts);
+        SetCommTimeouts(handle_.get(), &timeouts);
         return true;
     }
 
-    bool isOpen() const override { return handle_ != INVALID_HANDLE_VALUE; }
+    bool isOpen() const override { return static_cast<bool>(handle_); }
 
-    void close() override {
-        if (handle_ == INVALID_HANDLE_VALUE) return;
-        CloseHandle(handle_);
-        handle_ = INVALID_HANDLE_VALUE;
-    }
+    void close() override { handle_.reset(); }
 
     std::optional<std::size_t> writePiece(std::span<const std::uint8_t> piece, std::chrono::milliseconds limit) override {
-        if (handle_ == INVALID_HANDLE_VALUE) return std::nullopt;
+        if (!handle_) return std::nullopt;
+        const HANDLE device = handle_.get();
         // Manual reset: the event stays signalled once the write ends, for the wait and the result alike.
-        HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        const UniqueKernelHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
         if (!event) return std::nullopt;
         OVERLAPPED ov{};
-        ov.hEvent = event;
+        ov.hEvent = event.get();
         DWORD written = 0;
         std::optional<std::size_t> result;
-        if (WriteFile(handle_, piece.data(), static_cast<DWORD>(piece.size()), &written, &ov)) {
+        if (WriteFile(device, piece.data(), static_cast<DWORD>(piece.size()), &written, &ov)) {
             result = written;
         } else if (GetLastError() == ERROR_IO_PENDING) {
             // Sleeps on the event rather than asking again and again, so a stuck piece costs no processor time.
             const auto ms = limit.count();
-            const DWORD wait = WaitForSingleObject(event, ms <= 0 ? 0 : ms >= INFINITE ? INFINITE - 1 : static_cast<DWORD>(ms));
-            if (wait == WAIT_OBJECT_0 && GetOverlappedResult(handle_, &ov, &written, FALSE)) {
+            const DWORD wait =
+                WaitForSingleObject(event.get(), ms <= 0 ? 0 : ms >= INFINITE ? INFINITE - 1 : static_cast<DWORD>(ms));
+            if (wait == WAIT_OBJECT_0 && GetOverlappedResult(device, &ov, &written, FALSE)) {
                 result = written;
             } else if (wait != WAIT_OBJECT_0) {
                 // The OVERLAPPED and the buffer belong to the driver until the cancelled write has ended.
-                CancelIo(handle_);
-                GetOverlappedResult(handle_, &ov, &written, TRUE);
+                CancelIo(device);
+                GetOverlappedResult(device, &ov, &written, TRUE);
             }
         }
-        CloseHandle(event);
         return result;
     }
 
     void purge() override {
-        if (handle_ != INVALID_HANDLE_VALUE) PurgeComm(handle_, 0x0F);
+        if (handle_) PurgeComm(handle_.get(), 0x0F);
     }
 
     // The printer class driver hands the bulk IN endpoint's data to ReadFile on the same handle.
     std::optional<std::size_t> readPiece(std::span<std::uint8_t> buffer, std::chrono::milliseconds limit) override {
-        if (handle_ == INVALID_HANDLE_VALUE) return std::nullopt;
-        return readOverlapped(handle_, buffer, limit, error_);
+        if (!handle_) return std::nullopt;
+        return readOverlapped(handle_.get(), buffer, limit, error_);
     }
 
     std::string lastError() const override { return error_; }
 
   private:
-    HMODULE library_ = nullptr;
+    UniqueModule library_;
     bool ready_ = false;
     GetClassDevsFn getClassDevs_ = nullptr;
     EnumInterfacesFn enumInterfaces_ = nullptr;
     GetDetailFn getDetail_ = nullptr;
     DestroyListFn destroyList_ = nullptr;
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
+    UniqueFileHandle handle_;
     std::string error_;
 };
 

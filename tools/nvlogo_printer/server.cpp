@@ -108,19 +108,6 @@ Result<ListenAddress> parseListen(const std::string& text) {
     return addr;
 }
 
-class SocketCloser {
-  public:
-    explicit SocketCloser(net::Socket s) : s_(s) {}
-    ~SocketCloser() {
-        if (s_ != net::kNone) net::closeSocket(s_);
-    }
-    SocketCloser(const SocketCloser&) = delete;
-    SocketCloser& operator=(const SocketCloser&) = delete;
-
-  private:
-    net::Socket s_;
-};
-
 struct Shared {
     const ServerOptions& options;
     PrinterConfig printer; // the options' printer, with its serial number
@@ -252,8 +239,8 @@ int runServer(const ServerOptions& o, std::ostream& out, std::ostream& err) {
     if (Status s = stop.open(false); !s) return fail(s.error());
     auto listening = net::listenOn(addr->host, addr->port);
     if (!listening) return fail(ioError(o.listen + ": " + listening.error().message));
-    const net::Socket listener = *listening;
-    SocketCloser closeListener(listener);
+    const net::UniqueSocket ownListener(*listening);
+    const net::Socket listener = ownListener.get();
 
     LineLog log(out, o.quiet);
     DiskHost host(store, prints, log);

@@ -3,6 +3,7 @@
 // logic (fault injection, draining at shutdown) is written once.
 
 #include "base/result.h"
+#include "base/unique_handle.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -28,6 +29,17 @@ Result<Socket> listenOn(std::uint32_t address, std::uint16_t& port);
 // The next connection and the peer's HOST:PORT; kNone when accepting failed (the listener stays usable).
 Socket acceptFrom(Socket listener, std::string& peer);
 
+// reset: an abortive close, so that the peer's next read or write fails instead of seeing the end of data.
+void closeSocket(Socket s, bool reset = false);
+
+// A socket (or, on POSIX, any descriptor) of our own, closed when dropped.
+struct SocketCloser {
+    using Handle = Socket;
+    static constexpr Socket invalid() { return kNone; }
+    void operator()(Socket s) const { closeSocket(s); }
+};
+using UniqueSocket = UniqueHandle<SocketCloser>;
+
 // A closing stop: readable() becomes readable once notify() has been called, from any thread, or once a
 // SIGINT/SIGTERM (a console Ctrl-C or close on Windows) arrives when installSignals() was called.
 class StopChannel {
@@ -37,13 +49,13 @@ class StopChannel {
     StopChannel(const StopChannel&) = delete;
     StopChannel& operator=(const StopChannel&) = delete;
     Status open(bool installSignals);
-    Socket readable() const { return signals_ != kNone ? signals_ : read_; }
+    Socket readable() const { return signals_ ? signals_.get() : read_.get(); }
     void notify();
 
   private:
-    Socket read_ = kNone;
-    Socket write_ = kNone;
-    Socket signals_ = kNone;
+    UniqueSocket read_;
+    Socket write_ = kNone; // the socket notify() writes to: read_'s, not owned a second time
+    UniqueSocket signals_;
 };
 
 // Waits until a or b is readable (or has hung up). Returns 1 and sets the flags, 0 on the time-out
@@ -58,8 +70,6 @@ long receive(Socket s, std::span<std::uint8_t> into, bool dontWait);
 bool sendAll(Socket s, std::span<const std::uint8_t> bytes);
 std::size_t queuedBytes(Socket s);
 void setSendTimeout(Socket s, int seconds);
-// reset: an abortive close, so that the peer's next read or write fails instead of seeing the end of data.
-void closeSocket(Socket s, bool reset = false);
 // The last socket error of this thread, as text.
 std::string lastError(const char* call);
 

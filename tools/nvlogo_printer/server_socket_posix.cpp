@@ -42,8 +42,9 @@ Result<std::vector<std::uint32_t>> lookUpIPv4(const std::string& name) {
 }
 
 Result<Socket> listenOn(std::uint32_t address, std::uint16_t& port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return ioError(lastError("socket"));
+    UniqueSocket listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!listener) return ioError(lastError("socket"));
+    const int fd = fdOf(listener.get());
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in addr{};
@@ -52,13 +53,10 @@ Result<Socket> listenOn(std::uint32_t address, std::uint16_t& port) {
     addr.sin_port = htons(port);
     socklen_t len = sizeof addr;
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 64) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        Error e = ioError(lastError("bind"));
-        ::close(fd);
-        return e;
-    }
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+        return ioError(lastError("bind"));
     port = ntohs(addr.sin_port);
-    return Socket{fd};
+    return listener.release();
 }
 
 Socket acceptFrom(Socket listener, std::string& peer) {
@@ -72,15 +70,12 @@ Socket acceptFrom(Socket listener, std::string& peer) {
     return fd;
 }
 
-StopChannel::~StopChannel() {
-    for (Socket s : {read_, signals_})
-        if (s != kNone) ::close(fdOf(s));
-}
+StopChannel::~StopChannel() = default;
 
 Status StopChannel::open(bool installSignals) {
-    const int fd = ::eventfd(0, EFD_CLOEXEC);
-    if (fd < 0) return ioError(lastError("eventfd"));
-    read_ = write_ = fd;
+    read_.reset(::eventfd(0, EFD_CLOEXEC));
+    if (!read_) return ioError(lastError("eventfd"));
+    write_ = read_.get();
     if (installSignals) {
         // Every thread started later inherits the blocked signals, so they arrive only through the descriptor.
         sigset_t stopSignals;
@@ -88,9 +83,8 @@ Status StopChannel::open(bool installSignals) {
         sigaddset(&stopSignals, SIGINT);
         sigaddset(&stopSignals, SIGTERM);
         ::pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-        const int sfd = ::signalfd(-1, &stopSignals, SFD_CLOEXEC);
-        if (sfd < 0) return ioError(lastError("signalfd"));
-        signals_ = sfd;
+        signals_.reset(::signalfd(-1, &stopSignals, SFD_CLOEXEC));
+        if (!signals_) return ioError(lastError("signalfd"));
     }
     return {};
 }

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <utility>
 
 namespace tessera::vp::net {
 
@@ -55,8 +56,10 @@ Result<std::vector<std::uint32_t>> lookUpIPv4(const std::string& name) {
 }
 
 Result<Socket> listenOn(std::uint32_t address, std::uint16_t& port) {
-    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) return ioError(lastError("socket"));
+    // INVALID_SOCKET converts to kNone.
+    UniqueSocket listener(static_cast<Socket>(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)));
+    if (!listener) return ioError(lastError("socket"));
+    const SOCKET s = sockOf(listener.get());
     // Without exclusive use a second server could bind the same port and take half of the connections.
     const BOOL on = TRUE;
     ::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on);
@@ -66,13 +69,10 @@ Result<Socket> listenOn(std::uint32_t address, std::uint16_t& port) {
     addr.sin_port = htons(port);
     int len = sizeof addr;
     if (::bind(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 || ::listen(s, 64) != 0 ||
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        Error e = ioError(lastError("bind"));
-        ::closesocket(s);
-        return e;
-    }
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+        return ioError(lastError("bind"));
     port = ntohs(addr.sin_port);
-    return static_cast<Socket>(s);
+    return listener.release();
 }
 
 Socket acceptFrom(Socket listener, std::string& peer) {
@@ -87,32 +87,30 @@ Socket acceptFrom(Socket listener, std::string& peer) {
 }
 
 StopChannel::~StopChannel() {
-    if (signals_ != kNone) {
+    if (signals_) {
         StopChannel* self = this;
         signalChannel.compare_exchange_strong(self, nullptr);
         ::SetConsoleCtrlHandler(onConsoleStop, FALSE);
     }
-    if (read_ != kNone) ::closesocket(sockOf(read_));
 }
 
 Status StopChannel::open(bool installSignals) {
-    const SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    if (s == INVALID_SOCKET) return ioError(lastError("socket"));
+    UniqueSocket channel(static_cast<Socket>(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP)));
+    if (!channel) return ioError(lastError("socket"));
+    const SOCKET s = sockOf(channel.get());
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     int len = sizeof addr;
     if (::bind(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
         ::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
-        ::connect(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-        Error e = ioError(lastError("stop channel"));
-        ::closesocket(s);
-        return e;
-    }
-    read_ = write_ = static_cast<Socket>(s);
+        ::connect(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0)
+        return ioError(lastError("stop channel"));
+    write_ = channel.get();
+    // One socket serves both: with signals it is held as signals_, which readable() prefers.
+    (installSignals ? signals_ : read_) = std::move(channel);
     if (installSignals) {
         signalChannel = this;
-        signals_ = read_;
         if (!::SetConsoleCtrlHandler(onConsoleStop, TRUE)) return ioError("SetConsoleCtrlHandler failed");
     }
     return {};
