@@ -21,6 +21,7 @@ void setupErase(CLI::App& app, Context& ctx) {
     CLI::App* sub = app.add_subcommand("erase", "Erase every logo stored in the printer's NV memory");
     addPortOption(*sub, opt->ports);
     addConfirmOption(*sub, opt->confirm);
+    addRolloutOptions(*sub, opt->ports, true);
     sub->footer(kTransferHelp);
     sub->callback([opt, &ctx] {
         auto targets = parsePortSpecs(opt->ports);
@@ -28,9 +29,14 @@ void setupErase(CLI::App& app, Context& ctx) {
             ctx.exitCode = report(ctx, targets.error());
             return;
         }
-        TransferPlan plan{"erased the NV images", 10, [](CNVUploadCtrl& ctrl) { return ctrl.eraseNvImages(); },
-                          opt->confirm};
-        ctx.exitCode = runTransfers(ctx, *targets, plan);
+        TransferPlan plan;
+        plan.verb = "erased the NV images";
+        plan.intent = "erase the NV images";
+        plan.streamBytes = 10;
+        plan.writer = [](CNVUploadCtrl& ctrl) { return ctrl.eraseNvImages(); };
+        plan.confirm = opt->confirm;
+        plan.ledger = LedgerEffect::Erases;
+        ctx.exitCode = runTransfers(ctx, *targets, plan, opt->ports.fleet);
     });
 }
 

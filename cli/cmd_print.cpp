@@ -25,11 +25,12 @@ int runPrint(const PrintOptions& opt, Context& ctx) {
     if (!targets) return report(ctx, targets.error());
     TransferPlan plan;
     plan.verb = "printed " + (opt.range == "all" ? std::string("all images") : "images " + opt.range);
+    plan.intent = "print " + plan.verb.substr(8);
     plan.streamBytes = 4 * images->size() + 4;
     plan.writer = [images = *images, q = opt.quality](CNVUploadCtrl& ctrl) { return ctrl.printNvImageList(images, q); };
     plan.confirm = opt.confirm;
     plan.checkPaper = true;
-    return runTransfers(ctx, *targets, plan);
+    return runTransfers(ctx, *targets, plan, opt.ports.fleet);
 }
 
 } // namespace
@@ -46,6 +47,7 @@ void setupPrint(CLI::App& app, Context& ctx) {
         ->option_text("SCALE");
     addPortOption(*sub, opt->ports);
     addConfirmOption(*sub, opt->confirm);
+    addRolloutOptions(*sub, opt->ports, false);
     sub->footer(kTransferHelp);
     sub->callback([opt, &ctx] { ctx.exitCode = runPrint(*opt, ctx); });
 }

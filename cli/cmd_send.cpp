@@ -5,6 +5,7 @@
 #include "cli/transfer.h"
 
 #include "base/file_io.h"
+#include "base/sha256.h"
 #include "printer/stream_check.h"
 
 #include <algorithm>
@@ -57,10 +58,13 @@ int runSend(const SendOptions& opt, Context& ctx) {
     }
     TransferPlan plan;
     plan.verb = "sent " + opt.file;
+    plan.intent = "send " + opt.file;
+    plan.ledger = LedgerEffect::Stores;
+    if (!opt.ports.fleet.ledger.empty()) plan.sha256 = sha256Hex(stream);
     plan.streamBytes = stream.size();
     plan.writer = [&](CNVUploadCtrl& ctrl) { return ctrl.SendBytes(stream.data(), stream.size()); };
     plan.confirm = opt.confirm;
-    return runTransfers(ctx, *targets, plan);
+    return runTransfers(ctx, *targets, plan, opt.ports.fleet);
 }
 
 } // namespace
@@ -74,6 +78,7 @@ void setupSend(CLI::App& app, Context& ctx) {
                   "Send the file's bytes unchanged and unchecked, whatever it holds (also a .txt file)");
     addPortOption(*sub, opt->ports);
     addConfirmOption(*sub, opt->confirm);
+    addRolloutOptions(*sub, opt->ports, true);
     sub->add_option("FILE", opt->file, "The file to send")->required();
     sub->footer(kTransferHelp);
     sub->callback([opt, &ctx] { ctx.exitCode = runSend(*opt, ctx); });

@@ -4,6 +4,8 @@
 #include "cli/transfer.h"
 #include "cli/usage.h"
 
+#include "base/sha256.h"
+
 #include <memory>
 
 namespace tessera::cli {
@@ -39,10 +41,19 @@ int runUpload(const UploadOptions& opt, Context& ctx) {
                                     std::to_string(opt.capacity) + " given by --capacity"));
     TransferPlan plan;
     plan.verb = "uploaded " + std::to_string(logos->size()) + (logos->size() == 1 ? " logo" : " logos");
+    plan.intent = plan.verb.substr(0, 6) + plan.verb.substr(8);
+    plan.capacity = bitImageCapacityUnknown;
+    plan.ledger = LedgerEffect::Stores;
+    if (!opt.ports.fleet.ledger.empty()) {
+        // The ledger names the stream by the bytes save would write for it, which are the bytes sent.
+        auto stream = CNVUploadCtrl::logoFileOf(*logos, BIN);
+        if (!stream) return report(ctx, stream.error());
+        plan.sha256 = sha256Hex(*stream);
+    }
     plan.streamBytes = streamBytes;
     plan.writer = [&](CNVUploadCtrl& ctrl) { return ctrl.sendLogos(*logos); };
     plan.confirm = opt.confirm;
-    return runTransfers(ctx, *targets, plan);
+    return runTransfers(ctx, *targets, plan, opt.ports.fleet);
 }
 
 } // namespace
@@ -54,6 +65,7 @@ void setupUpload(CLI::App& app, Context& ctx) {
     addBrightnessOption(*sub, opt->level);
     addPortOption(*sub, opt->ports);
     addConfirmOption(*sub, opt->confirm);
+    addRolloutOptions(*sub, opt->ports, true);
     sub->add_option("--capacity", opt->capacity,
                     "Refuse the list, before sending, when its NV size (each image its data plus 4 bytes) "
                     "exceeds BYTES (not checked unless given)")

@@ -45,6 +45,9 @@ struct TransferReport {
     // NotConfirmed: why (empty when confirmation was off); Failed: what failed, one line without the port's
     // name ("the printer is offline: the cover is open"); Confirmed: empty.
     std::string message;
+    // The printer's capacity refused the stream before it was sent: repeating it would meet the same refusal,
+    // so a rollout does not retry it.
+    bool refused = false;
 };
 
 // Asks, after the stream, whether the printer processed it: true answered, false no answer within bound, an
