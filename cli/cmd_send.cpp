@@ -59,6 +59,7 @@ int runSend(const SendOptions& opt, Context& ctx) {
     TransferPlan plan;
     plan.verb = "sent " + opt.file;
     plan.intent = "send " + opt.file;
+    plan.capacity = bitImageCapacityUnknown;
     plan.ledger = LedgerEffect::Stores;
     if (!opt.ports.fleet.ledger.empty()) plan.sha256 = sha256Hex(stream);
     plan.streamBytes = stream.size();

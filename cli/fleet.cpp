@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <mutex>
 #include <ostream>
+#include <system_error>
 #include <thread>
 
 namespace tessera::cli {
@@ -40,15 +41,20 @@ class Fleet {
     }
 
     void run(std::size_t width) {
-        if (width <= 1) {
-            work();
-        } else {
-            std::vector<std::thread> threads;
-            for (std::size_t i = 0; i < width; ++i)
+        std::vector<std::thread> threads;
+        for (std::size_t i = 0; width > 1 && i < width; ++i) {
+            try {
                 threads.emplace_back([this] { work(); });
-            for (std::thread& t : threads)
-                t.join();
+            } catch (const std::system_error&) {
+                // Out of threads (a process or memory limit): those running take the rest in turn.
+                meter_.println(err_, "nvlogo: no more threads after " + std::to_string(i) +
+                                         "; that many printers run at once");
+                break;
+            }
         }
+        if (threads.empty()) work();
+        for (std::thread& t : threads)
+            t.join();
         // Printers never started: interrupted, in the report in their own order.
         for (std::size_t i = 0; i < targets_.size(); ++i) {
             if (done_[i]) continue;
