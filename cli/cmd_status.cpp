@@ -130,10 +130,11 @@ void setupStatus(CLI::App& app, Context& ctx) {
                   "One JSON object per printer (an array for several): port, answers, online, paper, cover, "
                   "errors, maker, model, firmware, serial, nv_graphics");
     addPortOption(*sub, opt->ports);
-    sub->footer("Each question is given 500 ms; a printer that does not answer the first is asked nothing "
-                "more.\nWith --report each printer's result is \"answered\" or \"failed\", and status the object --json "
-                "gives.\nExit status: 0 every printer answered; 1 a printer cannot be reached or did not "
-                "answer;\n2 bad input; 130 stopped by Ctrl-C.");
+    sub->footer(
+        "Each question is given 500 ms; a printer that does not answer the first is asked nothing "
+        "more.\nWith --report each printer's result is \"answered\" or \"failed\", and status the object --json "
+        "gives.\nExit status: 0 every printer answered; 1 a printer cannot be reached or did not "
+        "answer;\n2 bad input; 130 stopped by Ctrl-C.");
     sub->callback([opt, &ctx] { ctx.exitCode = runStatus(*opt, ctx); });
 }
 

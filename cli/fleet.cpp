@@ -35,8 +35,7 @@ class Fleet {
           FleetSystem& system, FleetReportFile* report)
         : targets_(targets), options_(options), job_(job), system_(system), report_(report),
           out_(options.report == "-" ? ctx.err : ctx.out), err_(ctx.err), outcomes_(targets.size()),
-          done_(targets.size(), false),
-          meter_(ctx.err, ctx.interactive, (job.streamBytes + 3) * targets.size()) {
+          done_(targets.size(), false), meter_(ctx.err, ctx.interactive, (job.streamBytes + 3) * targets.size()) {
         if (targets.size() > 1) meter_.describeWith([this] { return progressLine(); });
     }
 
@@ -100,14 +99,15 @@ class Fleet {
                 break;
             }
         }
-        o.record.milliseconds =
-            static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+        o.record.milliseconds = static_cast<std::uint64_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
         return o;
     }
 
     // Waits, in slices, unless Ctrl-C comes first: false then.
     bool pause(double secondsToWait) {
-        const auto until = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(secondsToWait));
+        const auto until =
+            Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(secondsToWait));
         while (Clock::now() < until) {
             if (system_.interrupted()) return false;
             std::this_thread::sleep_for(std::min<Clock::duration>(until - Clock::now(), std::chrono::milliseconds(50)));
@@ -134,7 +134,10 @@ class Fleet {
         std::string line = std::to_string(done) + " of " + std::to_string(total) + " printers done, " +
                            std::to_string(failed_.load()) + " failed, " + std::to_string(running_.load()) + " running";
         const double elapsed = std::chrono::duration<double>(Clock::now() - start_).count();
-        if (done > 0 && done < total) line += ", about " + seconds(std::ceil(elapsed / static_cast<double>(done) * static_cast<double>(total - done))) + " left";
+        if (done > 0 && done < total)
+            line += ", about " +
+                    seconds(std::ceil(elapsed / static_cast<double>(done) * static_cast<double>(total - done))) +
+                    " left";
         return line;
     }
 
@@ -162,8 +165,9 @@ std::size_t fleetWidth(std::size_t printers, unsigned jobs, std::size_t openFile
 
 std::string fleetSummary(const std::vector<FleetOutcome>& outcomes) {
     static constexpr std::pair<const char*, const char*> kOrder[] = {
-        {"confirmed", "confirmed"}, {"not-confirmed", "not confirmed"}, {"answered", "answered"},
-        {"would-send", "would send"}, {"failed", "failed"},           {"skipped", "skipped"},
+        {"confirmed", "confirmed"},    {"not-confirmed", "not confirmed"},
+        {"answered", "answered"},      {"would-send", "would send"},
+        {"failed", "failed"},          {"skipped", "skipped"},
         {"interrupted", "interrupted"}};
     std::string summary = std::to_string(outcomes.size()) + (outcomes.size() == 1 ? " printer" : " printers");
     const char* separator = ": ";

@@ -43,7 +43,8 @@ void FleetReportFile::write(const PortTarget& target, const FleetRecord& record)
 
 Status FleetReportFile::status() {
     std::lock_guard lock(mutex_);
-    if (!*out_) return ioError((path_ == "-" ? std::string("standard output") : path_) + ": the report could not be written");
+    if (!*out_)
+        return ioError((path_ == "-" ? std::string("standard output") : path_) + ": the report could not be written");
     return {};
 }
 

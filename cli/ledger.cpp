@@ -33,7 +33,8 @@ class LedgerParser {
                     return {};
                 });
                 if (!inner) return inner;
-                if (entry.sha256.size() != 64 || entry.sha256.find_first_not_of("0123456789abcdef") != std::string::npos)
+                if (entry.sha256.size() != 64 ||
+                    entry.sha256.find_first_not_of("0123456789abcdef") != std::string::npos)
                     return fail("the entry of " + port + " has no sha256 of 64 hexadecimal digits");
                 if (shownTime(entry.confirmed).empty())
                     return fail("the entry of " + port + " has no time as 2026-12-07T14:02:11Z");
@@ -51,7 +52,8 @@ class LedgerParser {
   private:
     Status fail(const std::string& why) { return badInput(why + " at byte " + std::to_string(at_)); }
     void skipSpace() {
-        while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\n' || text_[at_] == '\r' || text_[at_] == '\t'))
+        while (at_ < text_.size() &&
+               (text_[at_] == ' ' || text_[at_] == '\n' || text_[at_] == '\r' || text_[at_] == '\t'))
             ++at_;
     }
     bool take(char c) {

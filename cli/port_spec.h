@@ -22,8 +22,8 @@ struct PortTarget {
     int baudCode = 7;                     // serial
     FlowControl flow = FlowControl::None; // serial
     std::optional<std::pair<std::uint16_t, std::uint16_t>> usbIds; // usb: one more vendor and product to take
-    std::optional<std::string> name; // the store or till an inventory gives it
-    std::string origin;              // "FILE:LINE" of an inventory, empty for --port
+    std::optional<std::string> name;                               // the store or till an inventory gives it
+    std::string origin;                                            // "FILE:LINE" of an inventory, empty for --port
 };
 
 inline constexpr int kDefaultTcpPort = 9100;
@@ -31,12 +31,12 @@ inline constexpr int kDefaultLineSpeed = 19200;
 
 // How a command goes through many printers.
 struct FleetOptions {
-    unsigned jobs = 0;     // --jobs: printers at once; 0 all that the open-file limit allows
-    unsigned retries = 0;  // --retries: further attempts for a printer that could not be reached
-    double retryWait = 5;  // --retry-wait: seconds before the first retry, doubled for each further one
-    std::string report;    // --report: JSON Lines file, - standard output, empty none
-    bool dryRun = false;   // --dry-run: only the status requests
-    std::string ledger;    // --ledger: what each printer last confirmed
+    unsigned jobs = 0;    // --jobs: printers at once; 0 all that the open-file limit allows
+    unsigned retries = 0; // --retries: further attempts for a printer that could not be reached
+    double retryWait = 5; // --retry-wait: seconds before the first retry, doubled for each further one
+    std::string report;   // --report: JSON Lines file, - standard output, empty none
+    bool dryRun = false;  // --dry-run: only the status requests
+    std::string ledger;   // --ledger: what each printer last confirmed
     bool skipUnchanged = false;
 };
 

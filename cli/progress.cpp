@@ -10,9 +10,12 @@ namespace {
 
 std::string amount(double bytes) {
     char buf[32];
-    if (bytes < 1024) std::snprintf(buf, sizeof buf, "%.0f B", bytes);
-    else if (bytes < 1024 * 1024) std::snprintf(buf, sizeof buf, "%.1f KiB", bytes / 1024);
-    else std::snprintf(buf, sizeof buf, "%.1f MiB", bytes / (1024 * 1024));
+    if (bytes < 1024)
+        std::snprintf(buf, sizeof buf, "%.0f B", bytes);
+    else if (bytes < 1024 * 1024)
+        std::snprintf(buf, sizeof buf, "%.1f KiB", bytes / 1024);
+    else
+        std::snprintf(buf, sizeof buf, "%.1f MiB", bytes / (1024 * 1024));
     return buf;
 }
 

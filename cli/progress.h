@@ -1,6 +1,7 @@
 #pragma once
 // A progress bar on the terminal for transfers that take longer than a second: bytes sent of the total,
-// the rate and the time left, or a line of the caller's own (a fleet's count of printers). Lines from several threads go through it so that they do not tear the bar.
+// the rate and the time left, or a line of the caller's own (a fleet's count of printers). Lines from several threads
+// go through it so that they do not tear the bar.
 
 #include <atomic>
 #include <chrono>

@@ -18,7 +18,8 @@ namespace tessera::cli {
 namespace {
 
 TEST(Inventory, ReadsPrintersWithNamesAndRefusesBadLinesWithTheirPlace) {
-    auto good = parseInventory("# shop list\r\n\n127.0.0.1:9100\tStore 12, till 3\r\n  COM3 \ndriver:Front Desk\n", "f");
+    auto good =
+        parseInventory("# shop list\r\n\n127.0.0.1:9100\tStore 12, till 3\r\n  COM3 \ndriver:Front Desk\n", "f");
     ASSERT_TRUE(good) << good.error().message;
     ASSERT_EQ(good->size(), 3u);
     EXPECT_EQ((*good)[0].name, "Store 12, till 3");
@@ -48,10 +49,14 @@ TEST(Inventory, TheSamePrinterWrittenTwoWaysIsRefused) {
         const char *a, *b;
         bool same;
     } cases[] = {
-        {"tcp:127.0.0.1", "127.0.0.1:9100", true}, {"TCP:127.0.0.1", "tcp:127.0.0.1:9100", true},
-        {"127.0.0.1:9100", "127.0.0.1:9101", false}, {"tcp:Till-4.shop", "tcp:till-4.SHOP:9100", true},
-        {"com3", "COM3", true},                      {"usb:04B8:0E15", "usb:04b8:0e15", true},
-        {"usb", "usb:04b8:0e15", false},             {"parallel:/dev/lp0", "/dev/lp0", true},
+        {"tcp:127.0.0.1", "127.0.0.1:9100", true},
+        {"TCP:127.0.0.1", "tcp:127.0.0.1:9100", true},
+        {"127.0.0.1:9100", "127.0.0.1:9101", false},
+        {"tcp:Till-4.shop", "tcp:till-4.SHOP:9100", true},
+        {"com3", "COM3", true},
+        {"usb:04B8:0E15", "usb:04b8:0e15", true},
+        {"usb", "usb:04b8:0e15", false},
+        {"parallel:/dev/lp0", "/dev/lp0", true},
     };
     for (const auto& c : cases) {
         std::vector<PortTarget> targets{*parsePortSpec(c.a), *parsePortSpec(c.b)};
@@ -61,7 +66,8 @@ TEST(Inventory, TheSamePrinterWrittenTwoWaysIsRefused) {
 
 TEST(Ledger, ReadsWhatItWritesAndCallsAnythingElseDamaged) {
     const std::string digest(64, 'a');
-    LedgerEntries entries{{"tcp:10.0.0.7:9100", {digest, "2026-12-07T14:02:11Z"}}, {"serial:COM3", {digest, ledgerTime({})}}};
+    LedgerEntries entries{{"tcp:10.0.0.7:9100", {digest, "2026-12-07T14:02:11Z"}},
+                          {"serial:COM3", {digest, ledgerTime({})}}};
     auto back = parseLedger(ledgerText(entries), "l");
     ASSERT_TRUE(back) << back.error().message;
     EXPECT_EQ(back->at("tcp:10.0.0.7:9100").confirmed, "2026-12-07T14:02:11Z");
@@ -72,8 +78,8 @@ TEST(Ledger, ReadsWhatItWritesAndCallsAnythingElseDamaged) {
     const std::string damaged[] = {
         "",
         "{}",
-        R"({"printers": {"a": )" + entry + "}",                               // cut off
-        R"({"printers": {"a": )" + entry + ", \"a\": " + entry + "}}",        // twice
+        R"({"printers": {"a": )" + entry + "}",                        // cut off
+        R"({"printers": {"a": )" + entry + ", \"a\": " + entry + "}}", // twice
         R"({"printers": {"a": {"sha256": "abc", "confirmed": "2026-12-07T14:02:11Z"}}})",
         R"({"printers": {"a": {"sha256": ")" + digest + R"(", "confirmed": "yesterday"}}})",
         R"({"printers": {"a": 5}})",
@@ -127,7 +133,7 @@ struct FleetRun {
 
 // Printers 127.0.0.1:1..n; the attempt decides by the port and the attempt number.
 FleetRun runFake(std::size_t n, FleetOptions options, FakeSystem& system,
-            const std::function<FleetOutcome(int port, int attempt)>& attempt) {
+                 const std::function<FleetOutcome(int port, int attempt)>& attempt) {
     std::vector<PortTarget> targets;
     for (std::size_t i = 1; i <= n; ++i)
         targets.push_back(*parsePortSpec("127.0.0.1:" + std::to_string(i)));

@@ -29,8 +29,8 @@ class Printer {
   public:
     explicit Printer(const std::string& dir, std::vector<std::string> more = {}) : nv(dir + "/nv.bit") {
         fs::create_directories(dir);
-        std::vector<std::string> args = {NVLOGO_PRINTER_PATH, "--listen", "127.0.0.1:0", "--nv", nv, "--out", dir,
-                                         "--quiet", "--ready-file", dir + "/ready"};
+        std::vector<std::string> args = {NVLOGO_PRINTER_PATH, "--listen",     "127.0.0.1:0", "--nv", nv, "--out", dir,
+                                         "--quiet",           "--ready-file", dir + "/ready"};
         args.insert(args.end(), more.begin(), more.end());
         std::vector<char*> argv;
         for (auto& a : args)
@@ -81,20 +81,26 @@ TEST(Rollout, ReportsEveryPrinterAndTheLedgerSparesThoseThatConfirmed) {
     const std::string dir = test::freshDir("rollout");
     Printer a(dir + "/a"), b(dir + "/b");
     const std::string gone = "127.0.0.1:" + std::to_string(test::LoopbackPrinter::closedPort());
-    std::ofstream(dir + "/fleet.txt") << "# till printers\n" << a.port << "\tStore 1\n" << b.port << "\n" << gone << "\tGone\n";
+    std::ofstream(dir + "/fleet.txt") << "# till printers\n"
+                                      << a.port << "\tStore 1\n"
+                                      << b.port << "\n"
+                                      << gone << "\tGone\n";
     const std::string logo = test::examplesDir() + "/badge.bmp", ledger = dir + "/ledger.json";
-    const std::vector<std::string> upload = {"upload",   "--ports-from", dir + "/fleet.txt", "--retries",
-                                             "1",        "--retry-wait", "0",                "--ledger",
-                                             ledger,     "--report",     dir + "/report",    logo};
+    const std::vector<std::string> upload = {
+        "upload",   "--ports-from", dir + "/fleet.txt", "--retries",     "1", "--retry-wait", "0",
+        "--ledger", ledger,         "--report",         dir + "/report", logo};
     Outcome r = nvlogo(upload);
     EXPECT_EQ(r.status, 1) << r.err;
     const std::string report = text(dir + "/report");
     EXPECT_NE(report.find(R"({"port": ")" + a.port + R"(", "name": "Store 1", "result": "confirmed", "bytes": 1161, )"),
-              std::string::npos) << report;
+              std::string::npos)
+        << report;
     EXPECT_NE(report.find(R"({"port": ")" + gone + R"(", "name": "Gone", "result": "failed", "bytes": 0, )"),
-              std::string::npos) << report;
+              std::string::npos)
+        << report;
     EXPECT_NE(report.find(R"("attempts": 2, "error": "connect: Connection refused", "status": null})"),
-              std::string::npos) << report;
+              std::string::npos)
+        << report;
     EXPECT_NE(r.err.find("3 printers: 2 confirmed, 1 failed\n"), std::string::npos) << r.err;
 
     const auto written = fs::last_write_time(a.nv);
