@@ -1,5 +1,6 @@
 #include "cli/transfer.h"
 
+#include "base/file_io.h"
 #include "base/json_writer.h"
 #include "cli/fleet.h"
 #include "cli/inventory.h"
@@ -200,6 +201,14 @@ Result<std::vector<PortTarget>> parsePortSpecs(const PortOptions& options) {
         t.flow = options.flow;
     }
     if (Status s = checkDistinct(targets); !s) return s.error();
+    // The report is truncated and the ledger replaced: neither may be a file the rollout reads.
+    const FleetOptions& f = options.fleet;
+    for (const std::string& inventory : options.inventories)
+        for (const std::string* written : {&f.report, &f.ledger})
+            if (sameFile(*written, inventory))
+                return badInput(*written + ": the same file as the inventory " + inventory + "; choose another name");
+    if (!f.report.empty() && sameFile(f.report, f.ledger))
+        return badInput(f.report + ": the report would overwrite the ledger; choose another name");
     return targets;
 }
 

@@ -123,6 +123,9 @@ TEST(Rollout, ReportsEveryPrinterAndTheLedgerSparesThoseThatConfirmed) {
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find(ledger + ": damaged ledger ("), std::string::npos) << r.err;
     EXPECT_EQ(text(ledger), R"({"printers": {)");
+    const std::string inventory = text(dir + "/fleet.txt");
+    EXPECT_EQ(nvlogo({"status", "--ports-from", dir + "/fleet.txt", "--report", dir + "/./fleet.txt"}).status, 2);
+    EXPECT_EQ(text(dir + "/fleet.txt"), inventory) << "a report must not truncate the inventory";
 }
 
 TEST(Rollout, RetriesAPrintoutOnlyWhenNoneOfItWasSent) {
