@@ -215,7 +215,8 @@ Result<std::vector<PortTarget>> parsePortSpecs(const PortOptions& options) {
 CLI::Option* addPortOption(CLI::App& app, PortOptions& options) {
     CLI::Option* port =
         app.add_option("-p,--port", options.specs,
-                       "Printer (required unless --ports-from is given): tcp:HOST[:PORT] (TCP port 9100 unless given), or a bare IPv4 address "
+                       "Printer (required unless --ports-from is given): tcp:HOST[:PORT] (TCP port 9100 unless given), "
+                       "or a bare IPv4 address "
                        "or dotted host name with an optional :PORT; COM1..COM12, LPT1, LPT2; serial:PATH, "
                        "parallel:PATH, or a device path (/dev/tty*, "
                        "/dev/pts/* serial; /dev/lp*, /dev/usb/lp* parallel); usb or usb:VID:PID; driver:NAME, an "
