@@ -172,8 +172,9 @@ std::string fleetSummary(const std::vector<FleetOutcome>& outcomes) {
     std::string summary = std::to_string(outcomes.size()) + (outcomes.size() == 1 ? " printer" : " printers");
     const char* separator = ": ";
     for (const auto& [result, words] : kOrder) {
+        const std::string name = result; // older compilers cannot capture a structured binding
         const auto n = std::count_if(outcomes.begin(), outcomes.end(),
-                                     [&](const FleetOutcome& o) { return o.record.result == result; });
+                                     [&](const FleetOutcome& o) { return o.record.result == name; });
         if (n == 0) continue;
         summary += separator + std::to_string(n) + " " + words;
         separator = ", ";
