@@ -38,6 +38,9 @@ class LedgerParser {
                     return fail("the entry of " + port + " has no sha256 of 64 hexadecimal digits");
                 if (shownTime(entry.confirmed).empty())
                     return fail("the entry of " + port + " has no time as 2026-12-07T14:02:11Z");
+                // Keys are written in printable ASCII (see keyOf); anything else was not written by nvlogo.
+                for (unsigned char c : port)
+                    if (c < 0x20 || c > 0x7e) return fail("a printer key with a byte nvlogo does not write");
                 if (!entries.emplace(port, entry).second) return fail(port + " is listed twice");
                 return {};
             });
@@ -118,6 +121,22 @@ class LedgerParser {
     int depth_ = 0;
 };
 
+// The port as a key in printable ASCII: other bytes, and %, as %XX. An installed printer's name in a
+// Windows code page is not UTF-8, which JSON text would not carry unchanged.
+std::string keyOf(const std::string& port) {
+    std::string key;
+    for (unsigned char c : port) {
+        if (c >= 0x20 && c < 0x7f && c != '%') {
+            key += static_cast<char>(c);
+            continue;
+        }
+        char escaped[4];
+        std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+        key += escaped;
+    }
+    return key;
+}
+
 } // namespace
 
 Result<LedgerEntries> parseLedger(std::string_view text, const std::string& file) {
@@ -179,17 +198,17 @@ Result<std::unique_ptr<Ledger>> Ledger::open(const std::string& path, bool lock)
 }
 
 std::optional<std::string> Ledger::unchangedSince(const std::string& port, const std::string& sha256) const {
-    const auto it = entries_.find(port);
+    const auto it = entries_.find(keyOf(port));
     if (it == entries_.end() || it->second.sha256 != sha256) return std::nullopt;
     return shownTime(it->second.confirmed);
 }
 
 void Ledger::record(const std::string& port, const std::string& sha256, std::chrono::system_clock::time_point when) {
-    entries_[port] = {sha256, ledgerTime(when)};
+    entries_[keyOf(port)] = {sha256, ledgerTime(when)};
 }
 
 void Ledger::forget(const std::string& port) {
-    entries_.erase(port);
+    entries_.erase(keyOf(port));
 }
 
 Status Ledger::save() const {

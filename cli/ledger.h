@@ -23,8 +23,9 @@ struct LedgerEntry {
 
 using LedgerEntries = std::map<std::string, LedgerEntry>;
 
-// The entries of a ledger's text. Anything but the layout above (members other than these are ignored) is
-// BadInput "FILE: damaged ledger (why); fix or remove it".
+// The entries of a ledger's text, keyed by port in printable ASCII (other bytes as %XX). Anything but the
+// layout above (members other than these are ignored) is BadInput "FILE: damaged ledger (why); fix or remove
+// it".
 Result<LedgerEntries> parseLedger(std::string_view text, const std::string& file);
 std::string ledgerText(const LedgerEntries& entries);
 

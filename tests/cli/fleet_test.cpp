@@ -94,7 +94,7 @@ TEST(Ledger, ReadsWhatItWritesAndCallsAnythingElseDamaged) {
     EXPECT_TRUE(parseLedger(R"( {"note": "x\"y", "printers": {"a": )" + entry + "}}\n", "l")) << "other members";
 }
 
-TEST(Ledger, ASecondRolloutFindsItLocked) {
+TEST(Ledger, KeepsEveryPortAndLetsOneRolloutInAtATime) {
     const std::string path = test::freshDir("ledger-lock") + "/ledger.json";
     auto first = Ledger::open(path);
     ASSERT_TRUE(first) << first.error().message;
@@ -102,8 +102,17 @@ TEST(Ledger, ASecondRolloutFindsItLocked) {
     ASSERT_FALSE(second);
     EXPECT_EQ(second.error().message, "another rollout is using " + path);
     EXPECT_TRUE(Ledger::open(path, false)) << "a dry run only reads";
+    // A port that is not UTF-8 (an installed printer's name in a Windows code page) survives the JSON text.
+    const std::string kitchen = "driver:K\xFC"
+                                "che 100%",
+                      digest(64, 'b');
+    first.value()->record(kitchen, digest, {});
+    ASSERT_TRUE(first.value()->save());
     first.value().reset();
-    EXPECT_TRUE(Ledger::open(path));
+    auto again = Ledger::open(path);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again.value()->unchangedSince(kitchen, digest), "1970-01-01 00:00");
+    EXPECT_FALSE(again.value()->unchangedSince("driver:K?che 100%", digest));
 }
 
 class FakeSystem : public FleetSystem {
