@@ -25,7 +25,7 @@ constexpr const char* kInterrupted = "interrupted";
 
 std::string seconds(double s) {
     char text[32];
-    std::snprintf(text, sizeof text, s < 10 && s != std::floor(s) ? "%.1f s" : "%.0f s", s);
+    std::snprintf(text, sizeof text, s < 10 ? "%.3g s" : "%.0f s", s);
     return text;
 }
 
@@ -87,7 +87,8 @@ class Fleet {
             o = job_.attempt(target, &meter_);
             o.record.attempts = attempt;
             if (!o.retry || attempt > options_.retries) break;
-            const double wait = options_.retryWait * std::pow(2.0, attempt - 1);
+            // Doubling from at most an hour; a day at the most, which also keeps the clock's arithmetic in range.
+            const double wait = std::min(options_.retryWait * std::pow(2.0, attempt - 1), 86400.0);
             if (!o.line.empty())
                 meter_.println(err_, "nvlogo: " + o.line + " (attempt " + std::to_string(attempt) + " of " +
                                          std::to_string(options_.retries + 1) + "; again in " + seconds(wait) + ")");

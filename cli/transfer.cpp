@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -261,11 +262,11 @@ CLI::Option* addPortOption(CLI::App& app, PortOptions& options) {
                    "Seconds before the first retry, 0 to 3600, doubled for each further one (default 5)")
         ->check(CLI::Validator(
             [](std::string& text) -> std::string {
-                std::size_t used = 0;
-                double v = -1;
-                const bool plain = !text.empty() && text.find_first_not_of("0123456789.") == std::string::npos;
-                if (plain) v = std::stod(text, &used);
-                if (plain && used == text.size() && v >= 0 && v <= 3600) return {};
+                const bool plain = text.find_first_of("0123456789") != std::string::npos &&
+                                   text.find_first_not_of("0123456789.") == std::string::npos;
+                char* end = nullptr;
+                const double v = plain ? std::strtod(text.c_str(), &end) : -1;
+                if (plain && *end == '\0' && v >= 0 && v <= 3600) return {};
                 return text + " is not a number of seconds from 0 to 3600";
             },
             ""))
