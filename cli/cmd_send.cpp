@@ -58,7 +58,12 @@ int runSend(const SendOptions& opt, Context& ctx) {
                                         " not a stream that save writes, " + whole.error().message +
                                         "; --raw sends it unchanged"));
         // NV graphics can be asked for what they hold: the key list confirms the defines.
-        if (whole->family == StreamFamily::Graphics) plan.check = graphicsKeysCheck(whole->keys);
+        if (whole->family == StreamFamily::Graphics) {
+            std::vector<std::string> keys;
+            for (const GraphicsDefine& d : whole->defines)
+                keys.push_back(d.key);
+            plan.check = graphicsKeysCheck(std::move(keys));
+        }
     }
     plan.verb = "sent " + opt.file;
     plan.streamBytes = stream.size();

@@ -108,10 +108,10 @@ Result<StreamSummary> readGraphics(Cursor& in) {
             return badAt(in.offset() + in.left(), "the stream ends inside the data of " + logo + " (" +
                                                       std::to_string(data) + " bytes from offset " +
                                                       std::to_string(in.offset()) + ")");
+        summary.defines.push_back({key, x, y, in.offset()});
         in.skip(data);
         ++summary.images;
         summary.dataBytes += data;
-        summary.keys.push_back(key);
         if (in.left() == 0) return summary;
         if (in.byte() != 0x1D) return badAt(in.offset() - 1, "a define (1D 28 4C or 1D 38 4C) must follow");
     }

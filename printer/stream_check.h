@@ -26,11 +26,19 @@ enum class StreamFamily {
     Graphics,
 };
 
+// One NV graphics define of a stream: its key, its size in dots and where its data starts.
+struct GraphicsDefine {
+    std::string key;
+    int width = 0;
+    int height = 0;
+    std::size_t dataOffset = 0; // ceil(width / 8) × height bytes from here
+};
+
 struct StreamSummary {
     StreamFamily family = StreamFamily::BitImage;
     int images = 0;            // the images the stream defines
     std::size_t dataBytes = 0; // their raster bytes, without the size headers
-    std::vector<std::string> keys; // Graphics: the keys defined, in stream order
+    std::vector<GraphicsDefine> defines; // Graphics: in stream order
 };
 
 // The summary of a whole stream. Anything else (an empty stream, an unknown start, a size out of range, a
