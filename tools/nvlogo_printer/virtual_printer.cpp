@@ -1,7 +1,6 @@
 #include "tools/nvlogo_printer/virtual_printer.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <utility>
 
 namespace tessera::vp {
@@ -12,9 +11,8 @@ constexpr std::uint8_t DLE = 0x10, ESC = 0x1B, FS = 0x1C, GS = 0x1D;
 constexpr std::uint8_t kAck = 0x06, kNak = 0x15, kCan = 0x18;
 
 std::string hex(std::uint8_t b) {
-    char text[3];
-    std::snprintf(text, sizeof text, "%02X", b);
-    return text;
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    return {kDigits[b >> 4], kDigits[b & 15]};
 }
 
 constexpr std::uint8_t kDefineParams[3] = {0x30, 0x43, 0x30};
