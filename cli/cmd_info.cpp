@@ -44,8 +44,8 @@ int runInfo(const InfoOptions& opt, Context& ctx) {
         const std::int64_t nvBytes = nvDataSize(info.width, info.height);
         const bool graphicsFits = info.width <= kMaxGraphicsWidth && info.height <= kMaxGraphicsHeight;
         // What an NV graphics key takes: its rows of ceil(width / 8) bytes and the record allowance.
-        const std::int64_t graphicsBytes = (std::int64_t{info.width} + 7) / 8 * info.height +
-                                           static_cast<std::int64_t>(kGraphicsRecordBytes);
+        const std::int64_t graphicsBytes =
+            (std::int64_t{info.width} + 7) / 8 * info.height + static_cast<std::int64_t>(kGraphicsRecordBytes);
         if (opt.json) {
             json.beginObject().key("file").value(path).key("width").value(info.width).key("height").value(info.height);
             json.key("bits_per_pixel").value(info.bitCount).key("nv_bytes").value(nvBytes).key("fits").value(fits);
@@ -54,8 +54,8 @@ int runInfo(const InfoOptions& opt, Context& ctx) {
         } else {
             ctx.out << path << ": " << info.width << " x " << info.height << " pixels, " << info.bitCount
                     << (info.bitCount == 1 ? " bit" : " bits") << " per pixel, NV size " << nvBytes << " bytes, "
-                    << (fits ? "fits" : "too large for the printer (at most 8184 x 2304 dots)")
-                    << "; NV graphics size " << graphicsBytes << " bytes"
+                    << (fits ? "fits" : "too large for the printer (at most 8184 x 2304 dots)") << "; NV graphics size "
+                    << graphicsBytes << " bytes"
                     << (graphicsFits ? "" : ", too large for NV graphics (at most 8192 x 2304 dots)") << '\n';
         }
         total += nvBytes + 4;
@@ -82,7 +82,8 @@ int runInfo(const InfoOptions& opt, Context& ctx) {
 
 void setupInfo(CLI::App& app, Context& ctx) {
     auto opt = std::make_shared<InfoOptions>();
-    CLI::App* sub = app.add_subcommand("info", "Show each logo's size, depth and NV size in both families (NV bit images and NV graphics)");
+    CLI::App* sub = app.add_subcommand(
+        "info", "Show each logo's size, depth and NV size in both families (NV bit images and NV graphics)");
     sub->add_flag("--json", opt->json,
                   "Print a JSON array, one object per logo: file, width, height, bits_per_pixel, nv_bytes, fits, "
                   "graphics_bytes, graphics_fits");

@@ -115,6 +115,8 @@ int runPreview(const PreviewOptions& opt, Context& ctx) {
     if (opt.output != "-" && !pgm && !endsWith(opt.output, ".png"))
         return report(ctx, badInput(opt.output + ": preview writes PNG or PGM files; name the output .png or .pgm "
                                                  "(or - for PNG on standard output)"));
+    if (opt.family == Family::Graphics && !opt.printed)
+        return report(ctx, badInput("--family chooses the printed dots: it goes with --printed"));
     Result<ImageFileContent> source = readImageFile(opt.image);
     if (!source) return report(ctx, source.error());
 
@@ -126,8 +128,8 @@ int runPreview(const PreviewOptions& opt, Context& ctx) {
         NvImageEncoder enc;
         if (source->format == PictureFormat::Ico) return report(ctx, badInput(opt.image + ": icons cannot be sent to the printer"));
         const bool graphics = opt.family == Family::Graphics;
-        Status s = enc.encodeLogoFile(opt.image, opt.mode, opt.level,
-                                      graphics ? LogoFamily::Graphics : LogoFamily::BitImage);
+        Status s =
+            enc.encodeLogoFile(opt.image, opt.mode, opt.level, graphics ? LogoFamily::Graphics : LogoFamily::BitImage);
         if (!s) return report(ctx, s.error());
         if (enc.halftoneSkipped()) noteHalftoneSkipped(ctx, opt.image);
         printed = pictureOfRaster(enc, graphics);

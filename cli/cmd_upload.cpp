@@ -105,7 +105,7 @@ void setupUpload(CLI::App& app, Context& ctx) {
         ->check(integerIn(1, 1LL << 40))
         ->option_text("BYTES");
     sub->add_option("LOGO", opt->logos, "Logo files, in the order the printer numbers them")->required();
-    sub->footer(kTransferHelp);
+    sub->footer(std::string(kTransferHelp) + "\n" + kGraphicsUploadHelp);
     sub->callback([opt, &ctx] { ctx.exitCode = runUpload(*opt, ctx); });
 }
 

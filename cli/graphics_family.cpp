@@ -60,7 +60,8 @@ TransferPlan graphicsUploadPlan(const std::vector<GraphicsLogo>& logos, bool kee
 TransferPlan autoUploadPlan(TransferPlan bitImage, const TransferPlan& graphics) {
     bitImage.verb += " as NV bit images";
     bitImage.streamBytes = std::max(bitImage.streamBytes, graphics.streamBytes);
-    bitImage.preflight = [graphics](PrinterConversation& c, std::chrono::milliseconds bound) -> Result<PreflightVerdict> {
+    bitImage.preflight = [graphics](PrinterConversation& c,
+                                    std::chrono::milliseconds bound) -> Result<PreflightVerdict> {
         // The capacity query tells the families apart; with it answered the graphics preflight asks its own.
         auto capacity = askGraphicsRoom(c, bound, false);
         if (!capacity) return capacity.error();

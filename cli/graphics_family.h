@@ -14,6 +14,14 @@ namespace tessera::cli {
 
 enum class Family { BitImage, Graphics, Auto };
 
+// What an upload of NV graphics does, for its help.
+inline constexpr const char* kGraphicsUploadHelp =
+    "NV graphics (--family graphics): ESC @, the delete of every key (left out with --keep), then one define per\n"
+    "logo under its key. Before them the printer's capacity (with --keep its free capacity) is asked; a list\n"
+    "larger than it (each logo its data plus 16 bytes) is not sent and that printer fails (exit 1, naming the\n"
+    "bytes needed and free). After them the printer's key list must hold every key. --family auto takes NV\n"
+    "graphics where the printer answers the capacity query, NV bit images where it does not.";
+
 // --family bit-image|graphics (default bit-image), with auto where withAuto.
 CLI::Option* addFamilyOption(CLI::App& app, Family& family, bool withAuto);
 // --keys K1,K2 with the help text given; parseKeyOption reads it when the command runs.

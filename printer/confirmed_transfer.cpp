@@ -196,8 +196,7 @@ TransferReport Confirmation::unconfirmed() {
         report_.message = failureText(TransferOutcome::WriteFailed, ctrl_, settings_);
     else if (finished != 0)
         report_.message = failureText(TransferOutcome::FinishFailed, ctrl_, settings_);
-    else
-    {
+    else {
         report_.kind = Kind::NotConfirmed;
         report_.message = kNoAnswer;
     }
@@ -220,7 +219,7 @@ std::optional<std::string> Confirmation::refusal() {
 TransferReport Confirmation::afterStream() {
     const milliseconds bound = confirmationBound(report_.streamBytes);
     const std::string after = " after " + std::to_string(report_.streamBytes) + " bytes";
-    const StreamCheck& check = chosenCheck_    ? chosenCheck_
+    const StreamCheck& check = chosenCheck_     ? chosenCheck_
                                : options_.check ? options_.check
                                                 : StreamCheck(askPrinterStatus);
     auto confirmed = check(conversation_, bound);

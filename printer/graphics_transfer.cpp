@@ -7,8 +7,8 @@
 
 namespace tessera {
 
-Result<std::optional<std::uint64_t>> askGraphicsRoom(PrinterConversation& conversation,
-                                                     std::chrono::milliseconds bound, bool freeOnly) {
+Result<std::optional<std::uint64_t>> askGraphicsRoom(PrinterConversation& conversation, std::chrono::milliseconds bound,
+                                                     bool freeOnly) {
     auto a = conversation.ask(freeOnly ? graphicsFreeRequest() : graphicsCapacityRequest(), bound);
     if (!a) return a.error();
     if (!*a || (*a)->malformed) return std::optional<std::uint64_t>();

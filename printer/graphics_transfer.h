@@ -15,8 +15,8 @@ namespace tessera {
 
 // The printer's NV graphics capacity in bytes (freeOnly: its free capacity); nothing when it did not answer
 // within bound or answered malformed; an Io error when the port failed.
-Result<std::optional<std::uint64_t>> askGraphicsRoom(PrinterConversation& conversation,
-                                                     std::chrono::milliseconds bound, bool freeOnly);
+Result<std::optional<std::uint64_t>> askGraphicsRoom(PrinterConversation& conversation, std::chrono::milliseconds bound,
+                                                     bool freeOnly);
 
 // Why a list of need bytes cannot be stored in room bytes ("nothing sent: …"); empty when it fits. keep:
 // room is the free capacity, else the whole capacity, since the upload deletes every key first.

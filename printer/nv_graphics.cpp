@@ -161,8 +161,8 @@ std::uint64_t graphicsDefinitionBytes(std::span<const GraphicsLogo> logos, bool 
 Status writeGraphicsPrints(ByteSink& sink, std::span<const std::string> keys, int scale) {
     const auto x = static_cast<std::uint8_t>(1 + (scale & 1)), y = static_cast<std::uint8_t>(1 + (scale >> 1 & 1));
     for (const std::string& key : keys) {
-        const std::uint8_t cmd[11] = {0x1D, 0x28, 0x4C, 0x06, 0x00, 0x30, 0x45, static_cast<std::uint8_t>(key[0]),
-                                      static_cast<std::uint8_t>(key[1]), x, y};
+        const auto k1 = static_cast<std::uint8_t>(key[0]), k2 = static_cast<std::uint8_t>(key[1]);
+        const std::uint8_t cmd[11] = {0x1D, 0x28, 0x4C, 0x06, 0x00, 0x30, 0x45, k1, k2, x, y};
         if (Status s = send(sink, cmd); !s) return s;
     }
     static constexpr std::uint8_t kCut[4] = {0x1D, 0x56, 0x42, 0x01};
@@ -175,8 +175,8 @@ Status writeGraphicsErase(ByteSink& sink, std::span<const std::string> keys) {
         return send(sink, kDeleteAll);
     }
     for (const std::string& key : keys) {
-        const std::uint8_t cmd[9] = {0x1D, 0x28, 0x4C, 0x04, 0x00, 0x30, 0x42, static_cast<std::uint8_t>(key[0]),
-                                     static_cast<std::uint8_t>(key[1])};
+        const auto k1 = static_cast<std::uint8_t>(key[0]), k2 = static_cast<std::uint8_t>(key[1]);
+        const std::uint8_t cmd[9] = {0x1D, 0x28, 0x4C, 0x04, 0x00, 0x30, 0x42, k1, k2};
         if (Status s = send(sink, cmd); !s) return s;
     }
     return {};

@@ -42,8 +42,8 @@ TEST(NvGraphics, EachFunctionsBytes) {
         MemorySink sink;
         ASSERT_TRUE(writeGraphicsPrints(sink, keys, scale));
         const std::uint8_t x = scale & 1 ? 2 : 1, y = scale & 2 ? 2 : 1;
-        EXPECT_EQ(sink.bytes, (Bytes{0x1D, 0x28, 0x4C, 6, 0, 0x30, 0x45, 'A', '1', x, y, 0x1D, 0x28, 0x4C, 6, 0, 0x30,
-                                     0x45, 'x', 'y', x, y, 0x1D, 0x56, 0x42, 0x01}));
+        EXPECT_EQ(sink.bytes, (Bytes{0x1D, 0x28, 0x4C, 6,    0,    0x30, 0x45, 'A', '1', x,    y,    0x1D, 0x28,
+                                     0x4C, 6,    0,    0x30, 0x45, 'x',  'y',  x,   y,   0x1D, 0x56, 0x42, 0x01}));
     }
     EXPECT_EQ(written([](ByteSink& s) { return writeGraphicsErase(s, {}); }),
               (Bytes{0x1D, 0x28, 0x4C, 5, 0, 0x30, 0x41, 0x43, 0x4C, 0x52}));
@@ -76,9 +76,12 @@ TEST(NvGraphics, KeysAsTheCommandLineWritesThem) {
         const char* text;
         std::vector<std::string> keys; // empty: refused
     } cases[] = {
-        {"A1", {"A1"}},          {"01,02,zz", {"01", "02", "zz"}}, {"x2C41", {",A"}}, {"x2041,~~", {" A", "~~"}},
-        {"x1", {"x1"}},          {"", {}},                         {"A", {}},         {"ABC", {}},
-        {"A1,", {}},             {"x1F41", {}},                    {"x2G41", {}},     {"x2C4", {}},
+        {"A1", {"A1"}},    {"01,02,zz", {"01", "02", "zz"}},
+        {"x2C41", {",A"}}, {"x2041,~~", {" A", "~~"}},
+        {"x1", {"x1"}},    {"", {}},
+        {"A", {}},         {"ABC", {}},
+        {"A1,", {}},       {"x1F41", {}},
+        {"x2G41", {}},     {"x2C4", {}},
         {"A\x7F", {}},
     };
     for (const auto& c : cases) {
@@ -105,9 +108,9 @@ TEST(NvGraphics, StreamCheckRefusesBrokenDefines) {
         std::uint8_t value;
         const char* message;
     } cases[] = {
-        {5, 16, "at offset 5: define 1 counts 16"}, {10, 0x1F, "at offset 10: define 1 has a key"},
+        {5, 16, "at offset 5: define 1 counts 16"},           {10, 0x1F, "at offset 10: define 1 has a key"},
         {13, 0, "at offset 13: define 1 has the size 0 x 2"}, {17, 0x32, "at offset 7: define 1 is not"},
-        {99, 0x1D, "at offset 23: the stream ends"}, {99, 0x31, "at offset 22: a define"},
+        {99, 0x1D, "at offset 23: the stream ends"},          {99, 0x31, "at offset 22: a define"},
     };
     for (const auto& c : cases) {
         Bytes bad = good;

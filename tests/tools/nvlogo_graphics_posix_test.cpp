@@ -44,8 +44,9 @@ Outcome nvlogo(std::vector<std::string> args) {
 class Printer {
   public:
     Printer(const std::string& name, std::vector<std::string> more) : dir(test::freshDir(name)) {
-        std::vector<std::string> args = {NVLOGO_PRINTER_PATH, "--listen", "127.0.0.1:0", "--nv", dir + "/nv.bit",
-                                         "--out", dir + "/out", "--ready-file", dir + "/ready"};
+        std::vector<std::string> args = {NVLOGO_PRINTER_PATH, "--listen", "127.0.0.1:0", "--nv",
+                                         dir + "/nv.bit",     "--out",    dir + "/out",  "--ready-file",
+                                         dir + "/ready"};
         args.insert(args.end(), more.begin(), more.end());
         std::vector<char*> argv;
         for (auto& a : args)

@@ -80,6 +80,7 @@ TEST(VirtualPrinterGraphics, StoresOnlyWholeDefinesThatFit) {
     Bytes badCount = defineCommand("B2", 8, 1);
     badCount[3] = 13;
     badCount.push_back(0);
+    const Bytes longForm = {0x1D, 0x38, 0x4C, 13, 0, 0, 0, 0x30, 0x43, 0x30, 'C', '3', 1, 8, 0, 2, 0, 0x31, 1, 2};
     Bytes twoColours = defineCommand("B2", 8, 1);
     twoColours[10] = 2;
     const struct {
@@ -91,10 +92,9 @@ TEST(VirtualPrinterGraphics, StoresOnlyWholeDefinesThatFit) {
     } cases[] = {
         {"another key", defineCommand("B2", 8, 2), {"A1", "B2"}, false},
         {"replaced", defineCommand("A1", 64, 3), {"A1"}, false},
-        {"GS 8 L", Bytes{0x1D, 0x38, 0x4C, 13, 0, 0, 0, 0x30, 0x43, 0x30, 'C', '3', 1, 8, 0, 2, 0, 0x31, 1, 2},
-         {"A1", "C3"}, false},
+        {"GS 8 L", longForm, {"A1", "C3"}, false},
         {"count and size disagree", badCount, {"A1"}, true},
-        {"key outside 20..7E", defineCommand("\x1F" "1", 8, 1), {"A1"}, true},
+        {"key outside 20..7E", defineCommand({'\x1F', '1'}, 8, 1), {"A1"}, true},
         {"two colours", twoColours, {"A1"}, true},
         {"over capacity", defineCommand("B2", 8, 79), {"A1"}, true},
         {"cut off", Bytes(a1.begin(), a1.end() - 1), {"A1"}, true},

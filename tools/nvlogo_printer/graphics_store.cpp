@@ -20,8 +20,7 @@ std::vector<std::string> GraphicsStore::keys() const {
     return keys;
 }
 
-bool GraphicsStore::define(const std::string& key, std::shared_ptr<const GraphicsImage> image,
-                           std::uint64_t capacity) {
+bool GraphicsStore::define(const std::string& key, std::shared_ptr<const GraphicsImage> image, std::uint64_t capacity) {
     const auto old = find(key);
     const std::uint64_t used = used_ - (old ? old->storeBytes() : 0) + image->storeBytes();
     if (used > capacity) return false;

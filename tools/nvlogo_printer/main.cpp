@@ -24,7 +24,8 @@ std::vector<std::string> earlierImages(const std::string& dir) {
     std::error_code ec;
     for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        const bool ours = (name.rfind("image-", 0) == 0 && name.size() > 10) || (name.rfind("key-", 0) == 0 && name.size() > 8);
+        const bool ours =
+            (name.rfind("image-", 0) == 0 && name.size() > 10) || (name.rfind("key-", 0) == 0 && name.size() > 8);
         if (ours && name.ends_with(".png")) names.push_back(name);
     }
     std::sort(names.begin(), names.end());
@@ -171,7 +172,7 @@ int main(int argc, char** argv) {
     app.add_flag("--refuse", o.refuse, "Accept every connection and reset it at once");
     CLI::App* decode = app.add_subcommand(
         "decode", "Write image-001.png etc. for the NV bit images of a .bit or .txt file, or key-HHHH.png (HHHH the "
-        "key's bytes in hexadecimal) for its NV graphics, as wide as they are");
+                  "key's bytes in hexadecimal) for its NV graphics, as wide as they are");
     std::string decodePath, decodeOut;
     bool force = false;
     decode->add_option("FILE", decodePath, "The .bit or .txt file")->required();

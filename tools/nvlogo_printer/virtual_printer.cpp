@@ -545,8 +545,8 @@ void VirtualPrinter::graphicsCommand() {
     if (!answers(what)) return;
     if (capacity) {
         const std::uint64_t used = host_.graphics()->usedBytes();
-        const std::uint64_t value =
-            p[1] == 0x30 ? config_.graphicsCapacity : config_.graphicsCapacity - std::min(used, config_.graphicsCapacity);
+        const std::uint64_t value = p[1] == 0x30 ? config_.graphicsCapacity
+                                                 : config_.graphicsCapacity - std::min(used, config_.graphicsCapacity);
         const std::string digits = std::to_string(value);
         logLine(what + " answered " + digits);
         return replyBlock(0x37, p[1] == 0x30 ? 0x30 : 0x31, digits);

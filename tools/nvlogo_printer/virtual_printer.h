@@ -25,9 +25,9 @@
 
 #include <array>
 #include <chrono>
-#include <functional>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
