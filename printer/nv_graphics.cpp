@@ -60,7 +60,8 @@ Result<std::vector<std::string>> parseGraphicsKeys(std::string_view list) {
 
 std::string graphicsKeyText(std::string_view key) {
     if (key.find_first_of(" ,") == std::string_view::npos) return std::string(key);
-    return "x" + graphicsKeyHex(key);
+    std::string text(1, 'x');
+    return text.append(graphicsKeyHex(key));
 }
 
 std::string graphicsKeyHex(std::string_view key) {
