@@ -17,7 +17,7 @@ CLI::Option* addFamilyOption(CLI::App& app, Family& family, bool withAuto) {
                              : "The printer's command family: bit-image (default; NV bit images) or graphics (NV "
                                "graphics, one logo per key)")
         ->transform(oneOfWords(std::move(words)))
-        ->option_text(withAuto ? "bit-image|graphics|auto" : "bit-image|graphics");
+        ->option_text("FAMILY");
 }
 
 CLI::Option* addKeysOption(CLI::App& app, std::string& keys, const std::string& help) {
