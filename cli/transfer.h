@@ -55,6 +55,10 @@ struct TransferPlan {
     StreamWriter writer;
     ConfirmMode confirm = ConfirmMode::Auto;
     bool checkPaper = false; // a printout: nothing is sent when the paper is at its end or the cover open
+    // The family's own confirmation, preflight and need of answers (see ConfirmOptions); empty: none.
+    StreamCheck check;
+    Preflight preflight;
+    std::string needsAnswers;
 };
 
 // One target's whole transfer: its ports, the confirmation steps of plan.confirm, the writer. The report
