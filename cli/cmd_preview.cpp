@@ -1,6 +1,7 @@
 // nvlogo preview: the converted picture that the dialog shows beside a logo, or what the printer will print.
 
 #include "cli/commands.h"
+#include "cli/graphics_family.h"
 #include "cli/usage.h"
 
 #include "base/file_io.h"
@@ -31,6 +32,7 @@ struct PreviewOptions {
     int bitsPerPixel = 0; // 0: the file's own
     bool sideBySide = false;
     bool printed = false;
+    Family family = Family::BitImage;
     std::string output;
     std::string image;
 };
@@ -65,13 +67,14 @@ struct Canvas {
     }
 };
 
-// The printer's dots as a picture: black where a dot prints, over the padded area that is sent.
-PixelImage pictureOfRaster(const NvImageEncoder& enc) {
+// The printer's dots as a picture: black where a dot prints, over the padded area that NV bit images send,
+// or over the logo's own area that NV graphics send.
+PixelImage pictureOfRaster(const NvImageEncoder& enc, bool ownArea) {
     PixelImage img;
-    img.width = enc.paddedWidth();
-    img.height = enc.paddedHeight();
+    img.width = ownArea ? enc.width() : enc.paddedWidth();
+    img.height = ownArea ? enc.height() : enc.paddedHeight();
     img.pixels.assign(static_cast<std::size_t>(img.width) * static_cast<std::size_t>(img.height) * 4, 255);
-    const int bands = img.height / 8;
+    const int bands = enc.paddedHeight() / 8;
     for (int x = 0; x < img.width; ++x)
         for (int y = 0; y < img.height; ++y) {
             const std::uint8_t byte = enc.raster()[static_cast<std::size_t>(x) * static_cast<std::size_t>(bands) + static_cast<std::size_t>(y / 8)];
@@ -112,6 +115,8 @@ int runPreview(const PreviewOptions& opt, Context& ctx) {
     if (opt.output != "-" && !pgm && !endsWith(opt.output, ".png"))
         return report(ctx, badInput(opt.output + ": preview writes PNG or PGM files; name the output .png or .pgm "
                                                  "(or - for PNG on standard output)"));
+    if (opt.family == Family::Graphics && !opt.printed)
+        return report(ctx, badInput("--family chooses the printed dots: it goes with --printed"));
     Result<ImageFileContent> source = readImageFile(opt.image);
     if (!source) return report(ctx, source.error());
 
@@ -122,10 +127,12 @@ int runPreview(const PreviewOptions& opt, Context& ctx) {
         // The encoder reads the file itself, exactly as save and upload do.
         NvImageEncoder enc;
         if (source->format == PictureFormat::Ico) return report(ctx, badInput(opt.image + ": icons cannot be sent to the printer"));
-        Status s = enc.encodeLogoFile(opt.image, opt.mode, opt.level);
+        const bool graphics = opt.family == Family::Graphics;
+        Status s =
+            enc.encodeLogoFile(opt.image, opt.mode, opt.level, graphics ? LogoFamily::Graphics : LogoFamily::BitImage);
         if (!s) return report(ctx, s.error());
         if (enc.halftoneSkipped()) noteHalftoneSkipped(ctx, opt.image);
-        printed = pictureOfRaster(enc);
+        printed = pictureOfRaster(enc, graphics);
         shown = &printed;
     } else {
         // The source picture is needed again only beside the converted one.
@@ -174,7 +181,10 @@ void setupPreview(CLI::App& app, Context& ctx) {
         ->check(integerIn(1, 32))
         ->option_text("BITS");
     sub->add_flag("--side-by-side", opt->sideBySide, "Put the source picture left of the converted one");
-    sub->add_flag("--printed", opt->printed, "Show what the printer will print: the encoder's dots for this mode and level");
+    sub->add_flag("--printed", opt->printed,
+                  "Show what the printer will print: the encoder's dots for this mode and level, over the padded "
+                  "area of NV bit images or, with --family graphics, over the logo's own");
+    addFamilyOption(*sub, opt->family, false);
     sub->add_option("-o,--output", opt->output,
                     "Output file (required): NAME.png, NAME.pgm, or - for PNG on standard output")
         ->option_text("OUT")

@@ -6,6 +6,7 @@
 
 #include "base/file_io.h"
 #include "base/sha256.h"
+#include "printer/graphics_transfer.h"
 #include "printer/stream_check.h"
 
 #include <algorithm>
@@ -50,16 +51,25 @@ int runSend(const SendOptions& opt, Context& ctx) {
         stream = std::move(*decoded);
     }
     // A file of another kind would reach the printer as commands it was never meant to be.
+    TransferPlan plan;
     if (!opt.raw) {
-        if (auto whole = checkSavedStream(stream); !whole)
+        auto whole = checkSavedStream(stream);
+        if (!whole)
             return report(ctx, badInput(opt.file + (text ? ": the bytes it spells are" : ":") +
                                         " not a stream that save writes, " + whole.error().message +
                                         "; --raw sends it unchanged"));
+        // NV graphics can be asked for what they hold: the key list confirms the defines.
+        if (whole->family == StreamFamily::Graphics) {
+            std::vector<std::string> keys;
+            for (const GraphicsDefine& d : whole->defines)
+                keys.push_back(d.key);
+            plan.check = graphicsKeysCheck(std::move(keys));
+            plan.family = "NV graphics";
+        }
     }
-    TransferPlan plan;
     plan.verb = "sent " + opt.file;
     plan.intent = "send " + opt.file;
-    plan.capacity = bitImageCapacityUnknown;
+    if (plan.family != "NV graphics") plan.capacity = bitImageCapacityUnknown;
     plan.ledger = LedgerEffect::Stores;
     if (!opt.ports.fleet.ledger.empty()) plan.sha256 = sha256Hex(stream);
     plan.streamBytes = stream.size();

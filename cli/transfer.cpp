@@ -297,14 +297,17 @@ void addRolloutOptions(CLI::App& app, PortOptions& options, bool ledger) {
 
 TransferReport transferTo(const PortTarget& target, const TransferPlan& plan, ProgressMeter* meter) {
     TargetPorts link(target, meter);
-    if (Status s = link.resolve(); !s) return {TransferResultKind::Failed, 0, false, s.error().message};
+    if (Status s = link.resolve(); !s) return {TransferResultKind::Failed, 0, false, s.error().message, false, {}};
     CNVUploadCtrl ctrl(link.ports());
-    return runConfirmedTransfer(ctrl, link.settings(), plan.writer, {plan.confirm, plan.checkPaper, target.spec, {}});
+    return runConfirmedTransfer(
+        ctrl, link.settings(), plan.writer,
+        {plan.confirm, plan.checkPaper, target.spec, plan.check, plan.preflight, plan.needsAnswers});
 }
 
 std::string resultLine(const PortTarget& target, const TransferPlan& plan, const TransferReport& report) {
     if (report.kind == TransferResultKind::Failed) return target.spec + ": " + report.message;
-    std::string line = target.spec + ": " + plan.verb + ", " + std::to_string(report.streamBytes) + " bytes";
+    std::string line = target.spec + ": " + (report.verb.empty() ? plan.verb : report.verb) + ", " +
+                       std::to_string(report.streamBytes) + " bytes";
     if (report.kind == TransferResultKind::Confirmed) return line + ", confirmed";
     return report.message.empty() ? line : line + ", not confirmed: " + report.message;
 }

@@ -79,6 +79,10 @@ struct TransferPlan {
     CapacityCheck capacity;
     LedgerEffect ledger = LedgerEffect::None;
     std::string sha256; // Stores: the digest of the stream (the bytes save writes for it)
+    // The family's own confirmation, preflight and need of answers (see ConfirmOptions); empty: none.
+    StreamCheck check;
+    Preflight preflight;
+    std::string needsAnswers;
 };
 
 // The dry run's check for NV bit images: the status answers say nothing of that memory.

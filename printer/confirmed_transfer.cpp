@@ -96,13 +96,17 @@ class Confirmation {
     int stream() {
         report_.streamStarted = true;
         const std::uint64_t before = port_.bytesTaken();
-        const int written = writer_(ctrl_);
+        const int written = chosen_ ? chosen_(ctrl_) : writer_(ctrl_);
         report_.streamBytes = port_.bytesTaken() - before;
         return written;
     }
     // What is done with the port as the transfer fails: the finishing bytes for a printer that still reads,
     // a plain close for one that does not, nothing for a port already closed.
     enum class End { Finish, Close, Leave };
+    TransferReport refuse(std::string message, End end) {
+        report_.refused = true;
+        return fail(std::move(message), end);
+    }
     TransferReport fail(std::string message, End end) {
         if (end == End::Finish)
             ctrl_.FinishPort();
@@ -124,6 +128,8 @@ class Confirmation {
     const ConfirmOptions& options_;
     PrinterConversation conversation_;
     TransferReport report_;
+    std::function<int(CNVUploadCtrl&)> chosen_; // the preflight's writer
+    StreamCheck chosenCheck_;
 };
 
 constexpr const char* kNoAnswer = "the printer does not answer status requests";
@@ -131,6 +137,8 @@ constexpr const char* kRequired = "nothing sent, --confirm required: ";
 
 TransferReport Confirmation::run() {
     const bool canRead = hasReadPath(settings_);
+    if (!options_.needsAnswers.empty() && (options_.mode == ConfirmMode::Off || !canRead))
+        return refuse(options_.needsAnswers, End::Leave);
     if (options_.mode == ConfirmMode::Off || (!canRead && options_.mode == ConfirmMode::Auto)) {
         const TransferResult r = runTransfer(ctrl_, settings_, [this](CNVUploadCtrl&) { return stream(); });
         if (!r.ok()) return fail(failureText(r.outcome, ctrl_, settings_), End::Leave);
@@ -151,6 +159,7 @@ TransferReport Confirmation::run() {
     if (!online) return fail(portWhy(online.error()), End::Close);
     if (!*online) {
         if (options_.mode == ConfirmMode::Required) return fail(kRequired + std::string(kNoAnswer), End::Close);
+        if (!options_.needsAnswers.empty()) return refuse(options_.needsAnswers, End::Close);
         return unconfirmed();
     }
     if (bit(**online, 3)) {
@@ -165,6 +174,14 @@ TransferReport Confirmation::run() {
         return fail("the printer is offline" + (causes.empty() ? "" : ": " + joined(causes)), End::Close);
     }
     if (auto refused = refusal()) return fail(*refused, End::Close);
+    if (options_.preflight) {
+        auto verdict = options_.preflight(conversation_, kStatusAnswerBound);
+        if (!verdict) return fail(portWhy(verdict.error()), End::Close);
+        if (!verdict->refusal.empty()) return refuse(verdict->refusal, End::Close);
+        chosen_ = std::move(verdict->writer);
+        chosenCheck_ = std::move(verdict->check);
+        report_.verb = std::move(verdict->verb);
+    }
     // The first failure is named, before the finishing bytes can fail in their turn.
     if (!stream()) return fail(failureText(TransferOutcome::WriteFailed, ctrl_, settings_), End::Finish);
     return afterStream();
@@ -179,8 +196,10 @@ TransferReport Confirmation::unconfirmed() {
         report_.message = failureText(TransferOutcome::WriteFailed, ctrl_, settings_);
     else if (finished != 0)
         report_.message = failureText(TransferOutcome::FinishFailed, ctrl_, settings_);
-    else
-        report_ = {Kind::NotConfirmed, report_.streamBytes, true, kNoAnswer};
+    else {
+        report_.kind = Kind::NotConfirmed;
+        report_.message = kNoAnswer;
+    }
     return report_;
 }
 
@@ -200,8 +219,12 @@ std::optional<std::string> Confirmation::refusal() {
 TransferReport Confirmation::afterStream() {
     const milliseconds bound = confirmationBound(report_.streamBytes);
     const std::string after = " after " + std::to_string(report_.streamBytes) + " bytes";
-    const StreamCheck& check = options_.check ? options_.check : StreamCheck(askPrinterStatus);
+    const StreamCheck& check = chosenCheck_     ? chosenCheck_
+                               : options_.check ? options_.check
+                                                : StreamCheck(askPrinterStatus);
     auto confirmed = check(conversation_, bound);
+    if (!confirmed && confirmed.error().kind == ErrorKind::BadInput)
+        return fail(confirmed.error().message + after, End::Finish);
     if (!confirmed) return fail("transfer failed" + after + ": " + portWhy(confirmed.error()), End::Close);
     if (!*confirmed) {
         // A printer that no longer reads would not take the finishing bytes either.

@@ -45,18 +45,35 @@ struct TransferReport {
     // NotConfirmed: why (empty when confirmation was off); Failed: what failed, one line without the port's
     // name ("the printer is offline: the cover is open"); Confirmed: empty.
     std::string message;
-    // The printer's capacity refused the stream before it was sent: repeating it would meet the same refusal,
-    // so a rollout does not retry it.
+    // Failed before anything was sent because the printer's own answers rule the transfer out (too little
+    // room, no key list to print from): sending again cannot help.
     bool refused = false;
+    // What was done, where the preflight chose it ("uploaded 3 logos as NV graphics"); empty: as planned.
+    std::string verb;
 };
 
 // Asks, after the stream, whether the printer processed it: true answered, false no answer within bound, an
-// Io error when the port failed. The bound starts once the request has left the host.
+// Io error when the port failed, a BadInput error when the printer answered and its answer says the stream
+// was not stored as sent (the message says how). The bound starts once the request has left the host.
 using StreamCheck = std::function<Result<bool>(PrinterConversation&, std::chrono::milliseconds bound)>;
 
 // The check of the NV bit-image family: GS r 1 (paper sensor status), which a printer answers in order, after
 // everything sent before it.
 Result<bool> askPrinterStatus(PrinterConversation& conversation, std::chrono::milliseconds bound);
+
+// What the preflight decided for one printer that answered online.
+struct PreflightVerdict {
+    // Non-empty: nothing is sent and the transfer fails, refused, with this line.
+    std::string refusal;
+    // Non-null: sent in place of the writer runConfirmedTransfer was given, and checked with this check.
+    std::function<int(CNVUploadCtrl&)> writer;
+    StreamCheck check;
+    std::string verb; // copied to the report
+};
+
+// Asks the printer what the transfer depends on (its free room, its stored keys) before the stream. An Io
+// error when the port failed.
+using Preflight = std::function<Result<PreflightVerdict>(PrinterConversation&, std::chrono::milliseconds bound)>;
 
 struct ConfirmOptions {
     ConfirmMode mode = ConfirmMode::Auto;
@@ -66,6 +83,11 @@ struct ConfirmOptions {
     std::string portName;
     // Null: askPrinterStatus.
     StreamCheck check;
+    // Run once the printer answered online, before anything else is sent; null: none.
+    Preflight preflight;
+    // Non-empty: the transfer cannot be made without the printer's answers, and a printer that cannot give
+    // them is sent nothing: the transfer fails, refused, with this line.
+    std::string needsAnswers;
 };
 
 // How long the printer is given to confirm a stream of this many bytes, counted from its last byte leaving
@@ -83,6 +105,7 @@ inline constexpr std::chrono::milliseconds kStatusAnswerBound{500};
 //    and the finishing bytes and reports NotConfirmed. Offline: DLE EOT 2 and 3 name the cause and nothing
 //    more is sent. For a printout DLE EOT 2 and 4 then stop it when the paper is at its end or the cover
 //    is open.
+//  - Then the preflight, which may refuse the transfer or choose its stream.
 //  - After the stream the check (GS r 1) within confirmationBound, then the finishing bytes: Confirmed.
 //    Unanswered: DLE EOT 1 and 3 once, and the printer's error, or its silence, fails the transfer; a
 //    silent printer is closed without the finishing bytes it would no longer read.

@@ -81,14 +81,29 @@ int literalGrey(int bPrime, int gPrime, int rPrime) {
                             static_cast<double>(bPrime) * 0.114);
 }
 
-Status NvImageEncoder::encodeLogoFile(const std::string& path, int mode, int level) {
+Status NvImageEncoder::encodeLogoFile(const std::string& path, int mode, int level, LogoFamily family) {
     rasterLength_ = 0;
     auto image = decodeLogoFile(path);
     if (!image) return image.error();
-    return encodeImage(*image, mode, level);
+    return encodeImage(*image, mode, level, family);
 }
 
-Status NvImageEncoder::encodeImage(const BmpImage& image, int mode, int level) {
+std::vector<std::uint8_t> NvImageEncoder::graphicsRows() const {
+    if (rasterLength_ == 0) return {};
+    const std::size_t rowBytes = (static_cast<std::size_t>(width_) + 7) / 8;
+    std::vector<std::uint8_t> rows(rowBytes * static_cast<std::size_t>(height_), 0);
+    const std::size_t bands = static_cast<std::size_t>(paddedHeight_) / 8;
+    for (int x = 0; x < width_; ++x) {
+        const std::uint8_t* column = raster_.data() + static_cast<std::size_t>(x) * bands;
+        const std::uint8_t bit = static_cast<std::uint8_t>(0x80 >> (x % 8));
+        std::uint8_t* out = rows.data() + x / 8;
+        for (int y = 0; y < height_; ++y, out += rowBytes)
+            if (column[y / 8] & (0x80 >> (y % 8))) *out |= bit;
+    }
+    return rows;
+}
+
+Status NvImageEncoder::encodeImage(const BmpImage& image, int mode, int level, LogoFamily family) {
     rasterLength_ = 0;
     halftoneSkipped_ = false;
     if (level < 0 || level >= kBrightnessLevels)
@@ -96,10 +111,16 @@ Status NvImageEncoder::encodeImage(const BmpImage& image, int mode, int level) {
     const int w = image.width(), h = image.height();
     if (w <= 0 || h <= 0) return badInput("the image is empty");
     const int xUnits = (w + 7) / 8, yUnits = (h + 7) / 8;
-    if (xUnits > kMaxNvWidthUnits || yUnits > kMaxNvHeightUnits)
+    if (family == LogoFamily::Graphics && (w > kMaxGraphicsWidth || h > kMaxGraphicsHeight))
+        return badInput("image of " + std::to_string(w) + " x " + std::to_string(h) +
+                        " dots is too large for the printer's NV graphics (at most " +
+                        std::to_string(kMaxGraphicsWidth) + " x " + std::to_string(kMaxGraphicsHeight) + ")");
+    if (family == LogoFamily::BitImage && (xUnits > kMaxNvWidthUnits || yUnits > kMaxNvHeightUnits))
         return badInput("image of " + std::to_string(w) + " x " + std::to_string(h) +
                         " dots is too large for the printer's NV image command (at most " +
                         std::to_string(kMaxNvWidthUnits * 8) + " x " + std::to_string(kMaxNvHeightUnits * 8) + ")");
+    width_ = w;
+    height_ = h;
 
     paddedWidth_ = xUnits * 8;
     paddedHeight_ = yUnits * 8;

@@ -33,6 +33,13 @@ inline constexpr int kBrightnessLevels = 11; // 0 "Light" .. 10 "Dark", 5 neutra
 inline constexpr int kMaxNvWidthUnits = 1023;
 inline constexpr int kMaxNvHeightUnits = 288;
 
+// The largest logo that NV graphics (GS ( L / GS 8 L) can carry, in dots.
+inline constexpr int kMaxGraphicsWidth = 8192;
+inline constexpr int kMaxGraphicsHeight = 2304;
+
+// The command family a logo is encoded for. The dots are the same; only the size limits differ.
+enum class LogoFamily { BitImage, Graphics };
+
 // Grey offset of a brightness level 0..10: +75 .. −50 (15 per step below 5, 10 per step above).
 int brightnessOffset(int level);
 
@@ -62,17 +69,23 @@ class NvImageEncoder {
     // Reads the logo file (a BMP, or a PNG, JPEG or GIF file taken as the 24-bit bitmap of its colours over
     // white) and encodes it. Mode 0 threshold, 2 ordered dither, anything else error diffusion;
     // level 0..10. A file that cannot be read or decoded, a level out of range or an image too large for
-    // FS q gives an Error (BadInput, or Io when the file cannot be read) and leaves the previous result
-    // untouched except for rasterLength, which is 0.
-    Status encodeLogoFile(const std::string& path, int mode, int level);
+    // the family's command gives an Error (BadInput, or Io when the file cannot be read) and leaves the
+    // previous result untouched except for rasterLength, which is 0.
+    Status encodeLogoFile(const std::string& path, int mode, int level, LogoFamily family = LogoFamily::BitImage);
 
     // Encodes an image that is already decoded.
-    Status encodeImage(const BmpImage& image, int mode, int level);
+    Status encodeImage(const BmpImage& image, int mode, int level, LogoFamily family = LogoFamily::BitImage);
+
+    // The dots of the last logo's own width × height area (without the padding), packed as NV graphics
+    // rows: top row first, each ceil(width / 8) bytes, bit 7 the leftmost dot, the unused bits 0.
+    std::vector<std::uint8_t> graphicsRows() const;
 
     const std::vector<std::uint8_t>& raster() const { return raster_; }
     int rasterLength() const { return rasterLength_; }
     int paddedWidth() const { return paddedWidth_; }   // the width raised to a multiple of 8, in dots
     int paddedHeight() const { return paddedHeight_; } // the height raised to a multiple of 8, in dots
+    int width() const { return width_; }               // the logo's own size, in dots
+    int height() const { return height_; }
     // The last logo had more than 1 bit per pixel and a white bottom-left pixel: it was thresholded at the
     // middle grey, and the mode and level did not apply.
     bool halftoneSkipped() const { return halftoneSkipped_; }
@@ -82,6 +95,8 @@ class NvImageEncoder {
     int rasterLength_ = 0;
     int paddedWidth_ = 0;
     int paddedHeight_ = 0;
+    int width_ = 0;
+    int height_ = 0;
     bool halftoneSkipped_ = false;
     // Working rows, kept between calls so that a list of logos allocates once: the dots of one band of 8
     // image rows, the error-diffusion rows in flight and the colours of one diffused row.

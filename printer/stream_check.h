@@ -11,6 +11,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
+#include <vector>
 
 namespace tessera {
 
@@ -18,12 +20,25 @@ enum class StreamFamily {
     // NV bit images: 1B 40 1C 71 n, then n images, each xL xH yL yH and its 8 × x × y data bytes, with
     // x 1..1023 and y 1..288; nothing after the last image.
     BitImage,
+    // NV graphics: 1B 40, the delete-all command (left out by an upload that keeps the printer's other keys),
+    // then one or more defines, each GS ( L or GS 8 L with function 67: a key of two bytes 20..7E, 1 colour,
+    // x 1..8192 and y 1..2304 dots, and ceil(x / 8) × y data bytes; nothing after the last define.
+    Graphics,
+};
+
+// One NV graphics define of a stream: its key, its size in dots and where its data starts.
+struct GraphicsDefine {
+    std::string key;
+    int width = 0;
+    int height = 0;
+    std::size_t dataOffset = 0; // ceil(width / 8) × height bytes from here
 };
 
 struct StreamSummary {
     StreamFamily family = StreamFamily::BitImage;
     int images = 0;            // the images the stream defines
     std::size_t dataBytes = 0; // their raster bytes, without the size headers
+    std::vector<GraphicsDefine> defines; // Graphics: in stream order
 };
 
 // The summary of a whole stream. Anything else (an empty stream, an unknown start, a size out of range, a

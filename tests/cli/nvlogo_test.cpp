@@ -179,7 +179,8 @@ TEST(NvlogoInfo, DescribesEachLogo) {
     Outcome j = nvlogo({"info", "--json", png});
     EXPECT_EQ(j.out,
               "[{\"file\": " + json::quote(png) +
-                  ", \"width\": 96, \"height\": 96, \"bits_per_pixel\": 24, \"nv_bytes\": 1152, \"fits\": true}]\n");
+                  ", \"width\": 96, \"height\": 96, \"bits_per_pixel\": 24, \"nv_bytes\": 1152, \"fits\": true, "
+                  "\"graphics_bytes\": 1168, \"graphics_fits\": true}]\n");
     std::vector<std::string> many = {"info"};
     many.insert(many.end(), 256, example("line-drawing.bmp"));
     Outcome w = nvlogo(many);

@@ -51,6 +51,39 @@ std::size_t NvStore::count() const {
     return images_.size();
 }
 
+Status GraphicsFile::load(std::uint64_t capacity) {
+    std::error_code ec;
+    if (!fs::exists(path_, ec)) return change([](GraphicsStore&) { return Status{}; });
+    // A key takes at least 17 bytes of the capacity for at most 1 + 7 + 11 bytes of its define: a file that
+    // fits is never more than twice the capacity and the 2 bytes of ESC @.
+    const std::uint64_t limit = std::min<std::uint64_t>(capacity, SIZE_MAX / 4) * 2 + 2;
+    auto bytes = readWholeFile(path_, static_cast<std::size_t>(limit));
+    if (!bytes) return bytes.error();
+    auto store = parseGraphicsFile(*bytes);
+    if (!store) return withContext(path_, store.error());
+    if (store->usedBytes() > capacity)
+        return badInput(path_ + ": the NV graphics take " + std::to_string(store->usedBytes()) +
+                        " bytes, the graphics capacity is " + std::to_string(capacity));
+    return change([&](GraphicsStore& s) {
+        s = std::move(*store);
+        return Status{};
+    });
+}
+
+std::shared_ptr<const GraphicsStore> GraphicsFile::snapshot() const {
+    std::lock_guard lock(mutex_);
+    return store_;
+}
+
+Status GraphicsFile::change(const std::function<Status(GraphicsStore&)>& change) {
+    std::lock_guard lock(mutex_);
+    auto next = std::make_shared<GraphicsStore>(*store_);
+    if (Status s = change(*next); !s) return s;
+    if (Status s = writeFileAtomically(path_, formatGraphicsFile(*next)); !s) return s;
+    store_ = std::move(next);
+    return {};
+}
+
 Status PrintDirectory::open() {
     std::error_code ec;
     fs::create_directories(dir_, ec);

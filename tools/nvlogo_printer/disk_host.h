@@ -33,6 +33,24 @@ class NvStore {
     ImageList images_;
 };
 
+// The NV graphics: what is in the file (see graphics_store.h) is what the printer holds.
+class GraphicsFile {
+  public:
+    explicit GraphicsFile(std::string path) : path_(std::move(path)) {}
+
+    // As NvStore::load: a missing file holds no keys and is written back empty; a malformed file, or keys over
+    // the capacity, is BadInput; a file that cannot be written is an Io error.
+    Status load(std::uint64_t capacity);
+    std::shared_ptr<const GraphicsStore> snapshot() const;
+    // Applies change to a copy and writes the copy's file before it becomes the store.
+    Status change(const std::function<Status(GraphicsStore&)>& change);
+
+  private:
+    mutable std::mutex mutex_;
+    const std::string path_;
+    std::shared_ptr<const GraphicsStore> store_ = std::make_shared<const GraphicsStore>();
+};
+
 // print-NNNN.png files, numbered on from the highest number found when the directory is opened.
 class PrintDirectory {
   public:
@@ -66,7 +84,8 @@ class LineLog {
 
 class DiskHost : public PrinterHost {
   public:
-    DiskHost(NvStore& store, PrintDirectory& prints, LineLog& log) : store_(store), prints_(prints), log_(log) {}
+    DiskHost(NvStore& store, GraphicsFile& graphics, PrintDirectory& prints, LineLog& log)
+        : store_(store), graphics_(graphics), prints_(prints), log_(log) {}
 
     Status defineImages(ImageList images) override { return store_.define(std::move(images)); }
     Status eraseImages() override { return store_.erase(); }
@@ -74,9 +93,14 @@ class DiskHost : public PrinterHost {
     void cutPage(const Bitmap& page) override;
     void log(const std::string& line) override { log_.line(line); }
     void error(const std::string& line) override { log_.always(line); }
+    std::shared_ptr<const GraphicsStore> graphics() override { return graphics_.snapshot(); }
+    Status changeGraphics(const std::function<Status(GraphicsStore&)>& change) override {
+        return graphics_.change(change);
+    }
 
   private:
     NvStore& store_;
+    GraphicsFile& graphics_;
     PrintDirectory& prints_;
     LineLog& log_;
 };

@@ -3,6 +3,7 @@
 
 #include "base/file_io.h"
 #include "cli/usage.h"
+#include "printer/logo_files.h"
 #include "tools/nvlogo_printer/server.h"
 
 #include <CLI/CLI.hpp>
@@ -17,21 +18,49 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The image-*.png files a folder holds already, in order; none when it is missing.
+// The image-*.png and key-*.png files a folder holds already, in order; none when it is missing.
 std::vector<std::string> earlierImages(const std::string& dir) {
     std::vector<std::string> names;
     std::error_code ec;
     for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (name.rfind("image-", 0) == 0 && name.size() > 10 && name.ends_with(".png")) names.push_back(name);
+        const bool ours =
+            (name.rfind("image-", 0) == 0 && name.size() > 10) || (name.rfind("key-", 0) == 0 && name.size() > 8);
+        if (ours && name.ends_with(".png")) names.push_back(name);
     }
     std::sort(names.begin(), names.end());
     return names;
 }
 
+// The pictures a .bit or .txt file holds: image-001.png etc. for NV bit images, key-HHHH.png (the key's
+// bytes in hexadecimal, as a key may hold / or :) for NV graphics.
+Result<std::vector<std::pair<std::string, Bitmap>>> picturesOf(const std::vector<std::uint8_t>& file) {
+    std::vector<std::uint8_t> bytes = file;
+    if (auto text = tessera::parseHexText(file)) bytes = std::move(*text);
+    std::vector<std::pair<std::string, Bitmap>> pictures;
+    // Two bytes decide the family: FS q images start 1B 40 1C, NV graphics 1B 40 1D.
+    if (bytes.size() >= 3 && bytes[0] == 0x1B && bytes[1] == 0x40 && bytes[2] == 0x1D) {
+        auto store = parseGraphicsFile(bytes);
+        if (!store) return store.error();
+        for (const auto& [key, graphic] : store->entries())
+            pictures.emplace_back("key-" + tessera::graphicsKeyHex(key) + ".png",
+                                  renderPage(std::vector<Print>{{nullptr, 1, 1, graphic}}, 0));
+        return pictures;
+    }
+    auto images = parseNvFile(bytes);
+    if (!images) return images.error();
+    int number = 0;
+    for (const auto& image : *images) {
+        char name[32];
+        std::snprintf(name, sizeof name, "image-%03d.png", ++number);
+        pictures.emplace_back(name, renderPage(std::vector<Print>{{image, 1, 1, nullptr}}, 0));
+    }
+    return pictures;
+}
+
 int decodeFile(const std::string& path, const std::string& outDir, bool force) {
     auto bytes = readWholeFile(path, std::size_t{1} << 30);
-    auto images = bytes ? parseImageFile(*bytes) : Result<ImageList>(bytes.error());
+    auto images = bytes ? picturesOf(*bytes) : Result<std::vector<std::pair<std::string, Bitmap>>>(bytes.error());
     if (!images) {
         const std::string& message = images.error().message;
         std::cerr << "nvlogo-printer: " << (message.rfind(path, 0) == 0 ? "" : path + ": ") << message << '\n';
@@ -51,11 +80,7 @@ int decodeFile(const std::string& path, const std::string& outDir, bool force) {
         std::cerr << "nvlogo-printer: " << outDir << ": " << ec.message() << '\n';
         return 1;
     }
-    int number = 0;
-    for (const auto& image : *images) {
-        char name[32];
-        std::snprintf(name, sizeof name, "image-%03d.png", ++number);
-        const Bitmap bitmap = renderPage(std::vector<Print>{{image, 1, 1}}, 0);
+    for (const auto& [name, bitmap] : *images) {
         auto png = encodePng(bitmap);
         const std::string file = (fs::path(outDir) / name).string();
         Status s = png ? writeFileAtomically(file, *png) : png.error();
@@ -88,8 +113,9 @@ int main(int argc, char** argv) {
                    "127.0.0.0/8 or a name for one (localhost); port 0 takes a free one")
         ->option_text("HOST:PORT");
     app.add_option("--nv", o.nvFile,
-                   "The .bit file that holds the NV images (missing: none); it must be writable, or the printer "
-                   "does not start")
+                   "The .bit file that holds the NV images (missing: none); the NV graphics are kept beside it in "
+                   "FILE.graphics, the stream that nvlogo save --family graphics --keep writes; both must be "
+                   "writable, or the printer does not start")
         ->option_text("FILE");
     app.add_option("--out", o.outDir, "Directory for the printouts, print-NNNN.png")->option_text("DIR");
     app.add_option("--ready-file", o.readyFile,
@@ -113,8 +139,8 @@ int main(int argc, char** argv) {
         ->check(integerIn(0, 1073741824))
         ->option_text("BYTES");
     app.add_option("--model", o.printer.model,
-                   "What it understands: both (NV bit images and NV graphics queries; the default), bit-image, "
-                   "graphics, or mute (takes both, answers nothing)")
+                   "What it understands: both (NV bit images and NV graphics, kept apart; the default), bit-image "
+                   "(NV graphics skipped), graphics (NV bit images skipped), or mute (takes both, answers nothing)")
         ->transform(tessera::cli::oneOfWords({{"both", static_cast<long long>(PrinterModel::Both)},
                                               {"bit-image", static_cast<long long>(PrinterModel::BitImage)},
                                               {"graphics", static_cast<long long>(PrinterModel::Graphics)},
@@ -132,7 +158,7 @@ int main(int argc, char** argv) {
         ->transform(tessera::cli::oneOfWords({{"closed", 0}, {"open", 1}}))
         ->option_text("closed|open");
     app.add_option("--graphics-capacity", o.printer.graphicsCapacity,
-                   "NV graphics memory in bytes, 0 to 4294967295, for the capacity answers (default " +
+                   "NV graphics memory in bytes, 0 to 4294967295; each key takes its data plus 16 (default " +
                        std::to_string(o.printer.graphicsCapacity) + ")")
         ->check(integerIn(0, 4294967295))
         ->option_text("BYTES");
@@ -145,7 +171,8 @@ int main(int argc, char** argv) {
             ->option_text("BYTES");
     app.add_flag("--refuse", o.refuse, "Accept every connection and reset it at once");
     CLI::App* decode = app.add_subcommand(
-        "decode", "Write image-001.png etc. for the images of a .bit or .txt file, as wide as they are");
+        "decode", "Write image-001.png etc. for the NV bit images of a .bit or .txt file, or key-HHHH.png (HHHH the "
+                  "key's bytes in hexadecimal) for its NV graphics, as wide as they are");
     std::string decodePath, decodeOut;
     bool force = false;
     decode->add_option("FILE", decodePath, "The .bit or .txt file")->required();

@@ -19,12 +19,11 @@ Bitmap renderPage(std::span<const Print> prints, int paperDots) {
     page.grey.assign(static_cast<std::size_t>(page.width) * page.height, 255);
     int top = 0;
     for (const Print& p : prints) {
-        const NvImage& image = *p.image;
-        const int columns = std::min(image.widthDots(), (page.width + p.scaleX - 1) / p.scaleX);
+        const int columns = std::min(p.dotsWide(), (page.width + p.scaleX - 1) / p.scaleX);
         for (int column = 0; column < columns; ++column) {
             const int width = std::min(p.scaleX, page.width - column * p.scaleX); // the last may be cut
-            for (int row = 0; row < image.heightDots(); ++row) {
-                if (!image.dot(column, row)) continue;
+            for (int row = 0; row < p.dotsHigh(); ++row) {
+                if (!p.dot(column, row)) continue;
                 for (int dy = 0; dy < p.scaleY; ++dy) {
                     auto* line = &page.grey[static_cast<std::size_t>(top + row * p.scaleY + dy) * page.width];
                     std::fill_n(line + column * p.scaleX, width, std::uint8_t{0});

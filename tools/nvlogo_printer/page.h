@@ -2,6 +2,7 @@
 // What the virtual printer puts on paper: the images printed since the last cut, drawn as one picture.
 
 #include "base/result.h"
+#include "tools/nvlogo_printer/graphics_store.h"
 #include "tools/nvlogo_printer/nv_file.h"
 
 #include <cstdint>
@@ -11,15 +12,20 @@
 
 namespace tessera::vp {
 
-// One FS p: a stored image and its scale factors (1 or 2 each way). The image is shared with the NV store,
-// so an erase or a new definition after the print does not change what was printed.
+// One FS p, or one NV graphics print: a stored image or logo and its scale factors (1 or 2 each way). Both
+// are shared with their store, so an erase or a new definition after the print does not change what was
+// printed.
 struct Print {
     std::shared_ptr<const NvImage> image;
     int scaleX = 1;
     int scaleY = 1;
+    std::shared_ptr<const GraphicsImage> graphic; // printed in place of image, when set
 
-    int width() const { return image->widthDots() * scaleX; }
-    int height() const { return image->heightDots() * scaleY; }
+    int dotsWide() const { return graphic ? graphic->width : image->widthDots(); }
+    int dotsHigh() const { return graphic ? graphic->height : image->heightDots(); }
+    bool dot(int column, int row) const { return graphic ? graphic->dot(column, row) : image->dot(column, row); }
+    int width() const { return dotsWide() * scaleX; }
+    int height() const { return dotsHigh() * scaleY; }
 };
 
 // A grey picture, rows from the top: 0 where a dot is printed, 255 paper.

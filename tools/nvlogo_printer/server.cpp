@@ -230,6 +230,8 @@ int runServer(const ServerOptions& o, std::ostream& out, std::ostream& err) {
     if (!addr) return fail(addr.error());
     NvStore store(o.nvFile);
     if (Status s = store.load(o.printer.capacity); !s) return fail(withContext("--nv", s.error()));
+    GraphicsFile graphics(graphicsFileOf(o.nvFile));
+    if (Status s = graphics.load(o.printer.graphicsCapacity); !s) return fail(withContext("--nv", s.error()));
     PrintDirectory prints(o.outDir);
     if (Status s = prints.open(); !s) return fail(s.error());
 
@@ -243,7 +245,7 @@ int runServer(const ServerOptions& o, std::ostream& out, std::ostream& err) {
     const net::Socket listener = ownListener.get();
 
     LineLog log(out, o.quiet);
-    DiskHost host(store, prints, log);
+    DiskHost host(store, graphics, prints, log);
     PrinterConfig printer = o.printer;
     printer.serialNumber = "VP" + std::to_string(addr->port);
     const Shared shared{o, printer, host, stop.readable()};

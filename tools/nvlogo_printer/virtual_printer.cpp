@@ -1,7 +1,6 @@
 #include "tools/nvlogo_printer/virtual_printer.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <utility>
 
 namespace tessera::vp {
@@ -12,9 +11,18 @@ constexpr std::uint8_t DLE = 0x10, ESC = 0x1B, FS = 0x1C, GS = 0x1D;
 constexpr std::uint8_t kAck = 0x06, kNak = 0x15, kCan = 0x18;
 
 std::string hex(std::uint8_t b) {
-    char text[3];
-    std::snprintf(text, sizeof text, "%02X", b);
-    return text;
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    return {kDigits[b >> 4], kDigits[b & 15]};
+}
+
+constexpr std::uint8_t kDefineParams[3] = {0x30, 0x43, 0x30};
+
+int le16(const std::uint8_t* b) {
+    return b[0] | b[1] << 8;
+}
+
+std::string keyOf(const std::uint8_t* b) {
+    return {static_cast<char>(b[0]), static_cast<char>(b[1])};
 }
 
 std::string images(int n) {
@@ -57,6 +65,17 @@ const char* VirtualPrinter::commandName(State state) {
     }
 }
 
+std::shared_ptr<const GraphicsStore> PrinterHost::graphics() {
+    return graphics_;
+}
+
+Status PrinterHost::changeGraphics(const std::function<Status(GraphicsStore&)>& change) {
+    auto next = std::make_shared<GraphicsStore>(*graphics_);
+    if (Status s = change(*next); !s) return s;
+    graphics_ = std::move(next);
+    return {};
+}
+
 VirtualPrinter::VirtualPrinter(PrinterHost& host, PrinterConfig config) : host_(host), config_(config) {}
 
 std::vector<std::uint8_t> VirtualPrinter::feed(std::span<const std::uint8_t> bytes) {
@@ -76,8 +95,15 @@ void VirtualPrinter::finish() {
     if (definition_)
         rejectDefinition("the connection ended inside image " + std::to_string(definition_->done + 1) + " of " +
                          std::to_string(definition_->count));
+    else if (state_ == State::GraphicsBody && (keepGraphic_ || !graphicProblem_.empty()))
+        logError("connection ended inside the define of key " + graphicsKeyText(keyOf(&params_[3])) + " (" +
+                 std::to_string(bodyLength_ - bodyLeft_) + " of " + std::to_string(bodyLength_) +
+                 " bytes), NV graphics unchanged");
     else if (state_ != State::Command)
         logLine(std::string("connection ended inside ") + commandName(state_));
+    keepGraphic_ = false;
+    graphicProblem_.clear();
+    graphicData_ = {};
     state_ = State::Command;
     cutPage();
     flushLog();
@@ -303,13 +329,17 @@ void VirtualPrinter::printImage(int number, std::uint8_t scaling) {
     if (config_.coverOpen) return note(Event::CoverOpen, std::to_string(number));
     if (config_.paper == PaperState::End) return note(Event::NoPaper, std::to_string(number));
     const int k = scaling & 0x03;
-    Print print{host_.image(number), k & 1 ? 2 : 1, k & 2 ? 2 : 1};
+    Print print{host_.image(number), k & 1 ? 2 : 1, k & 2 ? 2 : 1, nullptr};
     if (!print.image) return note(Event::NotStored, std::to_string(number));
     std::string line = "FS p print " + what + " scaling " + std::to_string(k) + " (" + kScalings[k] + ")";
     if (print.width() > config_.paperDots)
         line += ": " + std::to_string(print.width()) + " dots wide, clipped to the paper's " +
                 std::to_string(config_.paperDots);
     logLine(std::move(line));
+    addToPage(std::move(print));
+}
+
+void VirtualPrinter::addToPage(Print print) {
     if (!page_.empty() &&
         std::size_t(config_.paperDots) * (pageHeight_ + std::size_t(print.height())) > config_.maxPagePixels) {
         logLine("page full: cut");
@@ -430,16 +460,19 @@ void VirtualPrinter::startGraphics(std::uint8_t function, int lengthBytes) {
 }
 
 std::size_t VirtualPrinter::skipGraphics(std::span<const std::uint8_t> bytes) {
-    // The first parameter bytes say what a query asks; the rest, up to 4 GB for GS 8 L, is only counted.
+    // The parameter bytes say what a command asks; the data of a define is kept only when it will be stored,
+    // and the rest, up to 4 GB for GS 8 L, is only counted.
     std::size_t i = 0;
     while (i < bytes.size() && bodyLeft_ > 0) {
         const std::uint64_t at = bodyLength_ - bodyLeft_;
         if (at < params_.size()) {
             params_[at] = bytes[i++];
             --bodyLeft_;
+            if (at + 1 == params_.size()) graphicsParams();
             continue;
         }
         const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(bodyLeft_, bytes.size() - i));
+        if (keepGraphic_) graphicData_.insert(graphicData_.end(), bytes.begin() + i, bytes.begin() + i + n);
         i += n;
         bodyLeft_ -= n;
     }
@@ -450,29 +483,132 @@ std::size_t VirtualPrinter::skipGraphics(std::span<const std::uint8_t> bytes) {
     return i;
 }
 
+// The parameters of a define have arrived: its data is kept only when it can be stored.
+void VirtualPrinter::graphicsParams() {
+    if (graphicsFunction_ != 'L' || !std::equal(kDefineParams, kDefineParams + 3, params_.begin())) return;
+    if (config_.model == PrinterModel::BitImage) return;
+    const std::string key = keyOf(&params_[3]);
+    const int x = le16(&params_[6]), y = le16(&params_[8]);
+    const std::uint64_t data = static_cast<std::uint64_t>((x + 7) / 8) * static_cast<std::uint64_t>(std::max(y, 0));
+    if (!validGraphicsKey(key))
+        graphicProblem_ = "the key " + graphicsKeyHex(key) + " is outside 20..7E";
+    else if (params_[5] != 0x01 || params_[10] != 0x31)
+        graphicProblem_ = "only one colour (01 .. 31) is supported";
+    else if (x < 1 || x > kMaxGraphicsWidth || y < 1 || y > kMaxGraphicsHeight)
+        graphicProblem_ =
+            "the size " + std::to_string(x) + " x " + std::to_string(y) + " dots is outside 1..8192 x 1..2304";
+    else if (bodyLength_ != 11 + data)
+        graphicProblem_ = std::to_string(bodyLength_) + " parameter bytes, its " + std::to_string(x) + " x " +
+                          std::to_string(y) + " dots need " + std::to_string(11 + data);
+    if (!graphicProblem_.empty()) return;
+    const auto stored = host_.graphics();
+    const auto old = stored->find(key);
+    const std::uint64_t others = stored->usedBytes() - (old ? old->storeBytes() : 0);
+    const std::uint64_t free = config_.graphicsCapacity - std::min(others, config_.graphicsCapacity);
+    if (data + kGraphicsRecordBytes > free) {
+        graphicProblem_ = "key " + graphicsKeyText(key) + " needs " + std::to_string(data + kGraphicsRecordBytes) +
+                          " bytes, " + std::to_string(free) + " are free";
+        return;
+    }
+    keepGraphic_ = true;
+    graphicData_.reserve(static_cast<std::size_t>(data));
+}
+
 void VirtualPrinter::graphicsCommand() {
     state_ = State::Command;
     const std::string name =
         lengthBytes_ == 4 ? std::string("GS 8 L") : "GS ( " + std::string(1, static_cast<char>(graphicsFunction_));
     const std::string skipped = " skipped (" + std::to_string(bodyLength_) + " parameter bytes)";
-    const bool queryFamily = graphicsFunction_ == 'L' && lengthBytes_ == 2 && params_[0] == 0x30;
-    const bool capacity = queryFamily && bodyLength_ == 2 && (params_[1] == 0x30 || params_[1] == 0x33);
-    const bool keys = queryFamily && bodyLength_ == 4 && params_[1] == 0x40 && params_[2] == 'K' && params_[3] == 'C';
-    if (graphicsFunction_ == 'L' && config_.model == PrinterModel::BitImage)
-        return logLine(name + skipped + ": this model has no NV graphics");
+    // Every exit forgets the define's data and verdict.
+    struct Reset {
+        VirtualPrinter& p;
+        ~Reset() {
+            p.keepGraphic_ = false;
+            p.graphicProblem_.clear();
+            p.graphicData_ = {};
+        }
+    } reset{*this};
+    if (graphicsFunction_ != 'L') return logLine(name + skipped + ": not supported");
+    if (config_.model == PrinterModel::BitImage) return logLine(name + skipped + ": this model has no NV graphics");
+    const std::uint8_t* p = params_.data();
+    const std::uint64_t n = bodyLength_;
+    const bool family = n >= 2 && p[0] == 0x30;
+    if (family && p[1] == 0x43 && n >= 3 && p[2] == 0x30) return defineGraphic();
+    if (family && n == 5 && p[1] == 0x41 && p[2] == 'C' && p[3] == 'L' && p[4] == 'R') return deleteGraphics({});
+    if (family && n == 4 && p[1] == 0x42) return deleteGraphics(keyOf(p + 2));
+    if (family && n == 6 && p[1] == 0x45) return printGraphic(keyOf(p + 2), p[4], p[5]);
+    const bool capacity = family && n == 2 && (p[1] == 0x30 || p[1] == 0x33);
+    const bool keys = family && n == 4 && p[1] == 0x40 && p[2] == 'K' && p[3] == 'C';
     if (!capacity && !keys) return logLine(name + skipped + ": not supported");
     const std::string what =
-        capacity ? (params_[1] == 0x30 ? "NV graphics capacity" : "NV graphics free capacity") : "NV graphics key list";
+        capacity ? (p[1] == 0x30 ? "NV graphics capacity" : "NV graphics free capacity") : "NV graphics key list";
     if (!answers(what)) return;
     if (capacity) {
-        // Nothing can be stored in NV graphics yet, so all of it is free.
-        const std::string digits = std::to_string(config_.graphicsCapacity);
+        const std::uint64_t used = host_.graphics()->usedBytes();
+        const std::uint64_t value = p[1] == 0x30 ? config_.graphicsCapacity
+                                                 : config_.graphicsCapacity - std::min(used, config_.graphicsCapacity);
+        const std::string digits = std::to_string(value);
         logLine(what + " answered " + digits);
-        return replyBlock(0x37, params_[1] == 0x30 ? 0x30 : 0x31, digits);
+        return replyBlock(0x37, p[1] == 0x30 ? 0x30 : 0x31, digits);
     }
     keys_ = host_.graphicsKeys();
     keyBlock_ = 0;
     sendKeyBlock();
+}
+
+void VirtualPrinter::defineGraphic() {
+    const std::string name = lengthBytes_ == 4 ? "GS 8 L" : "GS ( L";
+    if (bodyLength_ < params_.size() && graphicProblem_.empty())
+        graphicProblem_ = "only " + std::to_string(bodyLength_) + " parameter bytes";
+    const std::string key = graphicsKeyText(keyOf(&params_[3]));
+    if (!keepGraphic_) {
+        logError(name + " define error: " + graphicProblem_ + ", NV graphics unchanged");
+        return;
+    }
+    auto image = std::make_shared<GraphicsImage>();
+    image->width = le16(&params_[6]);
+    image->height = le16(&params_[8]);
+    image->rows = std::move(graphicData_);
+    const std::string size = std::to_string(image->width) + " x " + std::to_string(image->height) + " dots";
+    const std::uint64_t capacity = config_.graphicsCapacity;
+    Status s = host_.changeGraphics([&](GraphicsStore& store) -> Status {
+        // Another connection may have filled the store since the parameters were read.
+        if (!store.define(keyOf(&params_[3]), image, capacity)) return badInput("it no longer fits");
+        return {};
+    });
+    if (!s) return logError(name + " define error: key " + key + ": " + s.error().message + ", NV graphics unchanged");
+    logLine(name + " define key " + key + " (" + size + ")");
+}
+
+void VirtualPrinter::deleteGraphics(std::optional<std::string> key) {
+    bool found = true;
+    Status s = host_.changeGraphics([&](GraphicsStore& store) -> Status {
+        if (key)
+            found = store.remove(*key);
+        else
+            store.clear();
+        return {};
+    });
+    const std::string what = key ? "delete key " + graphicsKeyText(*key) : std::string("delete all NV graphics");
+    if (!s) return logError("GS ( L " + what + " error: " + s.error().message + ", NV graphics unchanged");
+    logLine("GS ( L " + what + (found ? "" : ": not stored"));
+}
+
+void VirtualPrinter::printGraphic(const std::string& key, std::uint8_t x, std::uint8_t y) {
+    const std::string what = "GS ( L print key " + graphicsKeyText(key);
+    if ((x != 1 && x != 2) || (y != 1 && y != 2))
+        return logLine(what + " scale " + std::to_string(x) + " x " + std::to_string(y) +
+                       " is not a scale, nothing printed");
+    if (config_.coverOpen) return logLine(what + ": the cover is open, nothing printed");
+    if (config_.paper == PaperState::End) return logLine(what + ": no paper, nothing printed");
+    Print print{nullptr, x, y, host_.graphics()->find(key)};
+    if (!print.graphic) return logLine(what + " is not stored, nothing printed");
+    std::string line = what + " scale " + std::to_string(x) + " x " + std::to_string(y);
+    if (print.width() > config_.paperDots)
+        line += ": " + std::to_string(print.width()) + " dots wide, clipped to the paper's " +
+                std::to_string(config_.paperDots);
+    logLine(std::move(line));
+    addToPage(std::move(print));
 }
 
 void VirtualPrinter::sendKeyBlock() {

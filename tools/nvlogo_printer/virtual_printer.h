@@ -2,9 +2,10 @@
 // The virtual printer's command interpreter for one connection. Bytes arrive in pieces of any size; a
 // command split across pieces is taken up where it stopped. Only the image being defined is buffered, so
 // memory stays within one image's data plus the definition's accepted images (bounded by the capacity).
-// Commands it does not keep (NV graphics, or a whole family on a model without it) are skipped by their
-// parameter counts, so nothing inside image data or another command's parameters is ever taken for a
-// command, real-time or not.
+// NV graphics are kept by key beside the NV bit images, the families apart. Commands it does not keep (a
+// whole family on a model without it, functions it does not know) are skipped by their parameter counts, so
+// nothing inside image data or another command's parameters is ever taken for a command, real-time or not.
+// A graphics define that is cut off, malformed or does not fit leaves the store as it was and is logged.
 //
 // It answers like a printer: DLE EOT as it comes, GS r, GS I and the NV graphics queries in order after what
 // came before them, and an automatic status block on GS a and after each change. A definition it rejects or
@@ -26,6 +27,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -49,13 +51,22 @@ class PrinterHost {
     // A line about something that failed (a definition rejected or not stored, a printout not written):
     // kept when the log shows errors only.
     virtual void error(const std::string& line) { log(line); }
-    // The keys of the stored NV graphics, two characters each (none until NV graphics can be stored).
-    virtual std::vector<std::string> graphicsKeys() { return {}; }
+    // The stored NV graphics: a snapshot that stays as it is while the store changes. The default keeps them
+    // in memory.
+    virtual std::shared_ptr<const GraphicsStore> graphics();
+    // Applies change to a copy of the store and keeps the copy (where the host has a disk, written there
+    // first); a change that fails, or a write that fails, leaves the store as it was and is returned.
+    virtual Status changeGraphics(const std::function<Status(GraphicsStore&)>& change);
+    // The keys of the stored NV graphics, two characters each, in the order the key list gives them.
+    virtual std::vector<std::string> graphicsKeys() { return graphics()->keys(); }
+
+  private:
+    std::shared_ptr<const GraphicsStore> graphics_ = std::make_shared<const GraphicsStore>();
 };
 
-// both: NV bit images (FS q) and NV graphics queries; bitImage: FS q only, GS ( L and GS 8 L skipped whole;
-// graphics: NV graphics queries only, FS q logged as not supported and its data skipped; mute: takes both
-// and answers nothing, like a write-only printer.
+// both: NV bit images (FS q) and NV graphics (GS ( L, GS 8 L); bitImage: FS q only, GS ( L and GS 8 L
+// skipped whole; graphics: NV graphics only, FS q logged as not supported and its data skipped; mute: takes
+// both and answers nothing, like a write-only printer.
 enum class PrinterModel { Both, BitImage, Graphics, Mute };
 enum class PaperState { Ok, NearEnd, End };
 
@@ -68,7 +79,7 @@ struct PrinterConfig {
     PrinterModel model = PrinterModel::Both;
     PaperState paper = PaperState::Ok; // with the paper at its end nothing prints
     bool coverOpen = false;            // with the cover open nothing prints
-    std::uint64_t graphicsCapacity = 262144;
+    std::uint64_t graphicsCapacity = 262144; // NV graphics bytes: each key's data plus 16
     // The GS I 65 and 68 answers.
     std::string firmware = "1.0";
     std::string serialNumber = "VP";
@@ -171,7 +182,12 @@ class VirtualPrinter {
     void idRequest(std::uint8_t n);
     void startGraphics(std::uint8_t function, int lengthBytes);
     std::size_t skipGraphics(std::span<const std::uint8_t> bytes);
+    void graphicsParams();
     void graphicsCommand();
+    void defineGraphic();
+    void deleteGraphics(std::optional<std::string> key);
+    void printGraphic(const std::string& key, std::uint8_t x, std::uint8_t y);
+    void addToPage(Print print);
     void sendKeyBlock();
     void handshake(std::uint8_t b);
     void setError(const std::string& why);
@@ -195,7 +211,12 @@ class VirtualPrinter {
     int lengthBytes_ = 0;
     std::uint64_t bodyLength_ = 0;
     std::uint64_t bodyLeft_ = 0;
-    std::array<std::uint8_t, 4> params_{};
+    // The parameters of a graphics define before its data: 30 43 30 kc1 kc2 01 xL xH yL yH 31.
+    std::array<std::uint8_t, 11> params_{};
+    // A define whose data is kept; otherwise why it is not (empty for other functions).
+    bool keepGraphic_ = false;
+    std::string graphicProblem_;
+    std::vector<std::uint8_t> graphicData_;
     std::vector<std::string> keys_; // the key list being sent
     std::size_t keyBlock_ = 0;
     std::vector<Print> page_;
