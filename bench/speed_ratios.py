@@ -7,8 +7,13 @@ on a memory file system. Printed per case: the median wall time and the median C
 the child, which a busy machine disturbs less), and the ratios of the medians. Then encoder_bench and
 preview_bench run and their medians are printed with the ratios of the targets.
 
-Usage: bench/speed_ratios.py [BUILD_DIR] [--runs N] [--no-inprocess]
-       (default build/linux; needs nvlogo, c_converter, encoder_bench and preview_bench built)
+Last the fleet: FLEET virtual printers (nvlogo-printer, each on a loopback port of its own, their NV files on
+a memory file system) are started, and one upload of 5 logos to one of them is set against the same upload to
+all of them at once, given as FLEET --port options and as an inventory (--ports-from) with a --report. Every
+printer must confirm (the report is checked line by line). Target: at most 1.5 x the one upload.
+
+Usage: bench/speed_ratios.py [BUILD_DIR] [--runs N] [--no-inprocess] [--fleet N | --no-fleet]
+       (default build/linux; needs nvlogo, c_converter, encoder_bench, preview_bench and nvlogo-printer built)
 """
 import argparse
 import json
@@ -81,7 +86,13 @@ def main():
     parser.add_argument("build", nargs="?", default=os.path.join(ROOT, "build", "linux"))
     parser.add_argument("--runs", type=int, default=15, help="runs of each program per case (at least 15)")
     parser.add_argument("--no-inprocess", action="store_true", help="skip encoder_bench and preview_bench")
+    parser.add_argument("--fleet", type=int, default=1000, help="virtual printers for the fleet case (default 1000)")
+    parser.add_argument("--no-fleet", action="store_true", help="skip the fleet case")
+    parser.add_argument("--only-fleet", action="store_true", help="run the fleet case alone")
     opts = parser.parse_args()
+    if opts.only_fleet:
+        fleet_case(opts.build, opts.fleet)
+        return
     build, runs = opts.build, opts.runs
     nvlogo = os.path.join(build, "cli", "nvlogo")
     cconv = os.path.join(build, "bench", "c_converter")
@@ -114,8 +125,13 @@ def main():
             print(f"{name:38} {nw * 1e3:9.2f} {cw * 1e3:7.2f} {nw / cw:6.2f}   {nc * 1e3:7.2f} {cc * 1e3:7.2f} "
                   f"{nc / cc:6.2f}  <= {target}")
 
-    if opts.no_inprocess:
-        return
+    if not opts.no_inprocess:
+        inprocess(build)
+    if not opts.no_fleet:
+        fleet_case(build, opts.fleet)
+
+
+def inprocess(build):
     enc = bench_json(os.path.join(build, "bench", "encoder_bench"), [])
     pre = bench_json(os.path.join(build, "bench", "preview_bench"), [])
     cpu = lambda d, k: d[k][1]
@@ -135,6 +151,86 @@ def main():
     print(f"{'save 255 logos (one thread)':38} {save[0]:8.1f} ms wall, {save[1]:.1f} ms CPU  target <= 1000 ms")
     load = os.getloadavg()
     print(f"load average after: {load[0]:.2f} {load[1]:.2f} {load[2]:.2f}")
+
+
+def start_fleet(printer, count, work):
+    """count nvlogo-printer processes on 127.0.0.1, free ports; their ports once every one listens."""
+    procs = []
+    for i in range(count):
+        d = os.path.join(work, str(i))
+        os.mkdir(d)
+        procs.append(subprocess.Popen([printer, "--listen", "127.0.0.1:0", "--nv", os.path.join(d, "nv.bit"), "--out", d,
+                                       "--quiet", "--ready-file", os.path.join(d, "ready")],
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+    ports, deadline = [], time.monotonic() + 120
+    for i in range(count):
+        ready = os.path.join(work, str(i), "ready")
+        while not os.path.exists(ready) or not open(ready).read().endswith("\n"):
+            if time.monotonic() > deadline:
+                raise SystemExit(f"printer {i} did not start")
+            time.sleep(0.01)
+        ports.append(open(ready).read().strip())
+    return procs, ports
+
+
+def timed_upload(args, expect):
+    """Seconds of one upload that every printer took whole (exit 0), and how many of them confirmed it."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    t0 = time.perf_counter()
+    r = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    dt = time.perf_counter() - t0
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    timed_upload.cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+    lines = r.stdout.splitlines()
+    confirmed = sum(1 for l in lines if l.endswith(", confirmed"))
+    if r.returncode != 0 or len(lines) != expect:
+        raise SystemExit(f"upload failed ({len(lines)} of {expect} took it): {r.stderr.strip()[-500:]}")
+    return dt, confirmed, r.stderr
+
+
+def fleet_case(build, count):
+    nvlogo = os.path.join(build, "cli", "nvlogo")
+    printer = os.path.join(build, "tools", "nvlogo-printer")
+    logos = [os.path.join(ROOT, "examples", "badge.bmp")] * 5
+    shm = "/dev/shm" if os.path.isdir("/dev/shm") else None
+    print(f"\nfleet: {count} virtual printers, 5 logos each (median of 3)")
+    with tempfile.TemporaryDirectory(dir=shm) as work:
+        procs, ports = start_fleet(printer, count, work)
+        try:
+            inventory, report = os.path.join(work, "fleet.txt"), os.path.join(work, "report.jsonl")
+            with open(inventory, "w") as f:
+                f.writelines(f"{p}\tprinter {i}\n" for i, p in enumerate(ports))
+            one = statistics.median(timed_upload([nvlogo, "upload", "--port", ports[0]] + logos, 1)[0] for _ in range(5))
+            # Under a heavy load a printer may answer the first status request after its 500 ms: it still takes
+            # the upload, unconfirmed. Counted, and shown, apart.
+            unconfirmed, cpu = [], {}
+            by_port = [nvlogo, "upload"] + [a for p in ports for a in ("--port", p)] + logos
+            by_file = [nvlogo, "upload", "--ports-from", inventory, "--report", report] + logos
+            runs = {"--port": [], "--ports-from, --report": []}
+            notes = set()
+            for _ in range(3):
+                for name, args in (("--port", by_port), ("--ports-from, --report", by_file)):
+                    dt, confirmed, err = timed_upload(args, count)
+                    runs[name].append(dt)
+                    cpu.setdefault(name, []).append(timed_upload.cpu)
+                    unconfirmed.append(count - confirmed)
+                    notes.update(l for l in err.splitlines() if "open-file limit" in l)
+                lines = [json.loads(l) for l in open(report)]
+                if len(lines) != count or any(l["result"] not in ("confirmed", "not-confirmed") for l in lines):
+                    raise SystemExit(f"the report does not have all {count} printers taking the upload")
+            print(f"{'one upload':46} {one:8.3f} s")
+            for name, times in runs.items():
+                m = statistics.median(times)
+                print(f"{count} printers at once ({name})".ljust(46) + f" {m:8.3f} s  ratio {m / one:5.2f}  <= 1.5"
+                      f"  (runs {', '.join(f'{t:.3f}' for t in times)}; nvlogo CPU {statistics.median(cpu[name]):.2f} s)")
+            print(f"  printers not confirmed per run (answered the first request late): {unconfirmed}")
+            for n in sorted(notes):
+                print(f"  {n}")
+        finally:
+            for p in procs:
+                p.terminate()
+            for p in procs:
+                p.wait()
 
 
 if __name__ == "__main__":

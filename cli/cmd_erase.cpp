@@ -24,18 +24,22 @@ int runErase(const EraseOptions& opt, Context& ctx) {
     if (!keys) return report(ctx, keys.error());
     TransferPlan plan;
     plan.verb = "erased the NV images";
+    plan.intent = "erase the NV images";
     plan.streamBytes = 10;
     plan.writer = [](CNVUploadCtrl& ctrl) { return ctrl.eraseNvImages(); };
     plan.confirm = opt.confirm;
+    plan.ledger = LedgerEffect::Erases;
     if (opt.family == Family::BitImage) {
         if (*keys) return report(ctx, badInput("--keys belongs to --family graphics"));
-        return runTransfers(ctx, *targets, plan);
+        return runTransfers(ctx, *targets, plan, opt.ports.fleet);
     }
     const std::vector<std::string> deleted = keys->value_or(std::vector<std::string>{});
     plan.verb = deleted.empty() ? "deleted every NV graphics key" : "deleted NV graphics " + graphicsKeyList(deleted);
+    plan.intent = deleted.empty() ? "delete every NV graphics key" : "delete NV graphics " + graphicsKeyList(deleted);
+    plan.family = "NV graphics";
     plan.streamBytes = deleted.empty() ? 10 : 9 * deleted.size();
     plan.writer = [deleted](CNVUploadCtrl& ctrl) { return writeGraphicsErase(ctrl.dispatcher(), deleted) ? 1 : 0; };
-    return runTransfers(ctx, *targets, plan);
+    return runTransfers(ctx, *targets, plan, opt.ports.fleet);
 }
 
 } // namespace
@@ -49,6 +53,7 @@ void setupErase(CLI::App& app, Context& ctx) {
     addKeysOption(*sub, opt->keys, "NV graphics: delete these keys only, and nothing else (default: every key)");
     addPortOption(*sub, opt->ports);
     addConfirmOption(*sub, opt->confirm);
+    addRolloutOptions(*sub, opt->ports, true);
     sub->footer(kTransferHelp);
     sub->callback([opt, &ctx] { ctx.exitCode = runErase(*opt, ctx); });
 }

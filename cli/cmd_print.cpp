@@ -41,16 +41,19 @@ int runGraphicsPrint(const PrintOptions& opt, Context& ctx, const std::vector<Po
     TransferPlan plan;
     plan.confirm = opt.confirm;
     plan.checkPaper = true;
+    plan.family = "NV graphics";
     if (*keys) {
         plan.verb = "printed NV graphics " + graphicsKeyList(**keys);
+        plan.intent = "print NV graphics " + graphicsKeyList(**keys);
         plan.streamBytes = 11 * (*keys)->size() + 4;
         plan.writer = graphicsPrints(**keys, opt.quality);
-        return runTransfers(ctx, targets, plan);
+        return runTransfers(ctx, targets, plan, opt.ports.fleet);
     }
     if (opt.confirm == ConfirmMode::Off)
         return report(ctx, badInput("--confirm off asks the printer nothing: name the keys to print with --keys"));
     // Every key of the printer's own list, in its order.
     plan.verb = "printed every NV graphics key";
+    plan.intent = "print every NV graphics key";
     plan.streamBytes = 4;
     plan.needsAnswers = kNeedsKeys;
     plan.preflight = [scale = opt.quality](PrinterConversation& c,
@@ -66,7 +69,7 @@ int runGraphicsPrint(const PrintOptions& opt, Context& ctx, const std::vector<Po
             verdict.writer = graphicsPrints(**listed, scale);
         return verdict;
     };
-    return runTransfers(ctx, targets, plan);
+    return runTransfers(ctx, targets, plan, opt.ports.fleet);
 }
 
 int runPrint(const PrintOptions& opt, Context& ctx) {
@@ -82,11 +85,12 @@ int runPrint(const PrintOptions& opt, Context& ctx) {
     if (!targets) return report(ctx, targets.error());
     TransferPlan plan;
     plan.verb = "printed " + (opt.range == "all" ? std::string("all images") : "images " + opt.range);
+    plan.intent = "print " + plan.verb.substr(8);
     plan.streamBytes = 4 * images->size() + 4;
     plan.writer = [images = *images, q = opt.quality](CNVUploadCtrl& ctrl) { return ctrl.printNvImageList(images, q); };
     plan.confirm = opt.confirm;
     plan.checkPaper = true;
-    return runTransfers(ctx, *targets, plan);
+    return runTransfers(ctx, *targets, plan, opt.ports.fleet);
 }
 
 } // namespace
@@ -107,6 +111,7 @@ void setupPrint(CLI::App& app, Context& ctx) {
         ->option_text("SCALE");
     addPortOption(*sub, opt->ports);
     addConfirmOption(*sub, opt->confirm);
+    addRolloutOptions(*sub, opt->ports, false);
     sub->footer(kTransferHelp);
     sub->callback([opt, sub, &ctx] {
         opt->rangeGiven = sub->get_option("--range")->count() > 0;

@@ -5,6 +5,7 @@
 #include "cli/transfer.h"
 
 #include "base/file_io.h"
+#include "base/sha256.h"
 #include "printer/graphics_transfer.h"
 #include "printer/stream_check.h"
 
@@ -63,13 +64,18 @@ int runSend(const SendOptions& opt, Context& ctx) {
             for (const GraphicsDefine& d : whole->defines)
                 keys.push_back(d.key);
             plan.check = graphicsKeysCheck(std::move(keys));
+            plan.family = "NV graphics";
         }
     }
     plan.verb = "sent " + opt.file;
+    plan.intent = "send " + opt.file;
+    if (plan.family != "NV graphics") plan.capacity = bitImageCapacityUnknown;
+    plan.ledger = LedgerEffect::Stores;
+    if (!opt.ports.fleet.ledger.empty()) plan.sha256 = sha256Hex(stream);
     plan.streamBytes = stream.size();
     plan.writer = [&](CNVUploadCtrl& ctrl) { return ctrl.SendBytes(stream.data(), stream.size()); };
     plan.confirm = opt.confirm;
-    return runTransfers(ctx, *targets, plan);
+    return runTransfers(ctx, *targets, plan, opt.ports.fleet);
 }
 
 } // namespace
@@ -83,6 +89,7 @@ void setupSend(CLI::App& app, Context& ctx) {
                   "Send the file's bytes unchanged and unchecked, whatever it holds (also a .txt file)");
     addPortOption(*sub, opt->ports);
     addConfirmOption(*sub, opt->confirm);
+    addRolloutOptions(*sub, opt->ports, true);
     sub->add_option("FILE", opt->file, "The file to send")->required();
     sub->footer(kTransferHelp);
     sub->callback([opt, &ctx] { ctx.exitCode = runSend(*opt, ctx); });

@@ -2,6 +2,7 @@
 // nothing but the questions.
 
 #include "cli/commands.h"
+#include "cli/fleet.h"
 #include "cli/transfer.h"
 
 #include "base/json_writer.h"
@@ -11,7 +12,6 @@
 #include <cstdio>
 #include <memory>
 #include <ostream>
-#include <thread>
 
 namespace tessera::cli {
 
@@ -21,35 +21,6 @@ struct StatusOptions {
     bool json = false;
     PortOptions ports;
 };
-
-PrinterStatusReport failed(Error e) {
-    PrinterStatusReport r;
-    r.failure = std::move(e);
-    return r;
-}
-
-PrinterStatusReport probe(const PortTarget& target) {
-    const std::string& spec = target.spec;
-    if (target.kind == PortKind::Parallel)
-        return failed(ioError(spec + ": the parallel port cannot read the printer's answers"));
-    if (target.kind == PortKind::Driver) return failed(ioError(spec + ": an installed printer passes no answers back"));
-    TargetPorts link(target);
-    link.omitTrailingBytes();
-    if (Status s = link.resolve(); !s) return failed(s.error());
-    CNVUploadCtrl ctrl(link.ports());
-    if (openPort(ctrl, link.settings()) != 0) {
-        const std::string why = link.portError();
-        return failed(ioError(spec + ": " + (why.empty() ? "the port cannot be opened" : why)));
-    }
-    PrinterConversation conversation(ctrl.dispatcher(), ctrl.dispatcher());
-    PrinterStatusReport r = queryPrinterStatus(conversation);
-    if (r.failure) {
-        const std::string why = link.portError();
-        r.failure->message = spec + ": " + (why.empty() ? r.failure->message : why);
-    }
-    ctrl.dispatcher().ClosePort();
-    return r;
-}
 
 std::string hex(std::uint8_t b) {
     char text[3];
@@ -62,37 +33,6 @@ std::string joined(const std::vector<std::string>& items) {
     for (const std::string& item : items)
         s += (s.empty() ? "" : ", ") + item;
     return s;
-}
-
-void writeJson(json::Writer& w, const std::string& spec, const PrinterStatusReport& r) {
-    w.beginObject().key("port").value(spec).key("answers").value(r.answers);
-    w.key("online").value(r.online).key("paper").value(r.paper).key("cover").value(r.cover).key("errors");
-    if (r.errors) {
-        w.beginArray();
-        for (const std::string& e : *r.errors)
-            w.value(e);
-        w.endArray();
-    } else {
-        w.null();
-    }
-    w.key("maker").value(r.maker).key("model").value(r.model).key("firmware").value(r.firmware);
-    w.key("serial").value(r.serial).key("nv_graphics");
-    if (r.nvGraphics) {
-        w.beginObject().key("capacity").value(r.nvGraphics->capacity).key("free").value(r.nvGraphics->free);
-        w.key("keys");
-        if (r.nvGraphics->keys) {
-            w.beginArray();
-            for (const std::string& k : *r.nvGraphics->keys)
-                w.value(k);
-            w.endArray();
-        } else {
-            w.null();
-        }
-        w.endObject();
-    } else {
-        w.null();
-    }
-    w.endObject();
 }
 
 void writeText(std::ostream& out, const std::string& spec, const PrinterStatusReport& r) {
@@ -131,26 +71,48 @@ void writeText(std::ostream& out, const std::string& spec, const PrinterStatusRe
 }
 
 int runStatus(const StatusOptions& opt, Context& ctx) {
+    if (opt.json && opt.ports.fleet.report == "-")
+        return report(ctx, badInput("--report - cannot be combined with --json: both would take standard output"));
     auto targets = parsePortSpecs(opt.ports);
     if (!targets) return report(ctx, targets.error());
-    std::vector<PrinterStatusReport> reports(targets->size());
-    std::vector<std::thread> threads;
-    for (std::size_t i = 0; i < targets->size(); ++i)
-        threads.emplace_back([&, i] { reports[i] = probe((*targets)[i]); });
-    for (std::thread& t : threads)
-        t.join();
+    std::unique_ptr<FleetReportFile> reportFile;
+    if (!opt.ports.fleet.report.empty()) {
+        auto opened = FleetReportFile::open(opt.ports.fleet.report, ctx.out);
+        if (!opened) return report(ctx, opened.error());
+        reportFile = std::move(*opened);
+    }
+    std::vector<std::optional<PrinterStatusReport>> reports(targets->size());
+    FleetJob job;
+    job.attempt = [&](const PortTarget& target, ProgressMeter*) {
+        PrinterStatusReport r = probePrinter(target);
+        FleetOutcome o;
+        json::Writer object;
+        writeStatusJson(object, target.spec, r);
+        o.record.status = object.text();
+        o.failed = o.retry = !r.answers || r.failure;
+        o.record.result = o.failed ? "failed" : "answered";
+        if (r.failure)
+            o.record.error = withoutPort(target, r.failure->message);
+        else if (!r.answers)
+            o.record.error = "no answer to a status request within 500 ms";
+        reports[static_cast<std::size_t>(&target - targets->data())] = std::move(r);
+        return o;
+    };
+    auto system = makeFleetSystem();
+    const int rc = runFleet(ctx, *targets, opt.ports.fleet, job, *system, reportFile.get());
 
-    int rc = kExitOk;
+    // In the order given, whenever they finished; printers never asked (Ctrl-C) have nothing to show.
+    std::ostream& out = opt.ports.fleet.report == "-" ? ctx.err : ctx.out;
     json::Writer w;
     if (reports.size() > 1) w.beginArray();
     for (std::size_t i = 0; i < reports.size(); ++i) {
-        const PrinterStatusReport& r = reports[i];
+        if (!reports[i]) continue;
+        const PrinterStatusReport& r = *reports[i];
         if (r.failure) ctx.err << "nvlogo: " << r.failure->message << '\n';
-        if (!r.answers || r.failure) rc = kExitFailure;
         if (opt.json)
-            writeJson(w, (*targets)[i].spec, r);
+            writeStatusJson(w, (*targets)[i].spec, r);
         else
-            writeText(ctx.out, (*targets)[i].spec, r);
+            writeText(out, (*targets)[i].spec, r);
     }
     if (reports.size() > 1) w.endArray();
     if (opt.json) ctx.out << w.text() << '\n';
@@ -168,9 +130,11 @@ void setupStatus(CLI::App& app, Context& ctx) {
                   "One JSON object per printer (an array for several): port, answers, online, paper, cover, "
                   "errors, maker, model, firmware, serial, nv_graphics");
     addPortOption(*sub, opt->ports);
-    sub->footer("Each question is given 500 ms; a printer that does not answer the first is asked nothing "
-                "more.\nExit status: 0 every printer answered; 1 a printer cannot be reached or did not "
-                "answer;\n2 bad input.");
+    sub->footer(
+        "Each question is given 500 ms; a printer that does not answer the first is asked nothing "
+        "more.\nWith --report each printer's result is \"answered\" or \"failed\", and status the object --json "
+        "gives.\nExit status: 0 every printer answered; 1 a printer cannot be reached or did not "
+        "answer;\n2 bad input; 130 stopped by Ctrl-C.");
     sub->callback([opt, &ctx] { ctx.exitCode = runStatus(*opt, ctx); });
 }
 

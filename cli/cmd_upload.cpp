@@ -5,6 +5,8 @@
 #include "cli/transfer.h"
 #include "cli/usage.h"
 
+#include "base/sha256.h"
+
 #include <memory>
 
 namespace tessera::cli {
@@ -75,13 +77,31 @@ int runUpload(const UploadOptions& opt, Context& ctx) {
         "uploaded " + std::to_string(opt.logos.size()) + (opt.logos.size() == 1 ? " logo" : " logos");
     TransferPlan plan;
     plan.verb = verb;
+    plan.intent = "upload " + verb.substr(9);
+    plan.capacity = bitImageCapacityUnknown;
+    plan.ledger = LedgerEffect::Stores;
+    if (!opt.ports.fleet.ledger.empty() && bitImage) {
+        // The ledger names the stream by the bytes save would write for it, which are the bytes sent.
+        auto stream = CNVUploadCtrl::logoFileOf(logos, BIN);
+        if (!stream) return report(ctx, stream.error());
+        plan.sha256 = sha256Hex(*stream);
+    }
     plan.streamBytes = streamBytes;
     plan.writer = [&](CNVUploadCtrl& ctrl) { return ctrl.sendLogos(logos); };
     plan.confirm = opt.confirm;
-    if (opt.family == Family::BitImage) return runTransfers(ctx, *targets, plan);
-    const TransferPlan graphicsPlan = graphicsUploadPlan(graphicsLogos, opt.keep, verb, opt.confirm);
-    if (opt.family == Family::Graphics) return runTransfers(ctx, *targets, graphicsPlan);
-    return runTransfers(ctx, *targets, autoUploadPlan(std::move(plan), graphicsPlan));
+    if (opt.family == Family::BitImage) return runTransfers(ctx, *targets, plan, opt.ports.fleet);
+    TransferPlan graphicsPlan = graphicsUploadPlan(graphicsLogos, opt.keep, verb, opt.confirm);
+    graphicsPlan.intent = plan.intent + " as NV graphics";
+    graphicsPlan.ledger = LedgerEffect::Stores;
+    if (!opt.ports.fleet.ledger.empty()) {
+        MemorySink stream;
+        if (Status s = writeGraphicsDefinitions(stream, graphicsLogos, opt.keep); !s) return report(ctx, s.error());
+        graphicsPlan.sha256 = sha256Hex(stream.bytes);
+    }
+    if (opt.family == Family::Graphics) return runTransfers(ctx, *targets, graphicsPlan, opt.ports.fleet);
+    // The family is the printer's choice, so the ledger can only recognise the same command run again: it records
+    // the bit-image stream's digest whichever family a printer took.
+    return runTransfers(ctx, *targets, autoUploadPlan(std::move(plan), graphicsPlan), opt.ports.fleet);
 }
 
 } // namespace
@@ -99,6 +119,7 @@ void setupUpload(CLI::App& app, Context& ctx) {
                   "two characters (A1), or x and four hexadecimal digits for one holding a space or a comma (x2C41)");
     sub->add_flag("--keep", opt->keep,
                   "NV graphics: keep the printer's other keys (no delete all; a logo replaces its own key)");
+    addRolloutOptions(*sub, opt->ports, true);
     sub->add_option("--capacity", opt->capacity,
                     "Refuse the list, before sending, when its NV size exceeds BYTES (not checked unless given): "
                     "NV bit images count each image's data plus 4 bytes, NV graphics each logo's data plus 16")

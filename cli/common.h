@@ -32,8 +32,13 @@ inline constexpr const char* kTransferHelp =
     "why\" when it cannot answer (exit 0 unless --confirm required), or \"PORT: what failed\" on stderr: offline\n"
     "(nothing is sent), paper at its end or cover open (print sends nothing), an error the printer reports, or\n"
     "a printer that stopped answering. For NV bit images confirmed means processed, not proven stored.\n"
+    "Several printers (--port repeated, --ports-from) run at once, at most --jobs of them, and end with a\n"
+    "summary line on stderr (\"20 printers: 16 confirmed, 4 failed\"); --report writes one JSON object per\n"
+    "printer: port, name, result, bytes, milliseconds, attempts, error, status. Ctrl-C starts no more printers;\n"
+    "those not started are \"interrupted\".\n"
     "Exit status: 0 every printer took the whole transfer; 1 one could not be reached, refused or failed it, or\n"
-    "answers but did not confirm it; 2 bad input (usage, values out of range, files that cannot be used).";
+    "answers but did not confirm it; 2 bad input (usage, values out of range, files that cannot be used, a bad\n"
+    "inventory or ledger, a ledger in use), found before anything is sent; 130 stopped by Ctrl-C.";
 
 // Prints "nvlogo: message" on one line and gives the exit status for the error's kind.
 int report(Context& ctx, const Error& error);

@@ -46,6 +46,16 @@ TransferPlan graphicsUploadPlan(const std::vector<GraphicsLogo>& logos, bool kee
     };
     plan.confirm = confirm;
     plan.check = graphicsKeysCheck(std::move(keys));
+    plan.family = "NV graphics";
+    // A dry run judges from the status answers, as the preflight does from its own query.
+    plan.capacity = [need, keep](const PrinterStatusReport& status) -> CapacityFit {
+        if (!status.nvGraphics) return {std::nullopt, "NV graphics capacity unknown"};
+        const std::optional<std::uint64_t> room = keep ? status.nvGraphics->free : status.nvGraphics->capacity;
+        if (!room) return {std::nullopt, "NV graphics free capacity unknown"};
+        const std::string bytes = std::to_string(need) + " bytes needed, " + std::to_string(*room) +
+                                  (keep ? " free" : " once every key is deleted");
+        return {need <= *room, (need <= *room ? "fits: " : "does not fit: ") + bytes};
+    };
     // A printer that does not answer the capacity query cannot be checked, and its key list will tell.
     plan.preflight = [need, keep](PrinterConversation& c, std::chrono::milliseconds bound) -> Result<PreflightVerdict> {
         auto room = askGraphicsRoom(c, bound, keep);
@@ -59,6 +69,12 @@ TransferPlan graphicsUploadPlan(const std::vector<GraphicsLogo>& logos, bool kee
 
 TransferPlan autoUploadPlan(TransferPlan bitImage, const TransferPlan& graphics) {
     bitImage.verb += " as NV bit images";
+    bitImage.family = "NV bit images or NV graphics";
+    bitImage.capacity = [bitImageFit = bitImage.capacity, graphicsFit = graphics.capacity](const PrinterStatusReport& s) {
+        CapacityFit fit = s.nvGraphics ? graphicsFit(s) : bitImageFit(s);
+        fit.why = (s.nvGraphics ? "as NV graphics, " : "as NV bit images, ") + fit.why;
+        return fit;
+    };
     bitImage.streamBytes = std::max(bitImage.streamBytes, graphics.streamBytes);
     bitImage.preflight = [graphics](PrinterConversation& c,
                                     std::chrono::milliseconds bound) -> Result<PreflightVerdict> {

@@ -10,6 +10,7 @@ enum ExitCode : int {
     kExitOk = 0,
     kExitFailure = 1,  // the printer cannot be reached, or a transfer or file write failed
     kExitBadInput = 2, // usage errors, values out of range, logos that cannot be read, decoded or sent
+    kExitInterrupted = 130, // Ctrl-C stopped a rollout (the shells' number for a SIGINT)
 };
 
 // Runs nvlogo with the arguments (argv[0] is the program name). Regular output goes to out, which must

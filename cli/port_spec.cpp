@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 namespace tessera::cli {
 
@@ -168,6 +169,29 @@ Result<PortTarget> parsePortSpec(const std::string& spec) {
     }
     t.host = rest;
     return t;
+}
+
+std::string normalisedPort(const PortTarget& t) {
+    switch (t.kind) {
+    case PortKind::Network: {
+        std::string host = t.host;
+        std::transform(host.begin(), host.end(), host.begin(), [](unsigned char c) { return std::tolower(c); });
+        return "tcp:" + host + ":" + std::to_string(t.tcpPort);
+    }
+    case PortKind::Serial:
+        return "serial:" + t.device;
+    case PortKind::Parallel:
+        return "parallel:" + t.device;
+    case PortKind::Usb: {
+        if (!t.usbIds) return "usb";
+        char ids[16];
+        std::snprintf(ids, sizeof ids, ":%04x:%04x", t.usbIds->first, t.usbIds->second);
+        return "usb" + std::string(ids);
+    }
+    case PortKind::Driver:
+        break;
+    }
+    return "driver:" + t.device;
 }
 
 } // namespace tessera::cli

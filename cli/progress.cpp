@@ -1,5 +1,6 @@
 #include "cli/progress.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ostream>
 
@@ -9,9 +10,12 @@ namespace {
 
 std::string amount(double bytes) {
     char buf[32];
-    if (bytes < 1024) std::snprintf(buf, sizeof buf, "%.0f B", bytes);
-    else if (bytes < 1024 * 1024) std::snprintf(buf, sizeof buf, "%.1f KiB", bytes / 1024);
-    else std::snprintf(buf, sizeof buf, "%.1f MiB", bytes / (1024 * 1024));
+    if (bytes < 1024)
+        std::snprintf(buf, sizeof buf, "%.0f B", bytes);
+    else if (bytes < 1024 * 1024)
+        std::snprintf(buf, sizeof buf, "%.1f KiB", bytes / 1024);
+    else
+        std::snprintf(buf, sizeof buf, "%.1f MiB", bytes / (1024 * 1024));
     return buf;
 }
 
@@ -50,7 +54,19 @@ void ProgressMeter::run() {
     }
 }
 
+void ProgressMeter::describeWith(std::function<std::string()> describe) {
+    std::lock_guard lock(mutex_);
+    describe_ = std::move(describe);
+}
+
 void ProgressMeter::draw() {
+    if (describe_) {
+        std::string line = describe_();
+        line.resize(std::min<std::size_t>(line.size(), 78));
+        err_ << "\r" << line << std::string(78 - line.size(), ' ') << std::flush;
+        drawn_ = true;
+        return;
+    }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     const double sent = static_cast<double>(sent_.load());
     const double total = static_cast<double>(total_ ? total_ : 1);

@@ -1,11 +1,13 @@
 #pragma once
 // A progress bar on the terminal for transfers that take longer than a second: bytes sent of the total,
-// the rate and the time left. Lines from several threads go through it so that they do not tear the bar.
+// the rate and the time left, or a line of the caller's own (a fleet's count of printers). Lines from several threads
+// go through it so that they do not tear the bar.
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <mutex>
 #include <string>
@@ -22,6 +24,8 @@ class ProgressMeter {
     ProgressMeter& operator=(const ProgressMeter&) = delete;
 
     void add(std::uint64_t bytes) { sent_ += bytes; }
+    // Draws the line describe gives (a fleet's progress) instead of the byte bar. Call before the first second.
+    void describeWith(std::function<std::string()> describe);
     // Prints a whole line on out (or err), clearing the bar first.
     void println(std::ostream& out, const std::string& line);
 
@@ -39,6 +43,7 @@ class ProgressMeter {
     std::condition_variable wake_;
     bool stop_ = false;
     bool drawn_ = false;
+    std::function<std::string()> describe_;
     std::thread ticker_;
 };
 

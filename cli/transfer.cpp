@@ -1,5 +1,10 @@
 #include "cli/transfer.h"
 
+#include "base/file_io.h"
+#include "base/json_writer.h"
+#include "cli/fleet.h"
+#include "cli/inventory.h"
+#include "cli/ledger.h"
 #include "cli/progress.h"
 #include "cli/usage.h"
 #include "port/host_name.h"
@@ -13,10 +18,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <ostream>
-#include <thread>
 
 namespace tessera::cli {
 
@@ -181,22 +187,41 @@ Result<std::vector<PortTarget>> parsePortSpecs(const PortOptions& options) {
     for (const std::string& s : options.specs) {
         auto t = parsePortSpec(s);
         if (!t) return t.error();
-        t->baudCode = baudCodeOfSpeed(options.lineSpeed);
-        t->flow = options.flow;
         targets.push_back(*t);
     }
+    for (const std::string& file : options.inventories) {
+        auto listed = readInventory(file);
+        if (!listed) return listed.error();
+        targets.insert(targets.end(), listed->begin(), listed->end());
+    }
+    if (targets.empty())
+        return badInput(options.inventories.empty() ? "--port is required (or --ports-from FILE)"
+                                                    : "no printers listed in " + options.inventories.front());
+    for (PortTarget& t : targets) {
+        t.baudCode = baudCodeOfSpeed(options.lineSpeed);
+        t.flow = options.flow;
+    }
+    if (Status s = checkDistinct(targets); !s) return s.error();
+    // The report is truncated and the ledger replaced: neither may be a file the rollout reads.
+    const FleetOptions& f = options.fleet;
+    for (const std::string& inventory : options.inventories)
+        for (const std::string* written : {&f.report, &f.ledger})
+            if (sameFile(*written, inventory))
+                return badInput(*written + ": the same file as the inventory " + inventory + "; choose another name");
+    if (!f.report.empty() && sameFile(f.report, f.ledger))
+        return badInput(f.report + ": the report would overwrite the ledger; choose another name");
     return targets;
 }
 
 CLI::Option* addPortOption(CLI::App& app, PortOptions& options) {
     CLI::Option* port =
         app.add_option("-p,--port", options.specs,
-                       "Printer (required): tcp:HOST[:PORT] (TCP port 9100 unless given), or a bare IPv4 address "
+                       "Printer (required unless --ports-from is given): tcp:HOST[:PORT] (TCP port 9100 unless given), "
+                       "or a bare IPv4 address "
                        "or dotted host name with an optional :PORT; COM1..COM12, LPT1, LPT2; serial:PATH, "
                        "parallel:PATH, or a device path (/dev/tty*, "
                        "/dev/pts/* serial; /dev/lp*, /dev/usb/lp* parallel); usb or usb:VID:PID; driver:NAME, an "
                        "installed printer; repeat to send to several printers at once")
-            ->required()
             ->option_text("PORT")
             ->allow_extra_args(false)
             ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
@@ -217,7 +242,57 @@ CLI::Option* addPortOption(CLI::App& app, PortOptions& options) {
                                 {"rtscts", static_cast<long long>(FlowControl::RtsCts)},
                                 {"xonxoff", static_cast<long long>(FlowControl::XonXoff)}}))
         ->option_text("none|rtscts|xonxoff");
+    app.add_option("--ports-from", options.inventories,
+                   "A file of printers, one a line: PORT as --port takes it, optionally a tab and a name; blank "
+                   "lines and lines starting with # are skipped. Repeatable, and may be combined with --port")
+        ->option_text("FILE")
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    FleetOptions& fleet = options.fleet;
+    app.add_option("--jobs", fleet.jobs,
+                   "At most N printers at once (default: all of them, as many as the open-file limit allows)")
+        ->check(integerIn(1, 1000000))
+        ->option_text("N");
+    app.add_option("--retries", fleet.retries,
+                   "Try a printer that could not be reached, or whose transfer broke off, up to N more times "
+                   "(default 0); a printout only when none of it was sent")
+        ->check(integerIn(0, 100))
+        ->option_text("N");
+    app.add_option("--retry-wait", fleet.retryWait,
+                   "Seconds before the first retry, 0 to 3600, doubled for each further one (default 5)")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                const bool plain = text.find_first_of("0123456789") != std::string::npos &&
+                                   text.find_first_not_of("0123456789.") == std::string::npos;
+                char* end = nullptr;
+                const double v = plain ? std::strtod(text.c_str(), &end) : -1;
+                if (plain && *end == '\0' && v >= 0 && v <= 3600) return {};
+                return text + " is not a number of seconds from 0 to 3600";
+            },
+            ""))
+        ->option_text("SECONDS");
+    app.add_option("--report", fleet.report,
+                   "Write one JSON object per printer to FILE as each finishes (JSON Lines; the file is truncated "
+                   "first): port, name, result, bytes, milliseconds, attempts, error, status; - for standard "
+                   "output, the result lines then going to standard error")
+        ->option_text("FILE");
     return port;
+}
+
+void addRolloutOptions(CLI::App& app, PortOptions& options, bool ledger) {
+    FleetOptions& fleet = options.fleet;
+    app.add_flag("--dry-run", fleet.dryRun,
+                 "Send each printer only the status requests of status, and say what would be sent (family, "
+                 "bytes) and whether it fits the memory the printer reports");
+    if (!ledger) return;
+    CLI::Option* file =
+        app.add_option("--ledger", fleet.ledger,
+                       "A JSON file that records, per printer, the SHA-256 of the last stream it confirmed and when; "
+                       "kept up to date, and locked while in use (FILE.lock)")
+            ->option_text("FILE");
+    app.add_flag("--skip-unchanged", fleet.skipUnchanged,
+                 "With --ledger: leave out the printers whose last confirmed stream is this one")
+        ->needs(file);
 }
 
 TransferReport transferTo(const PortTarget& target, const TransferPlan& plan, ProgressMeter* meter) {
@@ -237,29 +312,160 @@ std::string resultLine(const PortTarget& target, const TransferPlan& plan, const
     return report.message.empty() ? line : line + ", not confirmed: " + report.message;
 }
 
-int runTransfers(Context& ctx, const std::vector<PortTarget>& targets, const TransferPlan& plan) {
-    ProgressMeter meter(ctx.err, ctx.interactive, (plan.streamBytes + 3) * targets.size());
-    std::vector<TransferReport> reports(targets.size());
-    auto run = [&](std::size_t i) {
-        reports[i] = transferTo(targets[i], plan, &meter);
-        const std::string line = resultLine(targets[i], plan, reports[i]);
-        if (reports[i].kind == TransferResultKind::Failed)
-            meter.println(ctx.err, "nvlogo: " + line);
-        else
-            meter.println(ctx.out, line);
-    };
-    if (targets.size() == 1) {
-        run(0);
-    } else {
-        std::vector<std::thread> threads;
-        for (std::size_t i = 0; i < targets.size(); ++i)
-            threads.emplace_back(run, i);
-        for (auto& t : threads)
-            t.join();
+CapacityFit bitImageCapacityUnknown(const PrinterStatusReport&) {
+    return {std::nullopt, "NV bit-image capacity unknown"};
+}
+
+namespace {
+
+PrinterStatusReport failedProbe(Error e) {
+    PrinterStatusReport r;
+    r.failure = std::move(e);
+    return r;
+}
+
+std::string statusObject(const PortTarget& target, const PrinterStatusReport& r) {
+    json::Writer w;
+    writeStatusJson(w, target.spec, r);
+    return w.text();
+}
+
+FleetOutcome transferOutcome(const PortTarget& target, const TransferPlan& plan, const TransferReport& r) {
+    FleetOutcome o;
+    o.record.result = resultName(r.kind);
+    o.record.bytes = r.streamBytes;
+    if (!r.message.empty()) o.record.error = r.message;
+    o.line = resultLine(target, plan, r);
+    o.failed = r.kind == TransferResultKind::Failed;
+    // A refusal would meet the same refusal; a printout that began would print twice.
+    const bool begun = r.streamStarted || r.streamBytes > 0;
+    o.retry = o.failed && !r.refused && !(plan.checkPaper && begun);
+    return o;
+}
+
+FleetOutcome dryRunOutcome(const PortTarget& target, const TransferPlan& plan) {
+    const PrinterStatusReport status = probePrinter(target);
+    FleetOutcome o;
+    o.record.bytes = plan.streamBytes;
+    o.record.status = statusObject(target, status);
+    if (status.failure) {
+        o.record.error = withoutPort(target, status.failure->message);
+        o.line = status.failure->message;
+        o.failed = o.retry = true;
+        return o;
     }
-    for (const TransferReport& r : reports)
-        if (r.kind == TransferResultKind::Failed) return kExitFailure;
-    return kExitOk;
+    std::string line = target.spec + ": would " + plan.intent + ", " + plan.family + ", " +
+                       std::to_string(plan.streamBytes) + " bytes";
+    std::optional<bool> fits;
+    if (plan.capacity) {
+        const CapacityFit fit = plan.capacity(status);
+        fits = fit.fits;
+        line += "; " + fit.why;
+        if (fit.fits == false) {
+            o.failed = true;
+            o.record.error = fit.why;
+        }
+    }
+    if (!status.answers) line += "; the printer does not answer status requests";
+    o.record.result = o.failed ? "failed" : "would-send";
+    o.record.extra = {{"family", json::quote(plan.family)}, {"fits", fits ? (*fits ? "true" : "false") : "null"}};
+    o.line = std::move(line);
+    return o;
+}
+
+} // namespace
+
+std::string withoutPort(const PortTarget& target, const std::string& message) {
+    const std::string prefix = target.spec + ": ";
+    return message.rfind(prefix, 0) == 0 ? message.substr(prefix.size()) : message;
+}
+
+PrinterStatusReport probePrinter(const PortTarget& target) {
+    const std::string& spec = target.spec;
+    if (target.kind == PortKind::Parallel)
+        return failedProbe(ioError(spec + ": the parallel port cannot read the printer's answers"));
+    if (target.kind == PortKind::Driver)
+        return failedProbe(ioError(spec + ": an installed printer passes no answers back"));
+    TargetPorts link(target);
+    link.omitTrailingBytes();
+    if (Status s = link.resolve(); !s) return failedProbe(s.error());
+    CNVUploadCtrl ctrl(link.ports());
+    if (openPort(ctrl, link.settings()) != 0) {
+        const std::string why = link.portError();
+        return failedProbe(ioError(spec + ": " + (why.empty() ? "the port cannot be opened" : why)));
+    }
+    PrinterConversation conversation(ctrl.dispatcher(), ctrl.dispatcher());
+    PrinterStatusReport r = queryPrinterStatus(conversation);
+    if (r.failure) {
+        const std::string why = link.portError();
+        r.failure->message = spec + ": " + (why.empty() ? r.failure->message : why);
+    }
+    ctrl.dispatcher().ClosePort();
+    return r;
+}
+
+int runTransfers(Context& ctx, const std::vector<PortTarget>& targets, const TransferPlan& plan,
+                 const FleetOptions& fleet) {
+    std::unique_ptr<Ledger> ledger;
+    if (!fleet.ledger.empty()) {
+        // A dry run only reads it, and leaves it to a rollout running meanwhile.
+        auto opened = Ledger::open(fleet.ledger, !fleet.dryRun);
+        if (!opened) return report(ctx, opened.error());
+        ledger = std::move(*opened);
+    }
+    std::unique_ptr<FleetReportFile> reportFile;
+    if (!fleet.report.empty()) {
+        auto opened = FleetReportFile::open(fleet.report, ctx.out);
+        if (!opened) return report(ctx, opened.error());
+        reportFile = std::move(*opened);
+    }
+    std::map<std::string, std::string> unchanged; // normalised port: confirmed since
+    if (ledger && fleet.skipUnchanged && plan.ledger == LedgerEffect::Stores)
+        for (const PortTarget& t : targets)
+            if (auto since = ledger->unchangedSince(normalisedPort(t), plan.sha256))
+                unchanged.emplace(normalisedPort(t), *since);
+    const bool keepLedger = ledger && !fleet.dryRun && plan.ledger != LedgerEffect::None;
+    if (keepLedger) {
+        // No entry may claim what a printer holds once something is sent to it: a run cut short by a crash
+        // leaves printers unrecorded, never recorded wrongly.
+        for (const PortTarget& t : targets)
+            if (!unchanged.count(normalisedPort(t))) ledger->forget(normalisedPort(t));
+        if (Status s = ledger->save(); !s) return report(ctx, s.error());
+    }
+
+    FleetJob job;
+    job.streamBytes = plan.streamBytes;
+    if (fleet.dryRun)
+        job.attempt = [&plan](const PortTarget& t, ProgressMeter*) { return dryRunOutcome(t, plan); };
+    else
+        job.attempt = [&plan](const PortTarget& t, ProgressMeter* meter) {
+            return transferOutcome(t, plan, transferTo(t, plan, meter));
+        };
+    job.before = [&unchanged](const PortTarget& t) -> std::optional<FleetOutcome> {
+        const auto it = unchanged.find(normalisedPort(t));
+        if (it == unchanged.end()) return std::nullopt;
+        FleetOutcome o;
+        o.record.result = "skipped";
+        o.line = t.spec + ": skipped: unchanged since " + it->second;
+        return o;
+    };
+    std::mutex ledgerMutex;
+    const auto now = std::chrono::system_clock::now;
+    if (keepLedger && plan.ledger == LedgerEffect::Stores)
+        job.after = [&](const PortTarget& t, const FleetOutcome& o) {
+            if (o.record.result != "confirmed") return;
+            std::lock_guard lock(ledgerMutex);
+            ledger->record(normalisedPort(t), plan.sha256, now());
+        };
+
+    auto system = makeFleetSystem();
+    int rc = runFleet(ctx, targets, fleet, job, *system, reportFile.get());
+    if (keepLedger)
+        if (Status s = ledger->save(); !s) {
+            ctx.err << "nvlogo: " << s.error().message << '\n';
+            if (rc == kExitOk) rc = kExitFailure;
+        }
+    return rc;
 }
 
 CLI::Option* addConfirmOption(CLI::App& app, ConfirmMode& mode) {

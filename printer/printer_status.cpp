@@ -1,5 +1,7 @@
 #include "printer/printer_status.h"
 
+#include "base/json_writer.h"
+
 namespace tessera {
 
 namespace {
@@ -103,6 +105,37 @@ PrinterStatusReport queryPrinterStatus(PrinterConversation& c, std::chrono::mill
     else
         r.nvGraphics->keys = std::move(*keys);
     return r;
+}
+
+void writeStatusJson(json::Writer& w, const std::string& port, const PrinterStatusReport& r) {
+    w.beginObject().key("port").value(port).key("answers").value(r.answers);
+    w.key("online").value(r.online).key("paper").value(r.paper).key("cover").value(r.cover).key("errors");
+    if (r.errors) {
+        w.beginArray();
+        for (const std::string& e : *r.errors)
+            w.value(e);
+        w.endArray();
+    } else {
+        w.null();
+    }
+    w.key("maker").value(r.maker).key("model").value(r.model).key("firmware").value(r.firmware);
+    w.key("serial").value(r.serial).key("nv_graphics");
+    if (r.nvGraphics) {
+        w.beginObject().key("capacity").value(r.nvGraphics->capacity).key("free").value(r.nvGraphics->free);
+        w.key("keys");
+        if (r.nvGraphics->keys) {
+            w.beginArray();
+            for (const std::string& k : *r.nvGraphics->keys)
+                w.value(k);
+            w.endArray();
+        } else {
+            w.null();
+        }
+        w.endObject();
+    } else {
+        w.null();
+    }
+    w.endObject();
 }
 
 } // namespace tessera

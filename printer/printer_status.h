@@ -13,6 +13,10 @@
 
 namespace tessera {
 
+namespace json {
+class Writer;
+}
+
 struct PrinterStatusReport {
     bool answers = false; // DLE EOT 1 was answered
     // Each null where the printer did not answer the request it comes from.
@@ -47,5 +51,9 @@ PrinterStatusReport queryPrinterStatus(PrinterConversation& conversation,
 // malformed one, CAN when giving up. Nothing when the printer did not answer or kept sending bad blocks.
 Result<std::optional<std::vector<std::string>>> readGraphicsKeys(PrinterConversation& conversation,
                                                                  std::chrono::milliseconds bound);
+
+// The report as the object of status --json: port, answers, online, paper, cover, errors, maker, model,
+// firmware, serial, nv_graphics (capacity, free, keys); null for what went unanswered.
+void writeStatusJson(json::Writer& w, const std::string& port, const PrinterStatusReport& report);
 
 } // namespace tessera

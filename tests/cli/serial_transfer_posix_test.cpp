@@ -233,7 +233,7 @@ TEST(NvlogoSerial, SeveralPortsAtOnceEachWithItsOwnResult) {
                         example("line-drawing.bmp")});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3) << r.out;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err; // the failure and the summary
     const Bytes expected = withFinish(saved({example("line-drawing.bmp")}, Threshold, 5));
     EXPECT_EQ(a.stop(), expected);
     EXPECT_EQ(b.stop(), expected);
