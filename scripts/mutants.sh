@@ -52,7 +52,7 @@ encoder-channel-weight ~ printer/nv_image_encoder.cpp ~         blue_[c] = v * 0
 encoder-diffusion-weight ~ image/flat_diffusion.cpp ~ of[p] = {e / 42, 2 * e / 42, 4 * e / 42, 8 * e / 42}; ~ of[p] = {e / 42, 2 * e / 42, 4 * e / 42, 7 * e / 42};
 encoder-right-edge-wrap ~ image/flat_diffusion.cpp ~         if (col < 0) continue; ~         if (col < 0 || col >= width_) continue;
 encoder-matrix-orientation ~ printer/nv_image_encoder.cpp ~ dots[x] = m[x % 8] >= level64[grey(px[0], px[1], px[2])]; ~ dots[x] = kDitherMatrix[x % 8][y % 8] >= level64[grey(px[0], px[1], px[2])];
-encoder-white-first ~ printer/nv_image_encoder.cpp ~ halftoneSkipped_ = image.info.bitCount > 1 && image.pixel(0, 0) == kWhite; ~ halftoneSkipped_ = image.info.bitCount > 1 && image.pixel(0, 1) == kWhite;
+encoder-white-first ~ printer/nv_image_encoder.cpp ~ halftoneSkipped_ = image.info.bitCount > 1 && image.pixel(0, 0) == kWhite; ~ halftoneSkipped_ = image.info.bitCount > 1 && image.pixel(0, image.height() - 1) == kWhite;
 stream-count-byte ~ printer/nv_command_stream.cpp ~ 0x1C, 0x71, static_cast<std::uint8_t>(logos.size())}; ~ 0x1C, 0x71, static_cast<std::uint8_t>(logos.size() - 1)};
 stream-size-byte-order ~ printer/nv_command_stream.cpp ~ static_cast<std::uint8_t>(logo.yUnits & 0xFF), ~ static_cast<std::uint8_t>(logo.yUnits >> 8),
 stream-erase-bytes ~ printer/nv_command_stream.cpp ~ static constexpr std::uint8_t kErase[2] = {0x1C, 0x65}; ~ static constexpr std::uint8_t kErase[2] = {0x1C, 0x66};
