@@ -70,31 +70,29 @@ TEST(NvlogoTransfer, UnconfirmedEachCommandDeliversItsStreamThenStatusBackOff) {
         ASSERT_EQ(printer.connections().size(), 1u);
         EXPECT_EQ(printer.connections()[0], withFinish(saved(logos, ErrorDiffusion, 7)));
     }
-    {
+    const Bytes cut = {0x1D, 0x56, 0x42, 0x01};
+    const struct {
+        std::vector<std::string> args;
+        Bytes bytes;
+    } cases[] = {
+        {{"erase"}, {0x1C, 0x65, 0x1C, 0x70, 0xE8, 0x30}},
+        {{"print", "--range", "2-4", "--scale", "double"}, {0x1C, 0x70, 2, 0x33, 0x1C, 0x70, 3, 0x33, 0x1C, 0x70, 4, 0x33}},
+        {{"print", "--range", "9,1-2"}, {0x1C, 0x70, 9, 0x30, 0x1C, 0x70, 1, 0x30, 0x1C, 0x70, 2, 0x30}},
+    };
+    for (const auto& c : cases) {
         LoopbackPrinter printer;
-        ASSERT_EQ(unconfirmed({"erase", "--port", "tcp:" + at(printer)}).status, 0);
-        EXPECT_EQ(printer.connections()[0],
-                  withFinish({0x1C, 0x65, 0x1C, 0x70, 0xE8, 0x30, 0x1D, 0x56, 0x42, 0x01}));
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--port", "tcp:" + at(printer)});
+        ASSERT_EQ(unconfirmed(args).status, 0) << args[0];
+        Bytes expected = c.bytes;
+        expected.insert(expected.end(), cut.begin(), cut.end());
+        EXPECT_EQ(printer.connections()[0], withFinish(expected)) << args[0];
     }
-    {
-        LoopbackPrinter printer;
-        ASSERT_EQ(unconfirmed({"print", "--range", "2-4", "--scale", "double", "--port", at(printer)}).status, 0);
-        EXPECT_EQ(printer.connections()[0], withFinish({0x1C, 0x70, 2, 0x33, 0x1C, 0x70, 3, 0x33, 0x1C, 0x70, 4, 0x33,
-                                                        0x1D, 0x56, 0x42, 0x01}));
-    }
-    {
-        LoopbackPrinter printer;
-        ASSERT_EQ(unconfirmed({"print", "--range", "9,1-2", "--port", at(printer)}).status, 0);
-        EXPECT_EQ(printer.connections()[0],
-                  withFinish({0x1C, 0x70, 9, 0x30, 0x1C, 0x70, 1, 0x30, 0x1C, 0x70, 2, 0x30, 0x1D, 0x56, 0x42, 0x01}));
-    }
-    {
-        LoopbackPrinter printer;
-        ASSERT_EQ(unconfirmed({"print", "--port", at(printer)}).status, 0);
-        const Bytes got = printer.connections()[0];
-        ASSERT_EQ(got.size(), 255u * 4 + 4 + 3);
-        EXPECT_EQ(Bytes(got.begin() + 254 * 4, got.begin() + 255 * 4), (Bytes{0x1C, 0x70, 0xFF, 0x30}));
-    }
+    LoopbackPrinter printer;
+    ASSERT_EQ(unconfirmed({"print", "--port", at(printer)}).status, 0);
+    const Bytes got = printer.connections()[0];
+    ASSERT_EQ(got.size(), 255u * 4 + 4 + 3);
+    EXPECT_EQ(Bytes(got.begin() + 254 * 4, got.begin() + 255 * 4), (Bytes{0x1C, 0x70, 0xFF, 0x30}));
 }
 
 TEST(NvlogoTransfer, SendTakesBitFilesAsTheyAreAndTextFilesAsTheBytesTheySpell) {

@@ -144,21 +144,6 @@ TEST(BmpKnownFiles, RleCodes) {
     EXPECT_EQ(decoded(rleFile(3, 2, 1, 2, {2, 1})).indices, (Bytes{1, 1, 0, 0, 0, 0}));
 }
 
-TEST(BmpKnownFiles, SixteenBitMasksAfterInfoHeader) {
-    // clang-format off
-    const Bytes f = {
-        'B', 'M', 70, 0, 0, 0, 0, 0, 0, 0, 66, 0, 0, 0,
-        40, 0, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0, 1, 0, 16, 0, 3, 0, 0, 0, 4, 0, 0, 0,
-        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-        0x00, 0xF8, 0, 0, 0xE0, 0x07, 0, 0, 0x1F, 0, 0, 0, // 5-6-5 masks
-        0x00, 0xF8, 0x10, 0x04,                            // full red; green 32 of 63, blue 16 of 31
-    };
-    // clang-format on
-    BmpImage img = decoded(f);
-    EXPECT_EQ(img.pixel(0, 0), kRed);
-    EXPECT_EQ(img.pixel(1, 0), (BmpColor{132, 130, 0}));
-}
-
 // ---- The same picture in every layout decodes to the same pixels.
 
 const BmpColor kTwinColours[4] = {kWhite, kRed, kBlue, kBlack}; // 0 and 255 survive every channel width
