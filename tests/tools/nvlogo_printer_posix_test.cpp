@@ -192,11 +192,8 @@ TEST(NvlogoPrinter, PrintsAndKeepsImagesAcrossARestart) {
         EXPECT_EQ(readAll(fd), std::make_pair(Bytes{0x10, 0x00, 0x00, 0x00}, 0));
         ::close(fd);
         ASSERT_TRUE(server.waitFor("connection 2 closed"));
-        for (const char* line :
-             {"ESC @ initialise\n", "GS a 1 automatic status on\n",
-              "FS q define 1 image (a real printer uses them after a reset)\n",
-              "FS p print image 1 scaling 1 (double width)\n", "GS V cut\n", "wrote print-0001.png (576 x 8 dots)\n",
-              "FS p print image 1 scaling 0 (normal)\n", "wrote print-0002.png (576 x 8 dots)\n"})
+        for (const char* line : {"GS a 1 automatic status on\n", "FS p print image 1 scaling 1 (double width)\n",
+                                 "wrote print-0001.png (576 x 8 dots)\n", "wrote print-0002.png (576 x 8 dots)\n"})
             EXPECT_NE(server.log().find(line), std::string::npos) << line;
         // A stop executes what an open connection has sent and cuts its paper.
         sendBytes(idle, {0x1C, 0x70, 0x01, 0x00});
@@ -222,16 +219,14 @@ TEST(NvlogoPrinter, PrintsAndKeepsImagesAcrossARestart) {
     EXPECT_EQ(pixels[7 * 576 + 14] + pixels[7 * 576 + 15], 0);
     stbi_image_free(pixels);
 
+    // The next start prints what the last one stored.
     Server again(files.args());
     const int fd = connectTo(again.port);
-    sendBytes(fd, {0x1C, 0x70, 0x01, 0x00, 0x1C, 0x65});
+    sendBytes(fd, {0x1C, 0x70, 0x01, 0x00});
     ::shutdown(fd, SHUT_WR);
     EXPECT_EQ(readAll(fd).second, 0);
     ::close(fd);
-    ASSERT_TRUE(again.waitFor("connection 1 closed"));
-    EXPECT_NE(again.log().find("FS e erase all NV images\nwrote print-0004.png"), std::string::npos);
-    EXPECT_TRUE(fs::exists(files.nv));
-    EXPECT_EQ(fs::file_size(files.nv), 0u);
+    EXPECT_TRUE(again.waitFor("wrote print-0004.png (576 x 8 dots)"));
 }
 
 TEST(NvlogoPrinter, InjectsFaults) {
