@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 namespace tessera {
 namespace {
@@ -709,12 +710,10 @@ TEST_F(DialogTest, PreviewClearsWhatALargerPictureLeft) {
     openFile(bitmap("small.bmp", 100, 80));
     const PreviewLayout layout = dlg->layoutPreviews(189, 155);
     ASSERT_EQ(layout.strips.size(), 2u);
-    EXPECT_EQ(layout.strips[0].left, 100);
-    EXPECT_EQ(layout.strips[0].right, 189);
-    EXPECT_EQ(layout.strips[0].bottom, 126);
-    EXPECT_EQ(layout.strips[1].top, 80);
-    EXPECT_EQ(layout.strips[1].right, 189);
-    EXPECT_EQ(layout.strips[1].bottom, 126);
+    EXPECT_EQ(std::tie(layout.strips[0].left, layout.strips[0].right, layout.strips[0].bottom),
+              std::make_tuple(100, 189, 126));
+    EXPECT_EQ(std::tie(layout.strips[1].top, layout.strips[1].right, layout.strips[1].bottom),
+              std::make_tuple(80, 189, 126));
     EXPECT_TRUE(dlg->layoutPreviews(189, 155).strips.empty());
 }
 

@@ -188,32 +188,5 @@ TEST(NvlogoTransfer, PrintersThatDropOrStopReadingAreFailures) {
     EXPECT_LT(stalled.seconds, 10.0);
 }
 
-TEST(NvlogoTransfer, SeveralPrintersAtOnceEachWithItsOwnResult) {
-    LoopbackPrinter a, b;
-    const int closed = LoopbackPrinter::closedPort();
-    Outcome r = nvlogo({"upload", "--port", at(a), "--port", at(b), "--port", "127.0.0.1:" + std::to_string(closed),
-                        example("line-drawing.bmp")});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2) << r.out;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-    // Neither answers the status request: each gets the stream all the same, unconfirmed.
-    const Bytes stream = saved({example("line-drawing.bmp")}, Threshold, 5);
-    Bytes expected = withFinish(stream);
-    expected.insert(expected.begin(), {0x10, 0x04, 0x01});
-    EXPECT_EQ(a.connections()[0], expected);
-    EXPECT_EQ(b.connections()[0], expected);
-    EXPECT_NE(r.out.find(at(a) + ": uploaded 1 logo, " + std::to_string(stream.size()) +
-                         " bytes, not confirmed: the printer does not answer status requests\n"),
-              std::string::npos)
-        << r.out;
-    // Confirmation required: nothing but the question.
-    LoopbackPrinter c;
-    r = nvlogo({"erase", "--confirm", "required", "--port", at(c)});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err,
-              "nvlogo: " + at(c) + ": nothing sent, --confirm required: the printer does not answer status requests\n");
-    EXPECT_EQ(c.connections()[0], (Bytes{0x10, 0x04, 0x01}));
-}
-
 } // namespace
 } // namespace tessera
