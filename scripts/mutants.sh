@@ -4,7 +4,8 @@
 # the suite still notices each fault below.
 #
 # Usage: scripts/mutants.sh [-L LABEL_REGEX] [NAME...]
-#   -L LABEL_REGEX  run only the ctest tests with these labels (default: every label but cups)
+#   -L LABELS       run only the tests of these labels, given as "printer|port" (default: every label but
+#                   cups), and build only their test executables
 #   NAME...         run only these faults (default: all of them)
 # Environment:
 #   MUTANTS_DIR   the scratch folder (default build/mutants); kept between runs, so that a later run rebuilds
@@ -95,15 +96,21 @@ cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C
     exit 1
 }
 
-selection=(-LE cups)
-[ -n "$labels" ] && selection=(-L "$labels")
-build() { cmake --build "$build" -j "$jobs" </dev/null >"$scratch/build.log" 2>&1; }
+selection=(-LE cups) targets=()
+if [ -n "$labels" ]; then
+    selection=(-L "$labels")
+    # A label is a test executable's subsystem: "printer|port" builds printer_tests and port_tests only.
+    IFS='|' read -ra names <<<"$labels"
+    targets=(--target)
+    for name in "${names[@]}"; do targets+=("${name}_tests"); done
+fi
+build() { cmake --build "$build" -j "$jobs" "${targets[@]}" </dev/null >"$scratch/build.log" 2>&1; }
 suite() {
     ctest --test-dir "$build" -j "$jobs" "${selection[@]}" --timeout 120 --stop-on-failure \
         </dev/null >"$scratch/test.log" 2>&1
 }
 
-echo "mutants: building the unchanged source in $build" >&2
+echo "mutants: building the unchanged source in $build${labels:+ (labels $labels)}" >&2
 build || {
     tail -30 "$scratch/build.log" >&2
     exit 1

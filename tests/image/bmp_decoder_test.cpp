@@ -88,24 +88,6 @@ TEST(BmpKnownFiles, TwentyFourBitRowsAndOrder) {
     EXPECT_EQ(errorOf(unpadded), "truncated: pixel data needs 14 bytes, file has 13 after offset 54");
 }
 
-TEST(BmpKnownFiles, CoreHeaderOneBit) {
-    // clang-format off
-    const Bytes f = {
-        'B', 'M', 40, 0, 0, 0, 0, 0, 0, 0, 32, 0, 0, 0,
-        12, 0, 0, 0, 3, 0, 2, 0, 1, 0, 1, 0, // 3x2, 1 plane, 1 bit
-        0x10, 0x20, 0x30, 0xA0, 0xB0, 0xC0,  // two 3-byte entries
-        0xA0, 0, 0, 0,                       // bottom row: 1 0 1
-        0x60, 0, 0, 0,                       // top row: 0 1 1
-    };
-    // clang-format on
-    BmpImage img = decoded(f);
-    EXPECT_EQ(img.info.headerSize, 12u);
-    EXPECT_EQ(img.palette, (std::vector<BmpColor>{{0x10, 0x20, 0x30}, {0xA0, 0xB0, 0xC0}}));
-    EXPECT_EQ(img.indices, (Bytes{1, 0, 1, 0, 1, 1}));
-    EXPECT_EQ(img.pixel(0, 0), (BmpColor{0xA0, 0xB0, 0xC0}));
-    EXPECT_EQ(img.pixel(0, 1), (BmpColor{0x10, 0x20, 0x30}));
-}
-
 Bytes rleFile(int width, int height, std::uint32_t compression, int entries, const Bytes& data) {
     const int bitCount = compression == 1 ? 8 : 4;
     const std::uint32_t offset = 54 + 4 * static_cast<std::uint32_t>(entries);
