@@ -14,17 +14,20 @@ cd "$(dirname "$0")/.."
 
 runs=${FUZZ_RUNS:-1000000}
 jobs=${FUZZ_JOBS:-1}
-cmake --preset fuzz >/dev/null && cmake --build --preset fuzz >/dev/null || {
+names=()
+if [ $# -gt 0 ]; then
+    for name in "$@"; do names+=("${name%_fuzz}_fuzz"); done
+else
+    # Every target fuzz/CMakeLists.txt declares.
+    while read -r name; do names+=("$name"); done < <(sed -n 's/^tessera_fuzz_target(\([a-z0-9_]*\) .*/\1/p' fuzz/CMakeLists.txt)
+fi
+# Only the fuzz targets: the rest of the preset's tree is not needed here.
+cmake --preset fuzz >/dev/null && cmake --build --preset fuzz --target "${names[@]}" >/dev/null || {
     echo "fuzz-long: the fuzz build failed" >&2
     exit 1
 }
-
 targets=()
-if [ $# -gt 0 ]; then
-    for name in "$@"; do targets+=("build/fuzz/fuzz/${name%_fuzz}_fuzz"); done
-else
-    for target in build/fuzz/fuzz/*_fuzz; do [ -x "$target" ] && targets+=("$target"); done
-fi
+for name in "${names[@]}"; do targets+=("build/fuzz/fuzz/$name"); done
 
 out=build/fuzz/long
 mkdir -p "$out"
