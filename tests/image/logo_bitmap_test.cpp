@@ -199,28 +199,6 @@ TEST(FilterChain, FailuresKeepTheOldImage) {
     EXPECT_EQ(bmp.width(), 3);
 }
 
-TEST(FilterChain, GrowingStepsCopyTheOverlapOverTheBackground) {
-    // 2 × 1 (red, blue) grown to 3 × 2 by the base copy, then thresholded: the new cells are the background.
-    Bytes px = {0, 0, 255, 0, 255, 0, 0, 0};
-    LogoBitmap white = holding(px, 2, 1);
-    const SizedFilter grow(3, 2);
-    ASSERT_TRUE(white.applyFilter(grow));
-    ASSERT_EQ(white.width(), 3);
-    ASSERT_EQ(white.height(), 2);
-    const Bytes got = *white.readPixels();
-    EXPECT_EQ(Bytes(got.begin(), got.begin() + 8), px);
-    // White fills every byte, the fourth included.
-    for (std::size_t i = 8; i < got.size(); ++i) EXPECT_EQ(got[i], 0xFF) << i;
-
-    LogoBitmap coloured(0x00112233u);
-    ASSERT_TRUE(coloured.replacePixels(px, 2, 1));
-    const ThresholdFilter threshold(5);
-    const ImageFilter* chain[] = {&grow, &threshold};
-    ASSERT_TRUE(coloured.applyFilters(chain));
-    // Background 0x00112233 is B 11 G 22 R 33: grey (3·0x33 + 6·0x22 + 0x11) div 10 = 37, black.
-    EXPECT_EQ(dots(coloured), (std::vector<int>{0, 0, 0, 0, 0, 0}));
-}
-
 TEST(LogoBitmapPixels, ReplaceCopyAndRelease) {
     LogoBitmap a;
     EXPECT_FALSE(a.replacePixels(Bytes(7), 2, 1)); // short buffer
