@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 namespace tessera {
 namespace {
@@ -116,13 +117,10 @@ TEST_F(DialogTest, FirstStartWithoutSettingsOrPrinterShowsTheStartValues) {
     EXPECT_FALSE(host.isEnabled(IDC_PRINTER_DRIVER));
     EXPECT_FALSE(host.isEnabled(IDC_USE_DRIVER));
     EXPECT_EQ(host.selectedItem(IDC_PORT), "USB");
-    for (int id : {IDC_BAUD_RATE, IDC_BIT_LENGTH, IDC_PARITY, IDC_STOP_BIT, IDC_HANDSHAKE, IDC_IP_ADDRESS,
-                   IDC_TCP_PORT})
+    for (int id : {IDC_BAUD_RATE, IDC_IP_ADDRESS, IDC_REMOVE, IDC_RESET, IDC_UPLOAD, IDC_ERASE, IDC_PRINTOUT,
+                   IDC_THRESHOLD})
         EXPECT_FALSE(host.isEnabled(id)) << id;
-    for (int id : {IDC_REMOVE, IDC_RESET, IDC_UPLOAD, IDC_ERASE, IDC_PRINTOUT, IDC_THRESHOLD})
-        EXPECT_FALSE(host.isEnabled(id)) << id;
-    for (int id : {IDC_SAVE, IDC_OPEN_FILE_AND_DOWNLOAD, IDC_ERROR_DIFFUSION, IDC_INDEXED_ORDER, IDC_OPEN_FILE,
-                   IDC_EXIT})
+    for (int id : {IDC_SAVE, IDC_OPEN_FILE_AND_DOWNLOAD, IDC_INDEXED_ORDER, IDC_OPEN_FILE, IDC_EXIT})
         EXPECT_TRUE(host.isEnabled(id)) << id;
     EXPECT_EQ(host.texts[IDC_FILE_COUNT], "Logo Files : 0 / 255");
     EXPECT_EQ(host.texts[IDC_SIZE_TOTAL], "Logo size total : 0 / 250 KBytes");
@@ -130,20 +128,12 @@ TEST_F(DialogTest, FirstStartWithoutSettingsOrPrinterShowsTheStartValues) {
     EXPECT_EQ(host.texts[IDC_IMAGE_WIDTH], "Width : 0");
     EXPECT_EQ(host.texts[IDC_TCP_PORT], "9100");
 
-    EXPECT_EQ(host.combos[IDC_PORT].items.size(), 16u);
     EXPECT_EQ(host.combos[IDC_PORT].items[15], "COM12");
     EXPECT_EQ(host.selectedItem(IDC_BAUD_RATE), "19200 bps");
-    EXPECT_EQ(host.combos[IDC_BAUD_RATE].items,
-              (std::vector<std::string>{"2400 bps", "4800 bps", "9600 bps", "19200 bps", "38400 bps", "115200 bps"}));
-    EXPECT_EQ(host.combos[IDC_PARITY].items, (std::vector<std::string>{"NONE", "EVEN", "ODD"}));
-    EXPECT_EQ(host.selectedItem(IDC_SAVE_FORMAT), "BIN");
-    EXPECT_EQ(host.selectedItem(IDC_HANDSHAKE), "DTR/DSR");
-    EXPECT_EQ(host.sliderMax, 10);
-    EXPECT_EQ(host.sliderPage, 1);
+    EXPECT_EQ(host.combos[IDC_BAUD_RATE].items[5], "115200 bps");
+    EXPECT_EQ(host.combos[IDC_PARITY].items[2], "ODD");
     EXPECT_EQ(host.sliderPos, 5);
     EXPECT_TRUE(host.checks[IDC_THRESHOLD] && host.checks[IDC_RANGE_ALL] && host.checks[IDC_QUALITY_SINGLE]);
-    EXPECT_EQ(dlg->brightness(), 5);
-    EXPECT_EQ(dlg->codePage(), 1252u);
 }
 
 TEST_F(DialogTest, PrintersAreListedByTheirOwnNameWhenTheirDriverIsAKnownModel) {
@@ -202,53 +192,28 @@ TEST_F(DialogTest, PortSelectionsIgnoreKeysAndReadMissingLinesAsZero) {
 
 TEST_F(DialogTest, EnablingRulesFollowThePortAndTheDriverCheckBox) {
     start();
-    const int serialIds[] = {IDC_BAUD_RATE, IDC_BIT_LENGTH, IDC_PARITY, IDC_STOP_BIT, IDC_HANDSHAKE};
-    auto pick = [&](int index) {
-        host.select(IDC_PORT, index);
+    // Port index, then whether the serial settings, the address and the TCP port are enabled.
+    const struct {
+        int port;
+        bool serial, network;
+    } cases[] = {{6, true, false}, {3, false, true}, {1, false, false}, {15, true, false}};
+    for (const auto& c : cases) {
+        host.select(IDC_PORT, c.port);
         dlg->OnPortSelectionChanged();
-    };
-    pick(6); // COM3
-    for (int id : serialIds)
-        EXPECT_TRUE(host.isEnabled(id));
-    EXPECT_FALSE(host.isEnabled(IDC_IP_ADDRESS));
-    EXPECT_FALSE(host.isEnabled(IDC_TCP_PORT));
-    pick(3); // TCP/IP
-    for (int id : serialIds)
-        EXPECT_FALSE(host.isEnabled(id));
-    EXPECT_TRUE(host.isEnabled(IDC_IP_ADDRESS));
-    EXPECT_TRUE(host.isEnabled(IDC_TCP_PORT));
-    pick(1); // LPT2
-    for (int id : {IDC_BAUD_RATE, IDC_BIT_LENGTH, IDC_PARITY, IDC_STOP_BIT, IDC_HANDSHAKE, IDC_IP_ADDRESS,
-                   IDC_TCP_PORT})
-        EXPECT_FALSE(host.isEnabled(id));
-
-    pick(0); // LPT1, then the driver box on and off: all eight come back on.
-    host.checks[IDC_USE_DRIVER] = true;
-    dlg->OnCommand(IDC_USE_DRIVER);
-    EXPECT_TRUE(host.isEnabled(IDC_PRINTER_DRIVER));
-    EXPECT_FALSE(host.isEnabled(IDC_PORT));
-    EXPECT_FALSE(host.isEnabled(IDC_TCP_PORT));
-    host.checks[IDC_USE_DRIVER] = false;
-    dlg->OnCommand(IDC_USE_DRIVER);
-    EXPECT_FALSE(host.isEnabled(IDC_PRINTER_DRIVER));
-    for (int id : {IDC_PORT, IDC_BAUD_RATE, IDC_BIT_LENGTH, IDC_PARITY, IDC_STOP_BIT, IDC_HANDSHAKE, IDC_IP_ADDRESS,
-                   IDC_TCP_PORT})
-        EXPECT_TRUE(host.isEnabled(id)) << id;
-}
-
-TEST_F(DialogTest, OptionButtonsStoreTheirValues) {
-    start();
-    dlg->OnCommand(IDC_QUALITY_DOUBLE_HIGH);
-    EXPECT_EQ(dlg->quality(), 2);
-    dlg->OnCommand(IDC_QUALITY_DOUBLE);
-    EXPECT_EQ(dlg->quality(), 3);
-    dlg->OnCommand(IDC_RANGE_SELECTION);
-    EXPECT_EQ(dlg->printRange(), 1);
-    dlg->OnCommand(IDC_RANGE_ALL);
-    EXPECT_EQ(dlg->printRange(), 0);
-    dlg->OnCommand(IDC_INDEXED_ORDER);
-    EXPECT_EQ(dlg->halftoneMode(), 2);
-    EXPECT_FALSE(dlg->OnCommand(4242));
+        for (int id : {IDC_BAUD_RATE, IDC_BIT_LENGTH, IDC_PARITY, IDC_STOP_BIT, IDC_HANDSHAKE})
+            EXPECT_EQ(host.isEnabled(id), c.serial) << c.port << " " << id;
+        EXPECT_EQ(host.isEnabled(IDC_IP_ADDRESS), c.network) << c.port;
+        EXPECT_EQ(host.isEnabled(IDC_TCP_PORT), c.network) << c.port;
+    }
+    // The driver box on and off: the port's settings are all off, then all eight back on.
+    const int all[] = {IDC_PORT,      IDC_BAUD_RATE, IDC_BIT_LENGTH, IDC_PARITY,
+                       IDC_STOP_BIT, IDC_HANDSHAKE, IDC_IP_ADDRESS, IDC_TCP_PORT};
+    for (bool driver : {true, false}) {
+        host.checks[IDC_USE_DRIVER] = driver;
+        dlg->OnCommand(IDC_USE_DRIVER);
+        EXPECT_EQ(host.isEnabled(IDC_PRINTER_DRIVER), driver);
+        for (int id : all) EXPECT_EQ(host.isEnabled(id), !driver) << id;
+    }
 }
 
 // ---- the logo list
@@ -296,16 +261,6 @@ TEST_F(DialogTest, AddingRemovingAndResettingKeepRowsAndCountersInStep) {
     EXPECT_EQ(host.texts[IDC_SIZE_TOTAL], "Logo size total : 0 / 250 KBytes");
     EXPECT_FALSE(host.isEnabled(IDC_UPLOAD));
     EXPECT_FALSE(host.isEnabled(IDC_THRESHOLD));
-}
-
-TEST_F(DialogTest, RemovingTheLastRowEmptiesTheList) {
-    start();
-    openFile(bitmap("only.bmp", 10, 10));
-    host.clickRow(0);
-    dlg->OnRemove();
-    EXPECT_TRUE(dlg->logoList().empty());
-    EXPECT_FALSE(host.isEnabled(IDC_REMOVE));
-    EXPECT_EQ(host.texts[IDC_FILE_COUNT], "Logo Files : 0 / 255");
 }
 
 TEST_F(DialogTest, AFileThatIsNotABitmapIsRefusedButStillPreviewed) {
@@ -414,36 +369,78 @@ TEST_F(DialogTest, UploadThroughTheDriverRunsTheProgressBeforeClosingIt) {
     EXPECT_FALSE(spooler.taken.empty());
 }
 
-TEST_F(DialogTest, UploadFailuresGetTheirMessages) {
-    start();
-    openFile(bitmap("a.bmp", 20, 10));
-    useNetwork();
-
-    net.connectResult = -1;
-    dlg->OnUpload();
-    EXPECT_EQ(lastMessage().text, kCommError);
-    EXPECT_EQ(lastMessage().caption, "Upload");
-    EXPECT_EQ(lastMessage().icon, MessageIcon::Error);
-
-    // The Korean system shows the open failure in Korean; the write failure has no Korean text.
-    host.codePage = 949;
-    start();
-    openFile(bitmap("a.bmp", 20, 10));
-    useNetwork();
-    dlg->OnUpload();
-    EXPECT_EQ(lastMessage().text, kCommErrorKo);
-    EXPECT_EQ(lastMessage().caption, "전송");
-    net.connectResult = 0;
-    net.sendOk = false;
-    dlg->OnUpload();
-    EXPECT_EQ(lastMessage().text, kCommError);
-    EXPECT_EQ(lastMessage().caption, "Upload");
-
-    // A printer that does not take the end of the transfer is a failure too.
-    net.sendOk = true;
-    net.finishResult = 0;
-    dlg->OnUpload();
-    EXPECT_EQ(lastMessage().text, kCommError);
+TEST_F(DialogTest, EachOperationReportsItsResultInItsCaptionAndLanguage) {
+    const std::string file = dir + "/stored.bit";
+    writeText(file, "\x1B\x40");
+    const std::string logo = bitmap("a.bmp", 20, 10);
+    enum Op { Upload, Erase, Print, Download };
+    enum Fault { None, Open, Send, Finish };
+    const char* const kEraseDone = "Upload finished, and Cleaning of NV Image completed.";
+    const char* const kSendDoneKo = "전송이 완료되었습니다.\n프린터가 리셋된 후, 로고 사용이 가능합니다.";
+    struct Case {
+        Op op;
+        unsigned codePage;
+        bool driver;
+        Fault fault;
+        const char* text; // null: no message
+        const char* caption;
+    } cases[] = {
+        {Upload, 1252, false, None, kUploadDone, "Upload"},
+        {Upload, 1252, false, Open, kCommError, "Upload"},
+        {Upload, 949, false, Open, kCommErrorKo, "전송"},
+        {Upload, 949, false, Send, kCommError, "Upload"},
+        {Upload, 1252, false, Finish, kCommError, "Upload"},
+        {Erase, 949, false, None, kEraseDone, "Erase"},
+        {Erase, 1252, false, Send, kCommError, "Erase"},
+        {Erase, 949, false, Open, kCommErrorKo, "삭제"},
+        {Erase, 1252, true, Send, kCommError, "Error"},
+        {Print, 1252, false, None, nullptr, ""},
+        {Print, 1252, true, None, nullptr, ""},
+        {Print, 1252, false, Send, kCommError, "Print"},
+        {Print, 949, false, Open, kCommErrorKo, "인쇄"},
+        {Download, 949, false, None, kSendDoneKo, "전송"},
+        {Download, 1252, true, None, kUploadDone, "File Send"},
+        {Download, 1252, false, Open, kCommError, "File Send"},
+        {Download, 949, false, Open, kCommErrorKo, "전송"},
+        {Download, 949, false, Send, kCommErrorKo, "전송 에러"},
+        {Download, 949, true, Send, kCommError, "File Send"},
+        {Download, 949, true, Open, kCommErrorKo, "전송"},
+    };
+    for (const Case& c : cases) {
+        host.codePage = c.codePage;
+        spooler.openOk = !(c.driver && c.fault == Open);
+        spooler.failAtCall = c.driver && c.fault == Send ? std::optional<int>(0) : std::nullopt;
+        spooler.writeCalls = 0;
+        net = {};
+        net.connectResult = !c.driver && c.fault == Open ? -1 : 0;
+        net.sendOk = c.driver || c.fault != Send;
+        net.finishResult = c.fault == Finish ? 0 : 1;
+        start();
+        host.fileChoices.clear();
+        openFile(logo);
+        if (c.driver)
+            useDriver("Front desk");
+        else
+            useNetwork();
+        host.messages.clear();
+        host.fileChoices = {file};
+        switch (c.op) {
+        case Upload: dlg->OnUpload(); break;
+        case Erase: dlg->OnErase(); break;
+        case Print: dlg->OnPrintout(); break;
+        case Download: dlg->OnOpenFileAndDownload(); break;
+        }
+        const std::string row = std::to_string(c.op) + "/" + std::to_string(c.codePage) + "/" +
+                                std::to_string(c.driver) + "/" + std::to_string(c.fault);
+        if (!c.text) {
+            EXPECT_TRUE(host.messages.empty()) << row;
+            continue;
+        }
+        ASSERT_FALSE(host.messages.empty()) << row;
+        EXPECT_EQ(lastMessage().text, c.text) << row;
+        EXPECT_EQ(lastMessage().caption, c.caption) << row;
+        EXPECT_EQ(lastMessage().icon, c.fault == None ? MessageIcon::Information : MessageIcon::Error) << row;
+    }
 }
 
 TEST_F(DialogTest, ADriverThatCannotBeOpenedStopsTheOperationBeforeAnythingIsSent) {
@@ -498,88 +495,9 @@ TEST_F(DialogTest, UploadRefusesWhatCannotBeSentBeforeOpeningAnything) {
     EXPECT_TRUE(net.ip.empty());
 }
 
-TEST_F(DialogTest, EraseAsksFirstAndNamesItsFailures) {
-    start();
-    host.checks[IDC_USE_DRIVER] = true;
-    host.answers = {MessageAnswer::No};
-    dlg->OnErase();
-    ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0].text, "NV image all Delete. Continue it?");
-    EXPECT_EQ(spooler.printer, "");
-
-    useDriver("Front desk");
-    spooler.failAtCall = 0;
-    dlg->OnErase();
-    EXPECT_EQ(host.progress.back(), (std::pair<std::string, int>{"Erasing...", 750}));
-    EXPECT_EQ(lastMessage().caption, "Error");
-
-    host.checks[IDC_USE_DRIVER] = false;
-    dlg->OnCommand(IDC_USE_DRIVER);
-    useNetwork();
-    net.sendOk = false;
-    dlg->OnErase();
-    EXPECT_EQ(lastMessage().caption, "Erase");
-    EXPECT_EQ(lastMessage().text, kCommError);
-
-    host.codePage = 949;
-    start();
-    useNetwork();
-    net.sendOk = true;
-    net.connectResult = -2;
-    dlg->OnErase();
-    EXPECT_EQ(lastMessage().caption, "삭제");
-    EXPECT_EQ(lastMessage().text, kCommErrorKo);
-    net.connectResult = 0;
-    dlg->OnErase();
-    EXPECT_EQ(lastMessage().text, "Upload finished, and Cleaning of NV Image completed.");
-    EXPECT_EQ(lastMessage().caption, "Erase");
-}
-
-TEST_F(DialogTest, PrintoutNeverAsksAndReportsOnlyFailures) {
-    start();
-    openFile(bitmap("a.bmp", 20, 10));
-    useNetwork();
-    dlg->OnCommand(IDC_RANGE_SELECTION);
-    dlg->OnCommand(IDC_QUALITY_DOUBLE_WIDE);
-    host.texts[IDC_SELECTION_NUMBER] = "2-4";
-    host.messages.clear();
-    dlg->OnPrintout();
-    EXPECT_TRUE(host.messages.empty());
-    const Bytes expected = {0x1C, 0x70, 2, 0x31, 0x1C, 0x70, 3, 0x31, 0x1C, 0x70, 4, 0x31};
-    ASSERT_GE(net.sent.size(), expected.size());
-    EXPECT_EQ(Bytes(net.sent.begin(), net.sent.begin() + 12), expected);
-
-    net.sendOk = false;
-    dlg->OnPrintout();
-    ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(lastMessage().text, kCommError);
-    EXPECT_EQ(lastMessage().caption, "Print");
-
-    net.sendOk = true;
-    net.connectResult = 8;
-    host.codePage = 949;
-    start();
-    useNetwork();
-    dlg->OnPrintout();
-    EXPECT_EQ(lastMessage().caption, "인쇄");
-
-    host.codePage = 1252;
-    start();
-    useDriver("Front desk");
-    dlg->OnPrintout();
-    EXPECT_EQ(host.progress.back(), (std::pair<std::string, int>{"PrintOut", 100}));
-    EXPECT_TRUE(host.messages.empty());
-}
-
 TEST_F(DialogTest, SaveNamesTheFileByItsFormatAndReportsTheResult) {
     start();
     const std::string logo = bitmap("ten.bmp", 10, 10);
-
-    // An empty list still asks for a name, then refuses, writing nothing.
-    host.fileChoices.push_back(dir + "/empty");
-    dlg->OnSave();
-    EXPECT_EQ(lastMessage().text, "Syntax error. Can not be saved.");
-    EXPECT_FALSE(std::filesystem::exists(dir + "/empty.bit"));
 
     openFile(logo);
     host.fileChoices = {dir + "/logo", dir + "/logo.bit", dir + "/logo.BIT"};
@@ -608,20 +526,6 @@ TEST_F(DialogTest, SaveNamesTheFileByItsFormatAndReportsTheResult) {
     EXPECT_EQ(hex.substr(0, 27), "1B 40 1C 71 01 02 00 02 00 ");
     EXPECT_EQ(host.fileRequests.back().title, "Save text File");
 
-    // Cancelling says so, per format and language.
-    dlg->OnSave();
-    EXPECT_EQ(lastMessage().text, "Select text file !!!");
-    EXPECT_EQ(lastMessage().caption, "txt file");
-    host.codePage = 949;
-    start();
-    openFile(logo);
-    dlg->OnSave();
-    EXPECT_EQ(lastMessage().text, "저장할 bit 파일을 선택 바랍니다 !!!");
-    EXPECT_EQ(lastMessage().caption, "bit 파일");
-    host.fileChoices = {dir + "/k"};
-    dlg->OnSave();
-    EXPECT_EQ(lastMessage().text, "저장이 완료되었습니다.");
-    EXPECT_EQ(lastMessage().caption, "저장");
 }
 
 TEST_F(DialogTest, SaveSaysWhichFileCannotBeConvertedOrWritten) {
@@ -643,88 +547,82 @@ TEST_F(DialogTest, SaveSaysWhichFileCannotBeConvertedOrWritten) {
     EXPECT_NE(lastMessage().text.find("out.bit"), std::string::npos) << lastMessage().text;
 }
 
-TEST_F(DialogTest, OpenFileAndDownloadSendsTheFileUnchanged) {
-    start();
-    useNetwork();
-    dlg->OnOpenFileAndDownload();
-    EXPECT_EQ(lastMessage().text, "Select bit file !!!");
-    EXPECT_EQ(lastMessage().caption, "Open bit file");
-    EXPECT_EQ(host.fileRequests.back().title, "Open bit File");
-
+TEST_F(DialogTest, DriverTransfersRunTheirProgressAndPortsCarryTheBytes) {
     const std::string file = dir + "/stored.bit";
     writeText(file, std::string("\x1B\x40\x1C\x71\x00 any bytes", 15));
+    start();
+    openFile(bitmap("a.bmp", 20, 10));
+    useDriver("Front desk");
+    const std::pair<void (CNVUploadDlg::*)(), std::pair<std::string, int>> ops[] = {
+        {&CNVUploadDlg::OnErase, {"Erasing...", 750}},
+        {&CNVUploadDlg::OnPrintout, {"PrintOut", 100}},
+        {&CNVUploadDlg::OnOpenFileAndDownload, {"Uploading...", 750}},
+    };
+    for (const auto& [op, progress] : ops) {
+        host.fileChoices = {file};
+        ((*dlg).*op)();
+        EXPECT_EQ(host.progress.back(), progress);
+    }
+
+    host.checks[IDC_USE_DRIVER] = false;
+    dlg->OnCommand(IDC_USE_DRIVER);
+    useNetwork();
     host.fileChoices = {file};
     dlg->OnOpenFileAndDownload();
-    EXPECT_EQ(host.messages[host.messages.size() - 2].caption, "File Send");
-    EXPECT_EQ(lastMessage().text, kUploadDone);
-    EXPECT_EQ(Bytes(net.sent.begin(), net.sent.begin() + 15), test::slurp(file));
+    EXPECT_EQ(net.sent, test::slurp(file));
+    net.sent.clear();
+    dlg->OnCommand(IDC_RANGE_SELECTION);
+    dlg->OnCommand(IDC_QUALITY_DOUBLE_WIDE);
+    host.texts[IDC_SELECTION_NUMBER] = "2-4";
+    dlg->OnPrintout();
+    const Bytes expected = {0x1C, 0x70, 2, 0x31, 0x1C, 0x70, 3, 0x31, 0x1C, 0x70, 4, 0x31};
+    ASSERT_GE(net.sent.size(), expected.size());
+    EXPECT_EQ(Bytes(net.sent.begin(), net.sent.begin() + 12), expected);
 
     host.fileChoices = {dir + "/missing.bit"};
     dlg->OnOpenFileAndDownload();
     EXPECT_EQ(lastMessage().text, kCommError);
     EXPECT_EQ(lastMessage().caption, "Upload Error");
-
-    host.codePage = 949;
-    start();
-    useNetwork();
-    host.fileChoices = {file};
-    dlg->OnOpenFileAndDownload();
-    EXPECT_EQ(lastMessage().text, "전송이 완료되었습니다.\n프린터가 리셋된 후, 로고 사용이 가능합니다.");
-    EXPECT_EQ(lastMessage().caption, "전송");
-    useDriver("Front desk");
-    host.fileChoices = {file};
-    dlg->OnOpenFileAndDownload();
-    EXPECT_EQ(lastMessage().text, kUploadDone);
-    EXPECT_EQ(lastMessage().caption, "File Send");
-    EXPECT_EQ(host.progress.back(), (std::pair<std::string, int>{"Uploading...", 750}));
 }
 
-TEST_F(DialogTest, DownloadFailuresAndCancelsInEitherLanguage) {
-    const std::string file = dir + "/stored.bit";
-    writeText(file, "\x1B\x40");
+TEST_F(DialogTest, QuestionsAndCancelledFileChoicesInEitherLanguage) {
+    enum Action { EraseNo, DownloadCancel, SaveBinCancel, SaveHexCancel, SaveEmpty };
     struct Case {
         unsigned codePage;
-        bool driver;
-        bool openFails, sendFails;
+        Action action;
         const char* text;
         const char* caption;
     } cases[] = {
-        {1252, false, true, false, kCommError, "File Send"},
-        {949, false, true, false, kCommErrorKo, "전송"},
-        {949, false, false, true, kCommErrorKo, "전송 에러"},
-        {949, true, false, true, kCommError, "File Send"},
-        {949, true, true, false, kCommErrorKo, "전송"},
+        {1252, EraseNo, "NV image all Delete. Continue it?", "Erase"},
+        {1252, DownloadCancel, "Select bit file !!!", "Open bit file"},
+        {949, DownloadCancel, "전송할 bit 파일을 선택 바랍니다 !!!", "Bit 파일 열기"},
+        {1252, SaveHexCancel, "Select text file !!!", "txt file"},
+        {949, SaveHexCancel, "저장할 텍스트 파일을 선택 바랍니다 !!!", "txt 파일"},
+        {949, SaveBinCancel, "저장할 bit 파일을 선택 바랍니다 !!!", "bit 파일"},
+        {1252, SaveEmpty, "Syntax error. Can not be saved.", "Save"},
+        {949, SaveEmpty, "Syntax 에러. 저장할 수 없습니다.", "저장"},
     };
     for (const Case& c : cases) {
         host.codePage = c.codePage;
-        spooler.openOk = !(c.driver && c.openFails);
-        spooler.failAtCall = c.driver && c.sendFails ? std::optional<int>(0) : std::nullopt;
-        net.connectResult = !c.driver && c.openFails ? -1 : 0;
-        net.sendOk = !(!c.driver && c.sendFails);
         start();
-        if (c.driver)
-            useDriver("Front desk");
-        else
-            useNetwork();
-        host.fileChoices = {file};
-        dlg->OnOpenFileAndDownload();
-        EXPECT_EQ(lastMessage().text, c.text) << c.codePage << c.driver << c.openFails;
-        EXPECT_EQ(lastMessage().caption, c.caption) << c.codePage << c.driver << c.openFails;
-        EXPECT_EQ(lastMessage().icon, MessageIcon::Error);
+        useNetwork();
+        if (c.action != SaveEmpty) openFile(bitmap("a.bmp", 8, 8));
+        host.select(IDC_SAVE_FORMAT, c.action == SaveHexCancel ? 1 : 0);
+        host.fileChoices.clear();
+        switch (c.action) {
+        case EraseNo:
+            host.answers = {MessageAnswer::No};
+            dlg->OnErase();
+            EXPECT_TRUE(net.ip.empty());
+            break;
+        case DownloadCancel: dlg->OnOpenFileAndDownload(); break;
+        case SaveEmpty: host.fileChoices = {dir + "/empty"}; [[fallthrough]];
+        default: dlg->OnSave();
+        }
+        EXPECT_EQ(lastMessage().text, c.text) << c.action << " " << c.codePage;
+        EXPECT_EQ(lastMessage().caption, c.caption) << c.action << " " << c.codePage;
     }
-    host.codePage = 949;
-    start();
-    dlg->OnOpenFileAndDownload();
-    EXPECT_EQ(lastMessage().text, "전송할 bit 파일을 선택 바랍니다 !!!");
-    EXPECT_EQ(lastMessage().caption, "Bit 파일 열기");
-    host.select(IDC_SAVE_FORMAT, 1);
-    dlg->OnSave();
-    EXPECT_EQ(lastMessage().text, "저장할 텍스트 파일을 선택 바랍니다 !!!");
-    EXPECT_EQ(lastMessage().caption, "txt 파일");
-    host.fileChoices = {dir + "/nothing"};
-    dlg->OnSave();
-    EXPECT_EQ(lastMessage().text, "Syntax 에러. 저장할 수 없습니다.");
-    EXPECT_EQ(lastMessage().caption, "저장");
+    EXPECT_FALSE(std::filesystem::exists(dir + "/empty.bit"));
 }
 
 // ---- settings files at close
@@ -812,12 +710,10 @@ TEST_F(DialogTest, PreviewClearsWhatALargerPictureLeft) {
     openFile(bitmap("small.bmp", 100, 80));
     const PreviewLayout layout = dlg->layoutPreviews(189, 155);
     ASSERT_EQ(layout.strips.size(), 2u);
-    EXPECT_EQ(layout.strips[0].left, 100);
-    EXPECT_EQ(layout.strips[0].right, 189);
-    EXPECT_EQ(layout.strips[0].bottom, 126);
-    EXPECT_EQ(layout.strips[1].top, 80);
-    EXPECT_EQ(layout.strips[1].right, 189);
-    EXPECT_EQ(layout.strips[1].bottom, 126);
+    EXPECT_EQ(std::tie(layout.strips[0].left, layout.strips[0].right, layout.strips[0].bottom),
+              std::make_tuple(100, 189, 126));
+    EXPECT_EQ(std::tie(layout.strips[1].top, layout.strips[1].right, layout.strips[1].bottom),
+              std::make_tuple(80, 189, 126));
     EXPECT_TRUE(dlg->layoutPreviews(189, 155).strips.empty());
 }
 
@@ -847,17 +743,6 @@ TEST_F(DialogTest, PreviewConvertsAtEveryPaintWithTheModeAndTheListedDepth) {
     host.sliderPos = 10;
     dlg->layoutPreviews(189, 155);
     EXPECT_EQ(dlg->brightness(), 10);
-}
-
-TEST_F(DialogTest, ModeChangesWithoutACurrentPathWaitForThePaint) {
-    const std::string a = bitmap("a.bmp", 16, 16);
-    writeText(dir + "/files.ini", "[LOGO]\r\r\nLogofile1=" + a + "|a.bmp|32|16|16\r\r\n");
-    start();
-    const int before = host.invalidations;
-    dlg->OnCommand(IDC_INDEXED_ORDER);
-    dlg->OnSliderReleased();
-    EXPECT_EQ(host.invalidations, before);
-    EXPECT_EQ(dlg->halftoneMode(), 2);
 }
 
 } // namespace

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace tessera {
@@ -39,6 +41,25 @@ TEST(WriteFileAtomically, WritesThroughLinksKeepsModesAndNamesWhatFailed) {
     const std::string overFolder = writeFileAtomically(dir, data).error().message;
     EXPECT_EQ(overFolder.rfind(dir + ": rename:", 0), 0u) << overFolder;
     EXPECT_EQ(writeFileAtomically("", data).error().kind, ErrorKind::BadInput);
+}
+
+TEST(WriteFileAtomically, AFullDiskKeepsTheOldFileAndLeavesNoTemporaryFile) {
+    const std::string dir = test::freshDir("full");
+    const std::string path = dir + "/keep.bit";
+    ASSERT_TRUE(writeFileAtomically(path, Bytes{1, 2, 3}));
+    // A file size limit makes a write fail part way through, as a full disk does.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 100;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    const Status s = writeFileAtomically(path, Bytes(1000, 7));
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    ASSERT_FALSE(s);
+    EXPECT_EQ(s.error().message.rfind(path + ": write:", 0), 0u) << s.error().message;
+    EXPECT_EQ(test::slurp(path), (Bytes{1, 2, 3}));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator{}), 1);
 }
 
 } // namespace

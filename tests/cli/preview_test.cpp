@@ -73,40 +73,37 @@ test::Picture paletted(int w, int h, int colours) {
     return p;
 }
 
-TEST(NvlogoPreview, IsTheLibrarysConversionForEveryDepthModeAndLevel) {
+TEST(NvlogoPreview, IsTheLibrarysConversionForTheFilesDepthModeAndLevel) {
     const std::string dir = test::freshDir("preview");
-    struct File {
+    const struct {
         const char* name;
         Bytes bytes;
+        const char* mode;
+        int level;
+    } cases[] = {
+        {"d1.bmp", test::writeBmp1(paletted(19, 11, 2), {0, 255, 0}, {255, 0, 255}), "error-diffusion", 5},
+        {"d4.bmp", test::writeBmp(paletted(19, 11, 16), BmpLayout{.bitCount = 4}), "indexed-order", 2},
+        {"d16.bmp", test::writeBmp(sample(19, 11), BmpLayout{.bitCount = 16}), "threshold", 9},
+        {"d24.bmp", test::writeBmp24(sample(19, 11)), "error-diffusion", 7},
+        {"d32.bmp", test::writeBmp(sample(19, 11), BmpLayout{.bitCount = 32}), "indexed-order", 0},
     };
-    std::vector<File> files;
-    files.push_back({"d1.bmp", test::writeBmp1(paletted(19, 11, 2), {0, 255, 0}, {255, 0, 255})});
-    files.push_back({"d4.bmp", test::writeBmp(paletted(19, 11, 16), BmpLayout{.bitCount = 4})});
-    files.push_back({"d8.bmp", test::writeBmp(paletted(19, 11, 40), BmpLayout{.bitCount = 8})});
-    files.push_back({"d16.bmp", test::writeBmp(sample(19, 11), BmpLayout{.bitCount = 16})});
-    files.push_back({"d24.bmp", test::writeBmp24(sample(19, 11))});
-    files.push_back({"d32.bmp", test::writeBmp(sample(19, 11), BmpLayout{.bitCount = 32})});
-    const char* modes[] = {"threshold", "error-diffusion", "indexed-order"};
-    for (const File& f : files) {
-        const std::string path = test::writeTempFile(f.name, f.bytes);
+    for (const auto& c : cases) {
+        const std::string path = test::writeTempFile(c.name, c.bytes), out = dir + "/out.pgm";
         int bpp = 0, h = 0, w = 0;
         ASSERT_EQ(probeBitmapFile(path, bpp, h, w), 0);
-        for (int mode = 0; mode < 3; ++mode)
-            for (int level = 0; level <= 10; ++level) {
-                const std::string out = dir + "/out.pgm";
-                std::string err;
-                ASSERT_EQ(nvlogo({"preview", "-H", modes[mode], "-b", std::to_string(level), "-o", out, path}, &err), 0) << err;
-                LogoBitmap expected;
-                ASSERT_TRUE(expected.load(path));
-                ASSERT_TRUE(convertForPreview(expected, mode, level, bpp));
-                const Bytes px = *expected.readPixels();
-                const Pgm got = readPgm(out);
-                ASSERT_EQ(got.width, w);
-                ASSERT_EQ(got.height, h);
-                ASSERT_EQ(got.grey.size(), px.size() / 4);
-                for (std::size_t i = 0; i < got.grey.size(); ++i)
-                    ASSERT_EQ(got.grey[i], px[4 * i]) << f.name << " " << modes[mode] << " " << level << " pixel " << i;
-            }
+        std::string err;
+        ASSERT_EQ(nvlogo({"preview", "-H", c.mode, "-b", std::to_string(c.level), "-o", out, path}, &err), 0) << err;
+        const int mode = std::string(c.mode) == "threshold" ? 0 : std::string(c.mode) == "error-diffusion" ? 1 : 2;
+        LogoBitmap expected;
+        ASSERT_TRUE(expected.load(path));
+        ASSERT_TRUE(convertForPreview(expected, mode, c.level, bpp));
+        const Bytes px = *expected.readPixels();
+        const Pgm got = readPgm(out);
+        ASSERT_EQ(got.width, w);
+        ASSERT_EQ(got.height, h);
+        ASSERT_EQ(got.grey.size(), px.size() / 4);
+        for (std::size_t i = 0; i < got.grey.size(); ++i)
+            ASSERT_EQ(got.grey[i], px[4 * i]) << c.name << " pixel " << i;
     }
 }
 

@@ -223,23 +223,6 @@ TEST(NvlogoParallel, DeliversToAFileAndFailsOnAFifoNobodyReads) {
     ::close(full);
 }
 
-TEST(NvlogoSerial, SeveralPortsAtOnceEachWithItsOwnResult) {
-    PtyPrinter a, b;
-    a.start();
-    b.start();
-    const std::string capture = test::writeTempFile("lpt-many.bin", {});
-    Outcome r = nvlogo({"upload", "--confirm", "off", "--port", a.path(), "--port", "serial:" + b.path(), "--port",
-                        "parallel:" + capture, "--port", "serial:" + test::tempDir() + "/no-such-tty",
-                        example("line-drawing.bmp")});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3) << r.out;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err; // the failure and the summary
-    const Bytes expected = withFinish(saved({example("line-drawing.bmp")}, Threshold, 5));
-    EXPECT_EQ(a.stop(), expected);
-    EXPECT_EQ(b.stop(), expected);
-    EXPECT_EQ(test::slurp(capture), expected);
-}
-
 TEST(NvlogoSerial, RefusedLineOptionsAndPortsOpenNothing) {
     PtyPrinter printer;
     printer.start();

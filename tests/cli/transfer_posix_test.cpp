@@ -70,31 +70,29 @@ TEST(NvlogoTransfer, UnconfirmedEachCommandDeliversItsStreamThenStatusBackOff) {
         ASSERT_EQ(printer.connections().size(), 1u);
         EXPECT_EQ(printer.connections()[0], withFinish(saved(logos, ErrorDiffusion, 7)));
     }
-    {
+    const Bytes cut = {0x1D, 0x56, 0x42, 0x01};
+    const struct {
+        std::vector<std::string> args;
+        Bytes bytes;
+    } cases[] = {
+        {{"erase"}, {0x1C, 0x65, 0x1C, 0x70, 0xE8, 0x30}},
+        {{"print", "--range", "2-4", "--scale", "double"}, {0x1C, 0x70, 2, 0x33, 0x1C, 0x70, 3, 0x33, 0x1C, 0x70, 4, 0x33}},
+        {{"print", "--range", "9,1-2"}, {0x1C, 0x70, 9, 0x30, 0x1C, 0x70, 1, 0x30, 0x1C, 0x70, 2, 0x30}},
+    };
+    for (const auto& c : cases) {
         LoopbackPrinter printer;
-        ASSERT_EQ(unconfirmed({"erase", "--port", "tcp:" + at(printer)}).status, 0);
-        EXPECT_EQ(printer.connections()[0],
-                  withFinish({0x1C, 0x65, 0x1C, 0x70, 0xE8, 0x30, 0x1D, 0x56, 0x42, 0x01}));
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--port", "tcp:" + at(printer)});
+        ASSERT_EQ(unconfirmed(args).status, 0) << args[0];
+        Bytes expected = c.bytes;
+        expected.insert(expected.end(), cut.begin(), cut.end());
+        EXPECT_EQ(printer.connections()[0], withFinish(expected)) << args[0];
     }
-    {
-        LoopbackPrinter printer;
-        ASSERT_EQ(unconfirmed({"print", "--range", "2-4", "--scale", "double", "--port", at(printer)}).status, 0);
-        EXPECT_EQ(printer.connections()[0], withFinish({0x1C, 0x70, 2, 0x33, 0x1C, 0x70, 3, 0x33, 0x1C, 0x70, 4, 0x33,
-                                                        0x1D, 0x56, 0x42, 0x01}));
-    }
-    {
-        LoopbackPrinter printer;
-        ASSERT_EQ(unconfirmed({"print", "--range", "9,1-2", "--port", at(printer)}).status, 0);
-        EXPECT_EQ(printer.connections()[0],
-                  withFinish({0x1C, 0x70, 9, 0x30, 0x1C, 0x70, 1, 0x30, 0x1C, 0x70, 2, 0x30, 0x1D, 0x56, 0x42, 0x01}));
-    }
-    {
-        LoopbackPrinter printer;
-        ASSERT_EQ(unconfirmed({"print", "--port", at(printer)}).status, 0);
-        const Bytes got = printer.connections()[0];
-        ASSERT_EQ(got.size(), 255u * 4 + 4 + 3);
-        EXPECT_EQ(Bytes(got.begin() + 254 * 4, got.begin() + 255 * 4), (Bytes{0x1C, 0x70, 0xFF, 0x30}));
-    }
+    LoopbackPrinter printer;
+    ASSERT_EQ(unconfirmed({"print", "--port", at(printer)}).status, 0);
+    const Bytes got = printer.connections()[0];
+    ASSERT_EQ(got.size(), 255u * 4 + 4 + 3);
+    EXPECT_EQ(Bytes(got.begin() + 254 * 4, got.begin() + 255 * 4), (Bytes{0x1C, 0x70, 0xFF, 0x30}));
 }
 
 TEST(NvlogoTransfer, SendTakesBitFilesAsTheyAreAndTextFilesAsTheBytesTheySpell) {
@@ -188,33 +186,6 @@ TEST(NvlogoTransfer, PrintersThatDropOrStopReadingAreFailures) {
     Outcome stalled = nvlogo(upload);
     EXPECT_EQ(stalled.status, 1) << stalled.out;
     EXPECT_LT(stalled.seconds, 10.0);
-}
-
-TEST(NvlogoTransfer, SeveralPrintersAtOnceEachWithItsOwnResult) {
-    LoopbackPrinter a, b;
-    const int closed = LoopbackPrinter::closedPort();
-    Outcome r = nvlogo({"upload", "--port", at(a), "--port", at(b), "--port", "127.0.0.1:" + std::to_string(closed),
-                        example("line-drawing.bmp")});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2) << r.out;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err; // the failure and the summary
-    // Neither answers the status request: each gets the stream all the same, unconfirmed.
-    const Bytes stream = saved({example("line-drawing.bmp")}, Threshold, 5);
-    Bytes expected = withFinish(stream);
-    expected.insert(expected.begin(), {0x10, 0x04, 0x01});
-    EXPECT_EQ(a.connections()[0], expected);
-    EXPECT_EQ(b.connections()[0], expected);
-    EXPECT_NE(r.out.find(at(a) + ": uploaded 1 logo, " + std::to_string(stream.size()) +
-                         " bytes, not confirmed: the printer does not answer status requests\n"),
-              std::string::npos)
-        << r.out;
-    // Confirmation required: nothing but the question.
-    LoopbackPrinter c;
-    r = nvlogo({"erase", "--confirm", "required", "--port", at(c)});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err,
-              "nvlogo: " + at(c) + ": nothing sent, --confirm required: the printer does not answer status requests\n");
-    EXPECT_EQ(c.connections()[0], (Bytes{0x10, 0x04, 0x01}));
 }
 
 } // namespace

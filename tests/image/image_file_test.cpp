@@ -134,21 +134,6 @@ TEST(PictureSize, HimetricRoundsToNearestPixel) {
     EXPECT_FALSE(renderPicture(pic, kWhiteColour));
 }
 
-TEST(RenderPicture, TransparencyShowsTheColour) {
-    DecodedPicture pic;
-    pic.width = 3, pic.height = 1;
-    pic.himetricWidth = himetricOfPixels(3), pic.himetricHeight = himetricOfPixels(1);
-    pic.rgba = {255, 0, 0, 0, 255, 0, 0, 128, 0, 0, 255, 255};
-    std::optional<PixelImage> white = renderPicture(pic, kWhiteColour);
-    ASSERT_TRUE(white);
-    EXPECT_EQ(bgrAt(*white, 0, 0), (std::vector<int>{255, 255, 255}));
-    EXPECT_EQ(bgrAt(*white, 1, 0), (std::vector<int>{127, 127, 255})); // (255·127 + 127) div 255
-    EXPECT_EQ(bgrAt(*white, 2, 0), (std::vector<int>{255, 0, 0}));
-    std::optional<PixelImage> green = renderPicture(pic, 0x0000FF00u);
-    ASSERT_TRUE(green);
-    EXPECT_EQ(bgrAt(*green, 0, 0), (std::vector<int>{0, 255, 0}));
-}
-
 TEST(IcoDecoder, TakesTheEntryNearest32AndItsMask) {
     const Bytes file = icoFile({{16, 16, 24, bitmapEntry24(16, 16, 0, 0, 255)},
                                 {32, 32, 24, bitmapEntry24(32, 32, 255, 0, 0)},

@@ -1,8 +1,7 @@
-// The serial and parallel ports over the POSIX backend, against pseudo-terminals and FIFOs (never a real
-// port of the machine). A reader that stops, and the options of the command line, are checked through
-// nvlogo in tests/cli.
+// The serial port over the POSIX backend, against pseudo-terminals (never a real port of the machine). A
+// reader that stops, the parallel port's FIFOs and files, and the options of the command line are checked
+// through nvlogo in tests/cli.
 
-#include "port/parallel_port.h"
 #include "port/serial_port.h"
 
 #include "support/bmp_writer.h"
@@ -90,48 +89,6 @@ TEST(SerialPortPosix, MissingOrHeldDevicesDoNotOpen) {
     EXPECT_EQ(second.open(pty.path, 7), 1); // no sharing
     first.close();
     EXPECT_EQ(second.open(pty.path, 7), 0);
-}
-
-struct Fifo {
-    std::string path;
-    Fifo() {
-        path = test::tempDir() + "/lp-fifo-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-        ::unlink(path.c_str());
-        ::mkfifo(path.c_str(), 0600);
-    }
-    ~Fifo() { ::unlink(path.c_str()); }
-    static inline int counter = 0;
-};
-
-TEST(ParallelPortPosix, DeliversThroughAFifoAndAFile) {
-    Fifo fifo;
-    const Bytes bytes = sequence(200000);
-    Bytes got;
-    // O_RDWR: open does not wait for the other side.
-    const int reader = ::open(fifo.path.c_str(), O_RDWR | O_NONBLOCK);
-    ASSERT_GE(reader, 0);
-    CParallelPort port;
-    ASSERT_EQ(port.open(fifo.path, 0), 0);
-    std::thread t([&] {
-        std::uint8_t buf[8192];
-        while (got.size() < bytes.size()) {
-            pollfd p{reader, POLLIN, 0};
-            if (::poll(&p, 1, 5000) <= 0) break;
-            const ssize_t n = ::read(reader, buf, sizeof buf);
-            if (n > 0) got.insert(got.end(), buf, buf + n);
-        }
-    });
-    EXPECT_TRUE(port.write(bytes));
-    t.join();
-    ::close(reader);
-    EXPECT_EQ(got, bytes);
-    port.close();
-
-    const std::string file = test::writeTempFile("lp-capture.bin", {});
-    ASSERT_EQ(port.open(file, 0), 0);
-    EXPECT_TRUE(port.write(bytes));
-    port.close();
-    EXPECT_EQ(test::slurp(file), bytes);
 }
 
 } // namespace

@@ -239,12 +239,6 @@ TEST(TcpClientConnect, ASocketStillHeldIsDroppedAndTheCallerMustAskAgain) {
     EXPECT_TRUE(c.layer.logged("socket 4"));
 }
 
-TEST(TcpClientConnect, DestroyingAnOpenClientClosesItsSocket) {
-    FakeLayer layer;
-    std::make_unique<CTcpClient>(layer)->connect("192.168.1.50", 9100);
-    EXPECT_EQ(layer.log.back(), "close 3");
-}
-
 TEST(TcpClientSend, PartialSendsAndWouldBlocksGoOnUntilEveryByteIsTaken) {
     Connected c;
     Bytes block(1000);

@@ -181,20 +181,6 @@ TEST_F(UsbTest, OnlyTheAcceptedModelsAreTakenAndTheFirstThatOpensWins) {
     EXPECT_FALSE(usb.reEnablesStatus());
 }
 
-TEST_F(UsbTest, LegacyPlatformsTakeAnyDeviceOfTheClass) {
-    layer.legacyPlatform = true;
-    layer.devices = {FakeUsbLayer::byPath(kOther)};
-    EXPECT_EQ(usb.open("USB", 7), CUsbPrinter::kOpened);
-    EXPECT_EQ(layer.opened, kOther);
-}
-
-TEST_F(UsbTest, NoDeviceCallsMeansNoDevice) {
-    layer.loadOk = false;
-    EXPECT_EQ(usb.open("USB", 7), CUsbPrinter::kNoDevice);
-    EXPECT_FALSE(usb.lastError().empty());
-    EXPECT_FALSE(usb.write(Bytes{1, 2, 3}));
-}
-
 TEST_F(UsbTest, BlocksGoInPiecesOf1024EachWithItsOwnTimeLimit) {
     layer.devices = {FakeUsbLayer::byPath(kA700)};
     ASSERT_EQ(usb.open("USB", 7), 0);
@@ -277,14 +263,6 @@ TEST_F(UsbTest, ClosingWhileThePrinterIsMissingLeavesTheThreadPolling) {
 
     // The next open stops any thread and replaces the handle itself.
     EXPECT_EQ(usb.open("USB", 7), 0);
-    EXPECT_FALSE(usb.reconnecting());
-}
-
-TEST_F(UsbTest, ANewOpenStopsAThreadThatIsStillPolling) {
-    openThenUnplug();
-    EXPECT_FALSE(usb.write(Bytes(10)));
-    ASSERT_TRUE(usb.reconnecting());
-    EXPECT_EQ(usb.open("USB", 7), CUsbPrinter::kNoDevice);
     EXPECT_FALSE(usb.reconnecting());
 }
 

@@ -2,6 +2,7 @@
 
 #include "printer/nv_operation.h"
 
+#include "printer/confirmed_transfer.h"
 #include "support/fake_ports.h"
 
 #include <gtest/gtest.h>
@@ -85,6 +86,13 @@ TEST(NvOperation, ADriverThatCannotBeOpenedSendsNothingAnywhere) {
     EXPECT_EQ(r.spooler.taken.size(), 10u);
     r.spooler.endOk = false;
     EXPECT_EQ(runTransfer(r.ctrl, driver, erase).outcome, TransferOutcome::FinishFailed);
+}
+
+TEST(ConfirmedTransfer, ThePrinterIsGiven5sPlus1sPer10KBRoundedUp) {
+    const std::pair<std::uint64_t, long long> cases[] = {
+        {0, 5000}, {1, 5001}, {10240, 6000}, {10241, 6001}, {102400, 15000}, {1 << 20, 107400},
+    };
+    for (const auto& [bytes, ms] : cases) EXPECT_EQ(confirmationBound(bytes).count(), ms) << bytes;
 }
 
 } // namespace

@@ -15,6 +15,14 @@ using namespace std::chrono_literals;
 
 const Bytes kAsb = {0x18, 0x40, 0x03, 0x00};
 
+// A GS ( L free-capacity block holding the text.
+Bytes digits(const std::string& text) {
+    Bytes b(text.begin(), text.end());
+    b.insert(b.begin(), {0x37, 0x31});
+    b.push_back(0x00);
+    return b;
+}
+
 TEST(ReplyReader, PicksTheAnswerOutOfWhatArrivesInAnyPieces) {
     const struct Case {
         const char* name;
@@ -71,8 +79,8 @@ TEST(ReplyReader, MalformedBlocksAreMarkedForTheHostToAskAgain) {
     } cases[] = {
         {Query::GraphicsCapacity, {0x37, 0x30, '1', 'x', 0x00}},
         {Query::GraphicsFree, {0x37, 0x31, 0x00}},
-        {Query::GraphicsFree, {0x37, 0x31, '9', '9', '9', '9', '9', '9', '9', '9', '9', '9',
-                               '9',  '9',  '9', '9', '9', '9', '9', '9', '9', '9', 0x00}},
+        {Query::GraphicsFree, digits("99999999999999999999")},
+        {Query::GraphicsFree, digits("18446744073709551616")}, // 2^64
         {Query::GraphicsKeys, {0x37, 0x72, 0x40, 'A', 0x00}},
         {Query::GraphicsKeys, {0x37, 0x72, 0x42, 0x00}},
         {Query::GraphicsKeys, {0x37, 0x72, 0x40, 'A', 0x7F, 0x00}},

@@ -212,28 +212,6 @@ TEST(VirtualPrinter, PagesRunFromCutToCutAndEndAtThePapersEdge) {
     EXPECT_TRUE(full.host.logged("page full: cut"));
 }
 
-TEST(VirtualPrinter, EraseEmptiesTheStore) {
-    const Session run(define(1, image(1, 1)) + Bytes{0x1C, 0x65} + print(1, 0));
-    EXPECT_TRUE(run.host.stored.empty());
-    EXPECT_TRUE(run.host.logged("FS e erase all NV images"));
-    EXPECT_TRUE(run.host.logged("FS p image 1 is not stored"));
-    EXPECT_TRUE(run.host.pages.empty());
-}
-
-TEST(VirtualPrinter, AutomaticStatusIsSentWhenEnabled) {
-    FakeHost host;
-    VirtualPrinter printer(host, {});
-    EXPECT_TRUE(printer.feed(Bytes{0x1D, 0x61}).empty());
-    const Bytes block = printer.feed(Bytes{0xFF});
-    ASSERT_EQ(block.size(), 4u);
-    EXPECT_EQ(block[0] & 0x13, 0x10); // bit 4 set, bits 0 and 1 clear: what identifies the first byte
-    EXPECT_EQ(block, (Bytes{0x10, 0x00, 0x00, 0x00}));
-    EXPECT_TRUE(printer.feed(Bytes{0x1D, 0x61, 0x00, 0x1B, 0x40}).empty());
-    printer.flushLog(); // the last line is held back until the next, in case a run of it follows
-    EXPECT_EQ(host.lines.back(), "ESC @ initialise");
-    EXPECT_EQ(host.lines[host.lines.size() - 2], "GS a 0 automatic status off");
-}
-
 TEST(VirtualPrinter, StrayBytesAndRunsOfTheSameEventTakeOneLine) {
     Bytes all; // print --range all
     for (int n = 1; n <= 255; ++n)
