@@ -6,6 +6,7 @@
 #include "base/json_writer.h"
 #include "printer/nv_upload_ctrl.h"
 #include "support/bmp_writer.h"
+#include "support/nvlogo_run.h"
 #include "support/test_paths.h"
 
 #include <gtest/gtest.h>
@@ -16,27 +17,14 @@
 namespace tessera {
 namespace {
 
+using test::example;
 using test::freshDir;
+using test::nvlogo;
+using test::Outcome;
 using test::slurp;
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
-
-struct Outcome {
-    int status;
-    std::string out, err;
-};
-
-Outcome nvlogo(std::vector<std::string> args) {
-    args.insert(args.begin(), "nvlogo");
-    std::vector<const char*> argv;
-    for (auto& a : args) argv.push_back(a.c_str());
-    std::ostringstream out, err;
-    int status = runNvlogo(static_cast<int>(argv.size()), argv.data(), out, err);
-    return {status, out.str(), err.str()};
-}
-
-std::string example(const char* name) { return test::examplesDir() + "/" + name; }
 
 int lines(const std::string& s) { return static_cast<int>(std::count(s.begin(), s.end(), '\n')); }
 

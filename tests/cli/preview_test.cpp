@@ -6,6 +6,7 @@
 #include "image/logo_bitmap.h"
 #include "printer/nv_image_encoder.h"
 #include "support/bmp_writer.h"
+#include "support/nvlogo_run.h"
 #include "support/test_paths.h"
 
 #include <gtest/gtest.h>
@@ -20,19 +21,10 @@
 namespace tessera {
 namespace {
 
+using test::nvlogo;
 using Bytes = std::vector<std::uint8_t>;
 using test::BmpLayout;
 using test::slurp;
-
-int nvlogo(std::vector<std::string> args, std::string* err = nullptr) {
-    args.insert(args.begin(), "nvlogo");
-    std::vector<const char*> argv;
-    for (auto& a : args) argv.push_back(a.c_str());
-    std::ostringstream out, e;
-    const int status = runNvlogo(static_cast<int>(argv.size()), argv.data(), out, e);
-    if (err) *err = e.str();
-    return status;
-}
 
 struct Pgm {
     int width = 0, height = 0;
@@ -91,8 +83,8 @@ TEST(NvlogoPreview, IsTheLibrarysConversionForTheFilesDepthModeAndLevel) {
         const std::string path = test::writeTempFile(c.name, c.bytes), out = dir + "/out.pgm";
         int bpp = 0, h = 0, w = 0;
         ASSERT_EQ(probeBitmapFile(path, bpp, h, w), 0);
-        std::string err;
-        ASSERT_EQ(nvlogo({"preview", "-H", c.mode, "-b", std::to_string(c.level), "-o", out, path}, &err), 0) << err;
+        const auto r = nvlogo({"preview", "-H", c.mode, "-b", std::to_string(c.level), "-o", out, path});
+        ASSERT_EQ(r.status, 0) << r.err;
         const int mode = std::string(c.mode) == "threshold" ? 0 : std::string(c.mode) == "error-diffusion" ? 1 : 2;
         LogoBitmap expected;
         ASSERT_TRUE(expected.load(path));
@@ -112,12 +104,12 @@ TEST(NvlogoPreview, DepthSideBySidePrintedAndFormats) {
     const std::string path = test::writeTempFile("grey.bmp", test::writeBmp24(test::Picture(8, 8, {128, 128, 128})));
     auto whites = [](const Pgm& p) { return std::count(p.grey.begin(), p.grey.end(), 255); };
 
-    ASSERT_EQ(nvlogo({"preview", "-H", "indexed-order", "-o", dir + "/a.pgm", path}), 0);
+    ASSERT_EQ(nvlogo({"preview", "-H", "indexed-order", "-o", dir + "/a.pgm", path}).status, 0);
     EXPECT_EQ(whites(readPgm(dir + "/a.pgm")), 31);
-    ASSERT_EQ(nvlogo({"preview", "-H", "indexed-order", "--bpp", "1", "-o", dir + "/b.pgm", path}), 0);
+    ASSERT_EQ(nvlogo({"preview", "-H", "indexed-order", "--bpp", "1", "-o", dir + "/b.pgm", path}).status, 0);
     EXPECT_EQ(whites(readPgm(dir + "/b.pgm")), 0); // thresholded
 
-    ASSERT_EQ(nvlogo({"preview", "--side-by-side", "-o", dir + "/c.pgm", path}), 0);
+    ASSERT_EQ(nvlogo({"preview", "--side-by-side", "-o", dir + "/c.pgm", path}).status, 0);
     const Pgm both = readPgm(dir + "/c.pgm");
     EXPECT_EQ(both.width, 16);
     EXPECT_EQ(both.grey[0], 128);
@@ -125,7 +117,8 @@ TEST(NvlogoPreview, DepthSideBySidePrintedAndFormats) {
 
     // The printer's dots: the encoder's raster, padded to whole bands.
     const std::string odd = test::writeTempFile("odd.bmp", test::writeBmp24(sample(10, 9)));
-    ASSERT_EQ(nvlogo({"preview", "--printed", "-H", "error-diffusion", "-b", "3", "-o", dir + "/d.pgm", odd}), 0);
+    ASSERT_EQ(nvlogo({"preview", "--printed", "-H", "error-diffusion", "-b", "3", "-o", dir + "/d.pgm", odd}).status,
+              0);
     const Pgm printed = readPgm(dir + "/d.pgm");
     NvImageEncoder enc;
     ASSERT_TRUE(enc.encodeLogoFile(odd, ErrorDiffusion, 3));
@@ -137,15 +130,15 @@ TEST(NvlogoPreview, DepthSideBySidePrintedAndFormats) {
             EXPECT_EQ(printed.grey[static_cast<std::size_t>(y * 16 + x)], dot ? 0 : 255) << x << "," << y;
         }
 
-    ASSERT_EQ(nvlogo({"preview", "-o", dir + "/e.png", path}), 0);
+    ASSERT_EQ(nvlogo({"preview", "-o", dir + "/e.png", path}).status, 0);
     const Bytes png = slurp(dir + "/e.png");
     ASSERT_GT(png.size(), 8u);
     EXPECT_EQ(png[1], 'P');
 
-    std::string err;
-    EXPECT_EQ(nvlogo({"preview", "-o", dir + "/f.png", test::writeTempFile("junk.bmp", Bytes(100, 7))}, &err), 2);
-    EXPECT_FALSE(err.empty());
-    EXPECT_EQ(nvlogo({"preview", "--bpp", "0", "-o", dir + "/f.png", path}), 2);
+    const auto junk = nvlogo({"preview", "-o", dir + "/f.png", test::writeTempFile("junk.bmp", Bytes(100, 7))});
+    EXPECT_EQ(junk.status, 2);
+    EXPECT_FALSE(junk.err.empty());
+    EXPECT_EQ(nvlogo({"preview", "--bpp", "0", "-o", dir + "/f.png", path}).status, 2);
     EXPECT_TRUE(slurp(dir + "/f.png").empty());
 }
 
@@ -168,13 +161,14 @@ TEST(NvlogoSave, PngLogosAreEncodedLikeTheirTwentyFourBitTwin) {
     const std::string pngPath = test::writeTempFile("logo.png", png);
     const std::string bmpPath = test::writeTempFile("twin.bmp", test::writeBmp24(p));
     for (const char* mode : {"threshold", "error-diffusion", "indexed-order"}) {
-        ASSERT_EQ(nvlogo({"save", "-H", mode, "-o", dir + "/png.bit", pngPath}), 0);
-        ASSERT_EQ(nvlogo({"save", "-H", mode, "-o", dir + "/bmp.bit", bmpPath}), 0);
+        ASSERT_EQ(nvlogo({"save", "-H", mode, "-o", dir + "/png.bit", pngPath}).status, 0);
+        ASSERT_EQ(nvlogo({"save", "-H", mode, "-o", dir + "/bmp.bit", bmpPath}).status, 0);
         EXPECT_EQ(slurp(dir + "/png.bit"), slurp(dir + "/bmp.bit")) << mode;
     }
-    std::string err;
-    EXPECT_EQ(nvlogo({"save", "-o", dir + "/x.bit", test::writeTempFile("cut.png", Bytes(png.begin(), png.begin() + 40))}, &err), 2);
-    EXPECT_NE(err.find("cut.png"), std::string::npos);
+    const auto cut =
+        nvlogo({"save", "-o", dir + "/x.bit", test::writeTempFile("cut.png", Bytes(png.begin(), png.begin() + 40))});
+    EXPECT_EQ(cut.status, 2);
+    EXPECT_NE(cut.err.find("cut.png"), std::string::npos);
 }
 
 } // namespace

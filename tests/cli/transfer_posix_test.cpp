@@ -7,6 +7,7 @@
 #include "printer/nv_upload_ctrl.h"
 #include "support/bmp_writer.h"
 #include "support/loopback_printer_posix.h"
+#include "support/nvlogo_run.h"
 #include "support/test_paths.h"
 
 #include <gtest/gtest.h>
@@ -17,25 +18,13 @@
 namespace tessera {
 namespace {
 
+using test::example;
+using test::nvlogo;
+using test::Outcome;
+using test::saved;
+using test::withFinish;
 using Bytes = std::vector<std::uint8_t>;
 using test::LoopbackPrinter;
-using Clock = std::chrono::steady_clock;
-
-struct Outcome {
-    int status;
-    std::string out, err;
-    double seconds;
-};
-
-Outcome nvlogo(std::vector<std::string> args) {
-    args.insert(args.begin(), "nvlogo");
-    std::vector<const char*> argv;
-    for (auto& a : args) argv.push_back(a.c_str());
-    std::ostringstream out, err;
-    const auto t0 = Clock::now();
-    int status = runNvlogo(static_cast<int>(argv.size()), argv.data(), out, err);
-    return {status, out.str(), err.str(), std::chrono::duration<double>(Clock::now() - t0).count()};
-}
 
 // The bytes of today's transfers: the stream and the finishing bytes, nothing asked.
 Outcome unconfirmed(std::vector<std::string> args) {
@@ -43,22 +32,9 @@ Outcome unconfirmed(std::vector<std::string> args) {
     return nvlogo(std::move(args));
 }
 
-std::string at(const LoopbackPrinter& p) { return "127.0.0.1:" + std::to_string(p.port()); }
-std::string example(const char* name) { return test::examplesDir() + "/" + name; }
-
-Bytes withFinish(Bytes b) {
-    b.insert(b.end(), {0x1D, 0x61, 0x00});
-    return b;
+std::string at(const LoopbackPrinter& p) {
+    return "127.0.0.1:" + std::to_string(p.port());
 }
-
-Bytes saved(const std::vector<std::string>& logos, int mode, int level) {
-    MemorySink unused;
-    CNVUploadCtrl ctrl(unused);
-    auto bytes = ctrl.buildLogoFile(logos, mode, level, BIN);
-    EXPECT_TRUE(bytes);
-    return bytes ? *bytes : Bytes{};
-}
-
 TEST(NvlogoTransfer, UnconfirmedEachCommandDeliversItsStreamThenStatusBackOff) {
     const std::vector<std::string> logos = {example("shop-logo.bmp"), example("badge.bmp")};
     {

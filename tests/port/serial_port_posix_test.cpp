@@ -4,6 +4,7 @@
 
 #include "port/serial_port.h"
 
+#include "serial_fake_layer.h"
 #include "support/bmp_writer.h"
 #include "support/test_paths.h"
 
@@ -21,13 +22,7 @@ namespace tessera {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-Bytes sequence(std::size_t n) {
-    Bytes b(n);
-    for (std::size_t i = 0; i < n; ++i)
-        b[i] = static_cast<std::uint8_t>(i * 13 + 5);
-    return b;
-}
+using test::sequence;
 
 // A pseudo-terminal pair; the slave stays open here too, so that the port's close is never the last one.
 struct Pty {

@@ -4,6 +4,7 @@
 #include "port/tcp_client.h"
 
 #include "port/system_error.h"
+#include "serial_fake_layer.h"
 
 #include <gtest/gtest.h>
 
@@ -241,8 +242,7 @@ TEST(TcpClientConnect, ASocketStillHeldIsDroppedAndTheCallerMustAskAgain) {
 
 TEST(TcpClientSend, PartialSendsAndWouldBlocksGoOnUntilEveryByteIsTaken) {
     Connected c;
-    Bytes block(1000);
-    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<std::uint8_t>(i * 7);
+    const Bytes block = test::sequence(1000);
     c.layer.sends = {{IoStatus::Done, 300, 0}, {IoStatus::WouldBlock, 0, 11}, {IoStatus::Done, 1, 0},
                      {IoStatus::WouldBlock, 0, 11}, {IoStatus::WouldBlock, 0, 11}};
     EXPECT_EQ(c.client.send(block), 1);

@@ -6,6 +6,7 @@
 
 #include "port/port_dispatcher.h"
 #include "printer/confirmed_transfer.h"
+#include "serial_fake_layer.h"
 
 #include <gtest/gtest.h>
 
@@ -184,9 +185,7 @@ TEST_F(UsbTest, OnlyTheAcceptedModelsAreTakenAndTheFirstThatOpensWins) {
 TEST_F(UsbTest, BlocksGoInPiecesOf1024EachWithItsOwnTimeLimit) {
     layer.devices = {FakeUsbLayer::byPath(kA700)};
     ASSERT_EQ(usb.open("USB", 7), 0);
-    Bytes block(2500);
-    for (std::size_t i = 0; i < block.size(); ++i)
-        block[i] = static_cast<std::uint8_t>(i * 7);
+    const Bytes block = test::sequence(2500);
     EXPECT_TRUE(usb.write(block));
     ASSERT_EQ(layer.pieces.size(), 3u);
     EXPECT_EQ(layer.pieces[0].size(), 1024u);

@@ -50,7 +50,7 @@ std::vector<std::uint8_t> writeBmp1(const Picture& p, BmpColor entry0, BmpColor 
 // The picture that a decoded image shows (top row first, alpha 255), for building a 24-bit twin of any file.
 Picture pictureOf(const BmpImage& image);
 
-// Writes bytes to a file under the test's temporary directory and returns its path.
+// Writes bytes to a file under the test's temporary directory (or at an absolute path) and returns its path.
 std::string writeTempFile(const std::string& name, const std::vector<std::uint8_t>& bytes);
 std::string tempDir();
 

@@ -7,12 +7,14 @@
 
 namespace tessera::test {
 
-std::string testDataDir(); // tests/data in the source tree
-std::string examplesDir(); // examples/ in the source tree
+std::string testDataDir();                    // tests/data in the source tree
+std::string examplesDir();                    // examples/ in the source tree
+std::string example(const std::string& name); // a file of examples/
 
 // An empty directory of that name under the process's temporary directory (emptied if it exists).
 std::string freshDir(const std::string& name);
 // The whole file, or nothing when it cannot be read.
 std::vector<std::uint8_t> slurp(const std::string& path);
+std::string slurpText(const std::string& path);
 
 } // namespace tessera::test

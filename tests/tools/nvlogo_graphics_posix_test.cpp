@@ -2,83 +2,28 @@
 // refusal, --family auto, deletes by key, and the command lines it refuses.
 
 #include "cli/nvlogo.h"
+#include "printer_process_posix.h"
+#include "support/nvlogo_run.h"
 #include "support/test_paths.h"
 #include "tools/nvlogo_printer/graphics_store.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <filesystem>
-#include <sstream>
-#include <thread>
-
-extern char** environ;
 
 namespace tessera {
 namespace {
 
+using test::example;
+using test::nvlogo;
+using test::Outcome;
 namespace fs = std::filesystem;
 
-struct Outcome {
-    int status;
-    std::string out, err;
-};
-
-Outcome nvlogo(std::vector<std::string> args) {
-    args.insert(args.begin(), "nvlogo");
-    std::vector<const char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.c_str());
-    std::ostringstream out, err;
-    const int status = runNvlogo(static_cast<int>(argv.size()), argv.data(), out, err);
-    return {status, out.str(), err.str()};
-}
-
-// nvlogo-printer in a directory of its own, its log in DIR/log; stopped by its PID.
-class Printer {
-  public:
-    Printer(const std::string& name, std::vector<std::string> more) : dir(test::freshDir(name)) {
-        std::vector<std::string> args = {NVLOGO_PRINTER_PATH, "--listen", "127.0.0.1:0", "--nv",
-                                         dir + "/nv.bit",     "--out",    dir + "/out",  "--ready-file",
-                                         dir + "/ready"};
-        args.insert(args.end(), more.begin(), more.end());
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, (dir + "/log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        EXPECT_EQ(posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
-        for (int i = 0; i < 1000 && !fs::exists(dir + "/ready"); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        const auto ready = test::slurp(dir + "/ready");
-        address = std::string(ready.begin(), ready.end());
-        if (!address.empty()) address.pop_back();
-    }
-    ~Printer() {
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-    }
+struct Printer : test::PrinterProcess {
+    Printer(const std::string& name, std::vector<std::string> more) : PrinterProcess(test::freshDir(name), more) {}
     std::vector<std::string> keys() const { return vp::parseGraphicsFile(storeBytes())->keys(); }
     std::vector<std::uint8_t> storeBytes() const { return test::slurp(dir + "/nv.bit.graphics"); }
-
-    std::string dir, address;
-
-  private:
-    pid_t pid_ = -1;
 };
-
-std::string example(const char* name) {
-    return test::examplesDir() + "/" + name;
-}
 
 TEST(NvlogoGraphics, UploadKeepRefuseAndDeleteByKey) {
     const std::vector<std::string> logos = {example("shop-logo.bmp"), example("badge.bmp"),

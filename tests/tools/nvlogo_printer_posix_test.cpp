@@ -5,6 +5,7 @@
 #include "printer/logo_files.h"
 #include "support/bmp_writer.h"
 #include "support/loopback_printer_posix.h"
+#include "support/nvlogo_run.h"
 #include "support/test_paths.h"
 #include "tools/nvlogo_printer/virtual_printer.h"
 
@@ -26,7 +27,6 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
-#include <sstream>
 #include <thread>
 
 extern char** environ;
@@ -35,6 +35,8 @@ namespace tessera {
 namespace {
 
 using test::freshDir;
+using test::nvlogo;
+using test::Outcome;
 using test::slurp;
 
 using Bytes = std::vector<std::uint8_t>;
@@ -319,20 +321,8 @@ TEST(NvlogoPrinter, CommandLineErrorsAndDecode) {
 
 // --- nvlogo against the virtual printer ----------------------------------------------------------------
 
-// The exit status; output, when given, gets stdout and then stderr.
-int nvlogo(std::vector<std::string> args, std::string* output = nullptr) {
-    args.insert(args.begin(), "nvlogo");
-    std::vector<const char*> argv;
-    for (auto& a : args) argv.push_back(a.c_str());
-    std::ostringstream out, err;
-    const int status = runNvlogo(static_cast<int>(argv.size()), argv.data(), out, err);
-    if (output) *output = out.str() + err.str();
-    return status;
-}
-
 std::vector<std::string> sampleLogos() {
-    return {test::examplesDir() + "/shop-logo.bmp", test::examplesDir() + "/badge.bmp",
-            test::examplesDir() + "/line-drawing.bmp"};
+    return {test::example("shop-logo.bmp"), test::example("badge.bmp"), test::example("line-drawing.bmp")};
 }
 
 TEST(NvlogoWithVirtualPrinter, UploadPrintAndEraseReachTheNvMemory) {
@@ -341,15 +331,15 @@ TEST(NvlogoWithVirtualPrinter, UploadPrintAndEraseReachTheNvMemory) {
     const std::string port = "127.0.0.1:" + std::to_string(server.port);
     std::vector<std::string> upload = {"upload", "-H", "indexed-order", "-b", "3", "--port", port};
     for (const auto& l : sampleLogos()) upload.push_back(l);
-    ASSERT_EQ(nvlogo(upload), 0);
+    ASSERT_EQ(nvlogo(upload).status, 0);
     ASSERT_TRUE(server.waitFor("GS a 0"));
 
     std::vector<std::string> save = {"save", "-H", "indexed-order", "-b", "3", "-o", files.dir + "/expected.bit"};
     for (const auto& l : sampleLogos()) save.push_back(l);
-    ASSERT_EQ(nvlogo(save), 0);
+    ASSERT_EQ(nvlogo(save).status, 0);
     EXPECT_EQ(slurp(files.nv), slurp(files.dir + "/expected.bit"));
 
-    ASSERT_EQ(nvlogo({"print", "--range", "2-3", "--scale", "double-wide", "--port", port}), 0);
+    ASSERT_EQ(nvlogo({"print", "--range", "2-3", "--scale", "double-wide", "--port", port}).status, 0);
     ASSERT_TRUE(server.waitFor("wrote print-0001.png"));
     int w = 0, h = 0, n = 0;
     unsigned char* png = stbi_load((files.out + "/print-0001.png").c_str(), &w, &h, &n, 1);
@@ -358,35 +348,36 @@ TEST(NvlogoWithVirtualPrinter, UploadPrintAndEraseReachTheNvMemory) {
     EXPECT_EQ(w, 576);
     EXPECT_EQ(h, 96 + 120); // badge and line drawing, double width only
 
-    ASSERT_EQ(nvlogo({"erase", "--port", port}), 0);
+    ASSERT_EQ(nvlogo({"erase", "--port", port}).status, 0);
     ASSERT_TRUE(server.waitFor("FS e"));
     EXPECT_EQ(fs::file_size(files.nv), 0u);
 }
 
 TEST(NvlogoWithVirtualPrinter, FaultsEndAsFailuresAndKeepTheOldImages) {
     std::vector<std::string> upload = {"upload", "--port", ""};
-    for (int i = 0; i < 20; ++i) upload.push_back(test::examplesDir() + "/shop-logo.bmp");
+    for (int i = 0; i < 20; ++i)
+        upload.push_back(test::example("shop-logo.bmp"));
     {
         Files files;
-        ASSERT_EQ(nvlogo({"save", "-o", files.nv, test::examplesDir() + "/badge.bmp"}), 0);
+        ASSERT_EQ(nvlogo({"save", "-o", files.nv, test::example("badge.bmp")}).status, 0);
         const Bytes before = slurp(files.nv);
         Server server(files.args({"--close-after", "5000"}));
         upload[2] = "127.0.0.1:" + std::to_string(server.port);
-        EXPECT_EQ(nvlogo(upload), 1);
+        EXPECT_EQ(nvlogo(upload).status, 1);
         server.stop();
         EXPECT_EQ(slurp(files.nv), before) << "a cut-off definition leaves the stored images";
     }
     {
         Files files;
         Server server(files.args({"--refuse"}));
-        EXPECT_EQ(nvlogo({"erase", "--port", "127.0.0.1:" + std::to_string(server.port)}), 1);
+        EXPECT_EQ(nvlogo({"erase", "--port", "127.0.0.1:" + std::to_string(server.port)}).status, 1);
     }
 }
 
 TEST(NvlogoWithVirtualPrinter, EachPrinterConfirmsOrFailsOnItsOwn) {
     Files files;
     const std::vector<std::string> logos = sampleLogos();
-    ASSERT_EQ(nvlogo({"save", "-o", files.dir + "/expected.bit", logos[0], logos[1], logos[2]}), 0);
+    ASSERT_EQ(nvlogo({"save", "-o", files.dir + "/expected.bit", logos[0], logos[1], logos[2]}).status, 0);
     const Bytes expected = slurp(files.dir + "/expected.bit");
     const std::string done = ": uploaded 3 logos, " + std::to_string(expected.size()) + " bytes";
     const std::string after = " after " + std::to_string(expected.size()) + " bytes\n";
@@ -409,11 +400,10 @@ TEST(NvlogoWithVirtualPrinter, EachPrinterConfirmsOrFailsOnItsOwn) {
         upload.insert(upload.end(), {"--port", "127.0.0.1:" + std::to_string(servers.back()->port)});
     }
     upload.insert(upload.end(), logos.begin(), logos.end());
-    std::string output;
-    const auto t0 = std::chrono::steady_clock::now();
-    EXPECT_EQ(nvlogo(upload, &output), 1);
-    // 5 s plus 1 s per 10 KB after the stream, then one more question.
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, 9s);
+    const Outcome r = nvlogo(upload);
+    const std::string output = r.out + r.err;
+    EXPECT_EQ(r.status, 1);
+    EXPECT_LT(r.seconds, 9.0) << "5 s plus 1 s per 10 KB after the stream, then one more question";
     for (std::size_t i = 0; i < std::size(rows); ++i)
         EXPECT_NE(output.find("127.0.0.1:" + std::to_string(servers[i]->port) + rows[i].line), std::string::npos)
             << rows[i].line << output;
@@ -421,25 +411,15 @@ TEST(NvlogoWithVirtualPrinter, EachPrinterConfirmsOrFailsOnItsOwn) {
 
     // Required: a printer that never answers is sent nothing of the stream.
     Server mute(files.args({"--model", "mute"}));
-    EXPECT_EQ(nvlogo({"erase", "--confirm", "required", "--port", "127.0.0.1:" + std::to_string(mute.port)}), 1);
+    EXPECT_EQ(nvlogo({"erase", "--confirm", "required", "--port", "127.0.0.1:" + std::to_string(mute.port)}).status, 1);
     mute.stop();
     EXPECT_NE(mute.log().find("DLE EOT 1 not answered (mute)\nconnection 1 closed"), std::string::npos) << mute.log();
 }
 
 // --- nvlogo status ----------------------------------------------------------------------------------------
 
-struct Asked {
-    int code;
-    std::string out;
-    double seconds;
-};
-
-Asked status(const std::string& port) {
-    const char* argv[] = {"nvlogo", "status", "--json", "--port", port.c_str()};
-    std::ostringstream out, err;
-    const auto t0 = std::chrono::steady_clock::now();
-    const int code = runNvlogo(5, argv, out, err);
-    return {code, out.str(), std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count()};
+Outcome status(const std::string& port) {
+    return nvlogo({"status", "--json", "--port", port});
 }
 
 TEST(NvlogoStatus, ReportsThePrintersSettingsAndWhatItIs) {
@@ -460,8 +440,8 @@ TEST(NvlogoStatus, ReportsThePrintersSettingsAndWhatItIs) {
     for (const auto& c : cases) {
         Files files;
         Server server(files.args(c.options));
-        const Asked r = status("127.0.0.1:" + std::to_string(server.port));
-        EXPECT_EQ(r.code, 0) << r.out;
+        const Outcome r = status("127.0.0.1:" + std::to_string(server.port));
+        EXPECT_EQ(r.status, 0) << r.out;
         for (const std::string& part : c.reported)
             EXPECT_NE(r.out.find(part), std::string::npos) << part << "\n" << r.out;
         EXPECT_NE(r.out.find("\"serial\": \"VP" + std::to_string(server.port) + "\""), std::string::npos) << r.out;
@@ -474,8 +454,8 @@ TEST(NvlogoStatus, APrinterThatDoesNotAnswerIsReportedWithinASecond) {
     Server mute(files.args({"--model", "mute"}));
     Server stalled(files.args({"--stall-after", "0"}));
     for (int port : {silent.port(), mute.port, stalled.port}) {
-        const Asked r = status("127.0.0.1:" + std::to_string(port));
-        EXPECT_EQ(r.code, 1);
+        const Outcome r = status("127.0.0.1:" + std::to_string(port));
+        EXPECT_EQ(r.status, 1);
         EXPECT_NE(r.out.find(R"("answers": false, "online": null)"), std::string::npos) << r.out;
         EXPECT_LT(r.seconds, 1.0);
     }

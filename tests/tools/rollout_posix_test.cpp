@@ -3,87 +3,32 @@
 
 #include "cli/nvlogo.h"
 
+#include "printer_process_posix.h"
 #include "support/loopback_printer_posix.h"
+#include "support/nvlogo_run.h"
 #include "support/test_paths.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
-#include <thread>
 
 namespace tessera {
 namespace {
 
+using test::nvlogo;
+using test::Outcome;
 namespace fs = std::filesystem;
 
-// nvlogo-printer listening on a free loopback port; stopped by its PID.
-class Printer {
-  public:
-    explicit Printer(const std::string& dir, std::vector<std::string> more = {}) : nv(dir + "/nv.bit") {
-        fs::create_directories(dir);
-        std::vector<std::string> args = {NVLOGO_PRINTER_PATH, "--listen",     "127.0.0.1:0", "--nv", nv, "--out", dir,
-                                         "--quiet",           "--ready-file", dir + "/ready"};
-        args.insert(args.end(), more.begin(), more.end());
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        EXPECT_EQ(posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
-        for (int i = 0; i < 500 && port.empty(); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            std::getline(std::ifstream(dir + "/ready"), port);
-        }
-    }
-    ~Printer() {
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-    }
-    std::string port; // 127.0.0.1:N
-    std::string nv;
-
-  private:
-    pid_t pid_ = -1;
-};
-
-struct Outcome {
-    int status;
-    std::string out, err;
-};
-
-Outcome nvlogo(std::vector<std::string> args) {
-    args.insert(args.begin(), "nvlogo");
-    std::vector<const char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.c_str());
-    std::ostringstream out, err;
-    const int status = runNvlogo(static_cast<int>(argv.size()), argv.data(), out, err);
-    return {status, out.str(), err.str()};
-}
-
-std::string text(const std::string& path) {
-    const auto bytes = test::slurp(path);
-    return {bytes.begin(), bytes.end()};
-}
+using Printer = test::PrinterProcess;
 
 TEST(Rollout, ReportsEveryPrinterAndTheLedgerSparesThoseThatConfirmed) {
     const std::string dir = test::freshDir("rollout");
     Printer a(dir + "/a"), b(dir + "/b");
     const std::string gone = "127.0.0.1:" + std::to_string(test::LoopbackPrinter::closedPort());
     std::ofstream(dir + "/fleet.txt") << "# till printers\n"
-                                      << a.port << "\tStore 1\n"
-                                      << b.port << "\n"
+                                      << a.address << "\tStore 1\n"
+                                      << b.address << "\n"
                                       << gone << "\tGone\n";
     const std::string logo = test::examplesDir() + "/badge.bmp", ledger = dir + "/ledger.json";
     const std::vector<std::string> upload = {
@@ -91,9 +36,10 @@ TEST(Rollout, ReportsEveryPrinterAndTheLedgerSparesThoseThatConfirmed) {
         "--ledger", ledger,         "--report",         dir + "/report", logo};
     Outcome r = nvlogo(upload);
     EXPECT_EQ(r.status, 1) << r.err;
-    const std::string report = text(dir + "/report");
-    EXPECT_NE(report.find(R"({"port": ")" + a.port + R"(", "name": "Store 1", "result": "confirmed", "bytes": 1161, )"),
-              std::string::npos)
+    const std::string report = test::slurpText(dir + "/report");
+    EXPECT_NE(
+        report.find(R"({"port": ")" + a.address + R"(", "name": "Store 1", "result": "confirmed", "bytes": 1161, )"),
+        std::string::npos)
         << report;
     EXPECT_NE(report.find(R"({"port": ")" + gone + R"(", "name": "Gone", "result": "failed", "bytes": 0, )"),
               std::string::npos)
@@ -108,24 +54,24 @@ TEST(Rollout, ReportsEveryPrinterAndTheLedgerSparesThoseThatConfirmed) {
     again.insert(again.end() - 1, "--skip-unchanged");
     r = nvlogo(again);
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find(a.port + ": skipped: unchanged since "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(a.address + ": skipped: unchanged since "), std::string::npos) << r.out;
     EXPECT_NE(r.err.find("3 printers: 1 failed, 2 skipped\n"), std::string::npos) << r.err;
     EXPECT_EQ(fs::last_write_time(a.nv), written) << "nothing sent to a printer that holds the stream";
 
     // An erase takes the entry away, so the next upload is sent again.
-    EXPECT_EQ(nvlogo({"erase", "--port", a.port, "--ledger", ledger}).status, 0);
-    r = nvlogo({"upload", "--port", a.port, "--ledger", ledger, "--skip-unchanged", logo});
-    EXPECT_NE(r.out.find(a.port + ": uploaded 1 logo, 1161 bytes, confirmed"), std::string::npos) << r.out << r.err;
+    EXPECT_EQ(nvlogo({"erase", "--port", a.address, "--ledger", ledger}).status, 0);
+    r = nvlogo({"upload", "--port", a.address, "--ledger", ledger, "--skip-unchanged", logo});
+    EXPECT_NE(r.out.find(a.address + ": uploaded 1 logo, 1161 bytes, confirmed"), std::string::npos) << r.out << r.err;
 
     // A damaged ledger, or one in use, stops the rollout before anything is sent, and stays as it was.
     std::ofstream(ledger) << R"({"printers": {)";
     r = nvlogo(upload);
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find(ledger + ": damaged ledger ("), std::string::npos) << r.err;
-    EXPECT_EQ(text(ledger), R"({"printers": {)");
-    const std::string inventory = text(dir + "/fleet.txt");
+    EXPECT_EQ(test::slurpText(ledger), R"({"printers": {)");
+    const std::string inventory = test::slurpText(dir + "/fleet.txt");
     EXPECT_EQ(nvlogo({"status", "--ports-from", dir + "/fleet.txt", "--report", dir + "/./fleet.txt"}).status, 2);
-    EXPECT_EQ(text(dir + "/fleet.txt"), inventory) << "a report must not truncate the inventory";
+    EXPECT_EQ(test::slurpText(dir + "/fleet.txt"), inventory) << "a report must not truncate the inventory";
 }
 
 TEST(Rollout, RetriesAPrintoutOnlyWhenNoneOfItWasSent) {
@@ -137,8 +83,8 @@ TEST(Rollout, RetriesAPrintoutOnlyWhenNoneOfItWasSent) {
         const char* attempts;
     } cases[] = {
         {"print", gone, R"("attempts": 2)"},
-        {"print", resets.port, R"("attempts": 1)"},
-        {"erase", resets.port, R"("attempts": 2)"},
+        {"print", resets.address, R"("attempts": 1)"},
+        {"erase", resets.address, R"("attempts": 2)"},
     };
     for (const auto& c : cases) {
         Outcome r = nvlogo({c.command, "--port", c.port, "--retries", "1", "--retry-wait", "0", "--report", "-"});

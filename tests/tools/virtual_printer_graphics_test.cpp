@@ -1,6 +1,7 @@
 // The virtual printer's NV graphics: what it prints, what it refuses to store, its key list and its file.
 
 #include "base/file_io.h"
+#include "fake_printer_host.h"
 #include "support/bmp_writer.h"
 #include "support/test_paths.h"
 #include "tools/nvlogo_printer/disk_host.h"
@@ -14,31 +15,11 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct MemoryHost : PrinterHost {
-    ImageList stored;
-    std::vector<Bitmap> pages;
-    std::vector<std::string> errors;
-    Status defineImages(ImageList images) override {
-        stored = std::move(images);
-        return {};
-    }
-    Status eraseImages() override { return defineImages({}); }
-    std::shared_ptr<const NvImage> image(int n) override { return n == 1 && !stored.empty() ? stored[0] : nullptr; }
-    void cutPage(const Bitmap& page) override { pages.push_back(page); }
-    void log(const std::string&) override {}
-    void error(const std::string& line) override { errors.push_back(line); }
-};
-
-Bytes operator+(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 Bytes defineCommand(const std::string& key, int w, int h, std::uint8_t fill = 0x5A) {
     return graphicsDefineCommand({"", key, w, h, Bytes(static_cast<std::size_t>((w + 7) / 8) * h, fill), false});
 }
 
-Bytes run(MemoryHost& host, const Bytes& stream, PrinterConfig config = {}) {
+Bytes run(FakeHost& host, const Bytes& stream, PrinterConfig config = {}) {
     VirtualPrinter printer(host, config);
     Bytes replies = printer.feed(stream);
     printer.finish();
@@ -61,7 +42,7 @@ TEST(VirtualPrinterGraphics, PrintsTheOwnAreaOfTheBitImagePrintoutDotForDot) {
         const Bytes define = graphicsDefineCommand({"", "G1", 13, 11, graphics.graphicsRows(), false});
         for (std::uint8_t scale = 0; scale < 4; ++scale) {
             const std::uint8_t sx = scale & 1 ? 2 : 1, sy = scale & 2 ? 2 : 1;
-            MemoryHost a, b;
+            FakeHost a, b;
             run(a, fsq + Bytes{0x1C, 0x70, 1, std::uint8_t(0x30 + scale), 0x1D, 0x56, 0});
             run(b, define + Bytes{0x1D, 0x28, 0x4C, 6, 0, 0x30, 0x45, 'G', '1', sx, sy, 0x1D, 0x56, 0});
             ASSERT_EQ(a.pages.size(), 1u);
@@ -103,21 +84,21 @@ TEST(VirtualPrinterGraphics, StoresOnlyWholeDefinesThatFit) {
         {"bit-image model", defineCommand("B2", 8, 2), {}, false, PrinterModel::BitImage},
     };
     for (const auto& c : cases) {
-        MemoryHost host;
+        FakeHost host;
         run(host, a1 + c.stream, {.model = c.model, .graphicsCapacity = 100});
         EXPECT_EQ(host.graphicsKeys(), c.keys) << c.name;
         EXPECT_EQ(!host.errors.empty(), c.error) << c.name;
         EXPECT_LE(host.graphics()->usedBytes(), 100u) << c.name;
     }
     // Capacity and free capacity answer from the store: 100, and 100 − 22.
-    MemoryHost host;
+    FakeHost host;
     const Bytes asked = run(host, a1 + Bytes{0x1D, 0x28, 0x4C, 2, 0, 0x30, 0x30, 0x1D, 0x28, 0x4C, 2, 0, 0x30, 0x33},
                             {.graphicsCapacity = 100});
     EXPECT_EQ(asked, (Bytes{0x37, 0x30, '1', '0', '0', 0, 0x37, 0x31, '7', '8', 0}));
 }
 
 TEST(VirtualPrinterGraphics, ListsMoreThanFortyKeysThroughTheHandshake) {
-    MemoryHost host;
+    FakeHost host;
     Bytes stream;
     for (int k = 0; k < 45; ++k)
         stream = stream + defineCommand({char('A' + k / 10), char('0' + k % 10)}, 1, 1);
@@ -138,7 +119,7 @@ TEST(VirtualPrinterGraphics, TheFileKeepsTheStoreAcrossARestart) {
         GraphicsFile file(path);
         ASSERT_TRUE(file.load(100));
         EXPECT_TRUE(test::slurp(path).empty());
-        MemoryHost host;
+        FakeHost host;
         run(host, both);
         ASSERT_TRUE(file.change([&](GraphicsStore& s) {
             s = *host.graphics();

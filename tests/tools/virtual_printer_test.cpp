@@ -2,48 +2,14 @@
 
 #include "tools/nvlogo_printer/virtual_printer.h"
 
+#include "fake_printer_host.h"
+
 #include <gtest/gtest.h>
 
 namespace tessera::vp {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-struct FakeHost : PrinterHost {
-    ImageList stored;
-    std::vector<std::string> lines;
-    std::vector<Bitmap> pages;
-    bool failWrites = false;
-
-    Status defineImages(ImageList images) override {
-        if (failWrites) return ioError("disk full");
-        stored = std::move(images);
-        return {};
-    }
-    Status eraseImages() override { return defineImages({}); }
-    std::shared_ptr<const NvImage> image(int n) override {
-        return n >= 1 && n <= int(stored.size()) ? stored[n - 1] : nullptr;
-    }
-    void cutPage(const Bitmap& page) override { pages.push_back(page); }
-    void log(const std::string& line) override { lines.push_back(line); }
-    std::vector<std::string> errors; // also in lines
-    void error(const std::string& line) override {
-        errors.push_back(line);
-        log(line);
-    }
-    std::vector<std::string> keys;
-    std::vector<std::string> graphicsKeys() override { return keys; }
-    bool logged(const std::string& start) const {
-        for (const auto& l : lines)
-            if (l.rfind(start, 0) == 0) return true;
-        return false;
-    }
-};
-
-Bytes operator+(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 // An FS q image: its size bytes and data filled with one byte value.
 Bytes image(int x, int y, std::uint8_t fill = 0xFF) {
