@@ -1,5 +1,7 @@
 #include "cli/port_spec.h"
 
+#include "base/host_name_text.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -51,23 +53,6 @@ bool validIpv4(const std::string& text) {
         if (dot == std::string::npos) return parts == 4;
         at = dot + 1;
     }
-}
-
-// Labels of letters, digits and hyphens, 1..63 characters each, not beginning or ending with a hyphen.
-bool validHostName(const std::string& host) {
-    if (host.empty() || host.size() > 253) return false;
-    std::size_t label = 0;
-    for (std::size_t i = 0; i <= host.size(); ++i) {
-        if (i == host.size() || host[i] == '.') {
-            if (label == 0 || label > 63 || host[i - 1] == '-' || host[i - label] == '-') return false;
-            label = 0;
-        } else if (std::isalnum(static_cast<unsigned char>(host[i])) || host[i] == '-') {
-            ++label;
-        } else {
-            return false;
-        }
-    }
-    return true;
 }
 
 Result<int> parseTcpPort(const std::string& text, const std::string& spec) {

@@ -1,5 +1,7 @@
 #include "tools/nvlogo_printer/server.h"
 
+#include "base/host_name_text.h"
+
 #include "base/file_io.h"
 #include "tools/nvlogo_printer/disk_host.h"
 #include "tools/nvlogo_printer/server_socket.h"
@@ -51,23 +53,6 @@ bool parseDotted(const std::string& text, std::uint32_t& host) {
         host = host << 8 | value;
     }
     return pos == text.size();
-}
-
-// Labels of letters, digits and hyphens, 1..63 characters each, not beginning or ending with a hyphen.
-bool validHostName(const std::string& host) {
-    if (host.empty() || host.size() > 253) return false;
-    std::size_t label = 0;
-    for (std::size_t i = 0; i <= host.size(); ++i) {
-        if (i == host.size() || host[i] == '.') {
-            if (label == 0 || label > 63 || host[i - 1] == '-' || host[i - label] == '-') return false;
-            label = 0;
-        } else if (std::isalnum(host[i] & 0xFF) || host[i] == '-') {
-            ++label;
-        } else {
-            return false;
-        }
-    }
-    return true;
 }
 
 bool equalsAnyCase(const std::string& a, const char* b) {
