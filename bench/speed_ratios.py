@@ -89,9 +89,11 @@ def main():
     parser.add_argument("--fleet", type=int, default=1000, help="virtual printers for the fleet case (default 1000)")
     parser.add_argument("--no-fleet", action="store_true", help="skip the fleet case")
     parser.add_argument("--only-fleet", action="store_true", help="run the fleet case alone")
+    parser.add_argument("--fleet-printers", choices=("one-process", "processes"), default="one-process",
+                        help="the fleet's printers: bench/fleet_printers (default) or one nvlogo-printer each")
     opts = parser.parse_args()
     if opts.only_fleet:
-        fleet_case(opts.build, opts.fleet)
+        fleet_case(opts.build, opts.fleet, opts.fleet_printers)
         return
     build, runs = opts.build, opts.runs
     nvlogo = os.path.join(build, "cli", "nvlogo")
@@ -128,7 +130,7 @@ def main():
     if not opts.no_inprocess:
         inprocess(build)
     if not opts.no_fleet:
-        fleet_case(build, opts.fleet)
+        fleet_case(build, opts.fleet, opts.fleet_printers)
 
 
 def inprocess(build):
@@ -188,14 +190,29 @@ def timed_upload(args, expect):
     return dt, confirmed, r.stderr
 
 
-def fleet_case(build, count):
+def start_one_process_fleet(fleet_printers, count, work):
+    """bench/fleet_printers: count printers served by one process; its ports once every one listens."""
+    ready = os.path.join(work, "ports")
+    proc = subprocess.Popen([fleet_printers, str(count), ready], stdout=subprocess.DEVNULL)
+    deadline = time.monotonic() + 60
+    while not os.path.exists(ready):
+        if proc.poll() is not None or time.monotonic() > deadline:
+            raise SystemExit("fleet_printers did not start")
+        time.sleep(0.01)
+    return [proc], open(ready).read().split()
+
+
+def fleet_case(build, count, printers="one-process"):
     nvlogo = os.path.join(build, "cli", "nvlogo")
     printer = os.path.join(build, "tools", "nvlogo-printer")
     logos = [os.path.join(ROOT, "examples", "badge.bmp")] * 5
     shm = "/dev/shm" if os.path.isdir("/dev/shm") else None
-    print(f"\nfleet: {count} virtual printers, 5 logos each (median of 3)")
+    print(f"\nfleet: {count} virtual printers ({printers}), 5 logos each (median of 3)")
     with tempfile.TemporaryDirectory(dir=shm) as work:
-        procs, ports = start_fleet(printer, count, work)
+        if printers == "processes":
+            procs, ports = start_fleet(printer, count, work)
+        else:
+            procs, ports = start_one_process_fleet(os.path.join(build, "bench", "fleet_printers"), count, work)
         try:
             inventory, report = os.path.join(work, "fleet.txt"), os.path.join(work, "report.jsonl")
             with open(inventory, "w") as f:
