@@ -7,12 +7,14 @@ on a memory file system. Printed per case: the median wall time and the median C
 the child, which a busy machine disturbs less), and the ratios of the medians. Then encoder_bench and
 preview_bench run and their medians are printed with the ratios of the targets.
 
-Last the fleet: FLEET virtual printers (nvlogo-printer, each on a loopback port of its own, their NV files on
-a memory file system) are started, and one upload of 5 logos to one of them is set against the same upload to
-all of them at once, given as FLEET --port options and as an inventory (--ports-from) with a --report. Every
-printer must confirm (the report is checked line by line). Target: at most 1.5 x the one upload.
+Last the fleet: FLEET virtual printers, each on a loopback port of its own (by default all in one process,
+bench/fleet_printers, so that the printers' own work stays off the CPUs the upload is measured on; with
+--fleet-printers processes one nvlogo-printer each), are started, and one upload of 5 logos to one of them
+is set against the same upload to all of them at once, given as FLEET --port options and as an inventory
+(--ports-from) with a --report. Every printer must take it (the report is checked line by line). Target: at
+most 1.5 x the one upload.
 
-Usage: bench/speed_ratios.py [BUILD_DIR] [--runs N] [--no-inprocess] [--fleet N | --no-fleet]
+Usage: bench/speed_ratios.py [BUILD_DIR] [--runs N] [--no-inprocess] [--fleet N | --no-fleet] [--fleet-printers one-process|processes]
        (default build/linux; needs nvlogo, c_converter, encoder_bench, preview_bench and nvlogo-printer built)
 """
 import argparse
