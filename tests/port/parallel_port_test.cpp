@@ -17,22 +17,26 @@ using test::sequence;
 using Log = std::vector<std::string>;
 using Step = FakeLineLayer::Step;
 
-TEST(ParallelPort, OpensTheNameAsItIsOverlappedOnlyOnCurrentPlatforms) {
+// A port opened on LPT1, whose writes follow the script.
+struct Opened {
     FakeLineLayer layer;
-    CParallelPort port(layer);
-    ASSERT_EQ(port.open("LPT2", 7), 0);
-    EXPECT_EQ(layer.log.front(), "open LPT2 overlapped");
-    EXPECT_NE(std::find(layer.log.begin(), layer.log.end(), "setup 1024 0"), layer.log.end());
-    // Still open from before: refused, and the dispatcher's close follows.
-    EXPECT_EQ(port.open("LPT2", 7), 1);
-    port.close();
+    CParallelPort port{layer};
+    explicit Opened(std::deque<Step> steps = {}, PlatformGeneration platform = PlatformGeneration::Current) {
+        layer.platform = platform;
+        EXPECT_EQ(port.open("LPT1", 0), 0);
+        layer.steps = std::move(steps);
+    }
+};
 
-    FakeLineLayer legacy;
-    legacy.platform = PlatformGeneration::Legacy;
-    CParallelPort old(legacy);
-    ASSERT_EQ(old.open("LPT1", 0), 0);
-    EXPECT_EQ(legacy.log.front(), "open LPT1");
-    EXPECT_EQ(old.generation(), PlatformGeneration::Legacy);
+TEST(ParallelPort, OpensTheNameAsItIsOverlappedOnlyOnCurrentPlatforms) {
+    Opened o;
+    EXPECT_EQ(o.layer.log.front(), "open LPT1 overlapped");
+    EXPECT_NE(std::find(o.layer.log.begin(), o.layer.log.end(), "setup 1024 0"), o.layer.log.end());
+    // Still open from before: refused, and the dispatcher's close follows.
+    EXPECT_EQ(o.port.open("LPT1", 7), 1);
+
+    Opened legacy({}, PlatformGeneration::Legacy);
+    EXPECT_EQ(legacy.layer.log.front(), "open LPT1");
 
     FakeLineLayer missing;
     missing.openFails = true;
@@ -43,95 +47,57 @@ TEST(ParallelPort, OpensTheNameAsItIsOverlappedOnlyOnCurrentPlatforms) {
     EXPECT_EQ(missing.log.size(), 1u);
 }
 
-TEST(ParallelPort, AllowanceIsOneMsPerByteFrom512Bytes) {
-    EXPECT_EQ(CParallelPort::allowanceFor(100).count(), 500);
-    EXPECT_EQ(CParallelPort::allowanceFor(511).count(), 500);
-    EXPECT_EQ(CParallelPort::allowanceFor(512).count(), 1012);
-    EXPECT_EQ(CParallelPort::allowanceFor(600).count(), 1100);
-}
-
 TEST(ParallelPort, PendingTransferIsPolledUntilDone) {
-    FakeLineLayer layer;
-    CParallelPort port(layer);
-    ASSERT_EQ(port.open("LPT1", 0), 0);
-    layer.log.clear();
-    layer.steps = {Step{StartStatus::Pending, {}, 25}};
+    Opened o({Step{StartStatus::Pending, {}, 25}});
     const auto bytes = sequence(300);
-    ASSERT_TRUE(port.write(bytes));
-    EXPECT_EQ(layer.written, bytes);
-    EXPECT_EQ(layer.log, (Log{"event auto", "reset", "start 300", "release"}));
-    EXPECT_EQ(layer.now, 1030u); // three polls 10 ms apart
+    ASSERT_TRUE(o.port.write(bytes));
+    EXPECT_EQ(o.layer.written, bytes);
+    EXPECT_EQ(o.layer.now, 1030u); // three polls 10 ms apart
 }
 
+// The allowance is 500 ms, plus 1 ms per byte from 512 bytes on.
 TEST(ParallelPort, StuckTransferIsCancelledAfterItsAllowance) {
-    for (const auto& [n, limit] : {std::pair<std::size_t, std::uint32_t>{600, 1100}, {100, 500}}) {
-        FakeLineLayer layer;
-        CParallelPort port(layer);
-        ASSERT_EQ(port.open("LPT1", 0), 0);
-        layer.steps = {Step{StartStatus::Pending}};
-        const std::uint32_t t0 = layer.now;
-        EXPECT_FALSE(port.write(sequence(n)));
-        // Cancelled at the first poll past the limit; the window has passed by then, so no second attempt.
-        EXPECT_EQ(layer.logFrom("cancel"), (Log{"cancel at " + std::to_string(limit + 10), "release"})) << n;
-        EXPECT_EQ(layer.starts.size(), 1u);
-        EXPECT_EQ(layer.now - t0, limit + 10);
+    // Cancelled at the first 10 ms poll past the limit; the window has passed by then, so no second attempt.
+    for (const auto& [n, at] :
+         {std::pair<std::size_t, std::uint32_t>{600, 1110}, {512, 1020}, {511, 510}, {100, 510}}) {
+        Opened o({Step{StartStatus::Pending}});
+        EXPECT_FALSE(o.port.write(sequence(n)));
+        EXPECT_EQ(o.layer.logFrom("cancel"), (Log{"cancel at " + std::to_string(at), "release"})) << n;
+        EXPECT_EQ(o.layer.starts.size(), 1u);
+        EXPECT_EQ(o.layer.now, 1000 + at);
     }
 }
 
 TEST(ParallelPort, AttemptsRepeatWithin500MsAndOnlyAllBytesCount) {
     const auto bytes = sequence(600);
-    {
-        // A short transfer, then the rest.
-        FakeLineLayer layer;
-        CParallelPort port(layer);
-        ASSERT_EQ(port.open("LPT1", 0), 0);
-        layer.steps = {Step{StartStatus::Done, 250}};
-        ASSERT_TRUE(port.write(bytes));
-        EXPECT_EQ(layer.starts, (std::vector<std::size_t>{600, 350}));
-        EXPECT_EQ(layer.written, bytes);
-    }
-    {
-        // A failure after part of the block, then one that is cut short: the count stays below n.
-        FakeLineLayer layer;
-        CParallelPort port(layer);
-        ASSERT_EQ(port.open("LPT1", 0), 0);
-        layer.steps = {Step{StartStatus::Pending, {}, {}, false, 200}};
-        EXPECT_FALSE(port.write(bytes));
-        EXPECT_EQ(layer.written.size(), 200u);
-    }
-    {
-        // Refused at once: asked again, 10 ms apart, until 500 ms have passed.
-        FakeLineLayer layer;
-        CParallelPort port(layer);
-        ASSERT_EQ(port.open("LPT1", 0), 0);
-        for (int i = 0; i < 100; ++i)
-            layer.steps.push_back(Step{StartStatus::Failed});
-        const std::uint32_t t0 = layer.now;
-        EXPECT_FALSE(port.write(bytes));
-        EXPECT_EQ(layer.starts.size(), 50u);
-        EXPECT_EQ(layer.now - t0, 500u);
-    }
-    {
-        // Refused a few times, then taken.
-        FakeLineLayer layer;
-        CParallelPort port(layer);
-        ASSERT_EQ(port.open("LPT1", 0), 0);
-        layer.steps = {Step{StartStatus::Failed}, Step{StartStatus::Failed}};
-        EXPECT_TRUE(port.write(bytes));
-        EXPECT_EQ(layer.starts.size(), 3u);
-    }
+    Opened shortThenRest({Step{StartStatus::Done, 250}});
+    ASSERT_TRUE(shortThenRest.port.write(bytes));
+    EXPECT_EQ(shortThenRest.layer.starts, (std::vector<std::size_t>{600, 350}));
+    EXPECT_EQ(shortThenRest.layer.written, bytes);
+
+    // A failure after part of the block, then one that is cut short: the count stays below n.
+    Opened partFailed({Step{StartStatus::Pending, {}, {}, false, 200}});
+    EXPECT_FALSE(partFailed.port.write(bytes));
+    EXPECT_EQ(partFailed.layer.written.size(), 200u);
+
+    // Refused at once: asked again, 10 ms apart, until 500 ms have passed.
+    Opened refused(std::deque<Step>(100, Step{StartStatus::Failed}));
+    EXPECT_FALSE(refused.port.write(bytes));
+    EXPECT_EQ(refused.layer.starts.size(), 50u);
+    EXPECT_EQ(refused.layer.now, 1500u);
+
+    Opened refusedTwice({Step{StartStatus::Failed}, Step{StartStatus::Failed}});
+    EXPECT_TRUE(refusedTwice.port.write(bytes));
+    EXPECT_EQ(refusedTwice.layer.starts.size(), 3u);
 }
 
 TEST(ParallelPort, LegacyPlatformsWriteOnceSynchronously) {
-    FakeLineLayer layer;
-    layer.platform = PlatformGeneration::Legacy;
-    CParallelPort port(layer);
-    ASSERT_EQ(port.open("LPT1", 0), 0);
-    EXPECT_TRUE(port.write(sequence(700)));
-    layer.syncCount = 699;
-    EXPECT_FALSE(port.write(sequence(700)));
-    EXPECT_TRUE(layer.starts.empty());
-    EXPECT_EQ(layer.logFrom("write-sync"), (Log{"write-sync 700", "write-sync 700"}));
+    Opened o({}, PlatformGeneration::Legacy);
+    EXPECT_TRUE(o.port.write(sequence(700)));
+    o.layer.syncCount = 699;
+    EXPECT_FALSE(o.port.write(sequence(700)));
+    EXPECT_TRUE(o.layer.starts.empty());
+    EXPECT_EQ(o.layer.logFrom("write-sync"), (Log{"write-sync 700", "write-sync 700"}));
 }
 
 } // namespace

@@ -23,54 +23,43 @@ struct FakeLineLayer : LineDeviceLayer {
     };
 
     // Script.
-    bool openFails = false;
-    bool eventFails = false;
+    bool openFails = false, eventFails = false, readFails = false;
     PlatformGeneration platform = PlatformGeneration::Current;
     std::optional<std::size_t> syncCount; // bytes a synchronous write takes (all when unset)
     std::deque<Step> steps;
-    // Each byte the printer sends, with the time it arrives; a failing read; bytes not yet on the line.
+    // Each byte the printer sends, with the time it arrives; bytes not yet on the line.
     std::deque<std::pair<std::uint32_t, std::uint8_t>> incoming;
-    bool readFails = false;
     std::size_t unsent = 0;
-    std::vector<std::size_t> readSizes; // what each read asked for
 
     // Record.
     std::uint32_t now = 1000;
     std::vector<std::string> log;
-    std::vector<std::size_t> starts; // length of every started write
+    std::vector<std::size_t> starts;    // length of every started write
+    std::vector<std::size_t> readSizes; // what each read asked for
     std::vector<std::uint8_t> written;
     std::optional<CommTimeouts> timeouts;
     std::optional<LineState> state;
-    int opens = 0, closes = 0;
 
     std::string serialDevicePath(const std::string& name) override { return windowsSerialDevicePath(name); }
     std::string parallelDevicePath(const std::string& name) override { return name; }
     DeviceHandle open(const std::string& path, bool overlapped) override {
         log.push_back("open " + path + (overlapped ? " overlapped" : ""));
-        if (openFails) return kNoDevice;
-        return ++opens + 100;
+        return openFails ? kNoDevice : 100;
     }
-    void close(DeviceHandle) override {
-        ++closes;
-        log.push_back("close");
-    }
+    void close(DeviceHandle) override { log.push_back("close"); }
     void setupQueues(DeviceHandle, std::uint32_t in, std::uint32_t out) override {
         log.push_back("setup " + std::to_string(in) + " " + std::to_string(out));
     }
     void purge(DeviceHandle, Purge what) override { log.push_back(what == Purge::Everything ? "purge" : "purge rx"); }
-    void setTimeouts(DeviceHandle, const CommTimeouts& t) override {
-        timeouts = t;
-        log.push_back("timeouts");
-    }
-    void setLineState(DeviceHandle, const LineState& s) override {
-        state = s;
-        log.push_back("state");
+    void setTimeouts(DeviceHandle, const CommTimeouts& t) override { timeouts = t; }
+    void setLineState(DeviceHandle, const LineState& s) override { state = s; }
+    void take(std::span<const std::uint8_t> b, std::size_t n) {
+        written.insert(written.end(), b.begin(), b.begin() + static_cast<std::ptrdiff_t>(std::min(n, b.size())));
     }
     std::size_t writeSync(DeviceHandle, std::span<const std::uint8_t> b) override {
-        const std::size_t n = std::min(syncCount.value_or(b.size()), b.size());
         log.push_back("write-sync " + std::to_string(b.size()));
-        written.insert(written.end(), b.begin(), b.begin() + static_cast<std::ptrdiff_t>(n));
-        return n;
+        take(b, syncCount.value_or(b.size()));
+        return std::min(syncCount.value_or(b.size()), b.size());
     }
     PlatformGeneration generation() override { return platform; }
     std::uint32_t tickCount() override { return now; }
@@ -79,10 +68,8 @@ struct FakeLineLayer : LineDeviceLayer {
         unsent -= std::min<std::size_t>(unsent, d.count()); // about 9600 bit/s
     }
     std::size_t arrivedBy(std::uint32_t t) const {
-        std::size_t n = 0;
-        while (n < incoming.size() && incoming[n].first <= t)
-            ++n;
-        return n;
+        return std::find_if(incoming.begin(), incoming.end(), [&](const auto& b) { return b.first > t; }) -
+               incoming.begin();
     }
     std::size_t inputWaiting(DeviceHandle) override { return arrivedBy(now); }
     std::size_t outputWaiting(DeviceHandle) override { return unsent; }
@@ -104,35 +91,21 @@ struct FakeLineLayer : LineDeviceLayer {
         std::span<const std::uint8_t> bytes;
         Step step;
         std::uint32_t startedAt = 0;
-        bool outstanding = false;
         explicit Write(FakeLineLayer& l) : layer(l) {}
         ~Write() override { layer.log.push_back("release"); }
 
         std::size_t count() const { return std::min(step.count.value_or(bytes.size()), bytes.size()); }
-        void take(std::size_t n) {
-            layer.written.insert(layer.written.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n));
-        }
-        bool completed() const { return step.after && layer.now - startedAt >= *step.after; }
-
         void resetEvent() override { layer.log.push_back("reset"); }
         WriteStart start(std::span<const std::uint8_t> b) override {
             bytes = b;
             layer.starts.push_back(b.size());
             layer.log.push_back("start " + std::to_string(b.size()));
-            if (!layer.steps.empty()) {
-                step = layer.steps.front();
-                layer.steps.pop_front();
-            } else {
-                step = Step{};
-            }
+            step = layer.steps.empty() ? Step{} : layer.steps.front();
+            if (!layer.steps.empty()) layer.steps.pop_front();
             startedAt = layer.now;
-            if (step.start == StartStatus::Done) {
-                take(count());
-                return {StartStatus::Done, count(), 0};
-            }
-            if (step.start == StartStatus::Failed) return {StartStatus::Failed, 0, 31};
-            outstanding = true;
-            return {StartStatus::Pending, 0, 0};
+            if (step.start != StartStatus::Done) return {step.start, 0, step.start == StartStatus::Failed ? 31 : 0};
+            layer.take(bytes, count());
+            return {StartStatus::Done, count(), 0};
         }
         WaitOutcome wait(std::chrono::milliseconds timeout) override {
             layer.log.push_back("wait " + std::to_string(timeout.count()));
@@ -145,16 +118,14 @@ struct FakeLineLayer : LineDeviceLayer {
             return WaitOutcome::TimedOut;
         }
         WritePoll result() override {
-            if (!completed()) return {PollStatus::Incomplete, 0, 0};
-            outstanding = false;
+            if (!step.after || layer.now - startedAt < *step.after) return {PollStatus::Incomplete, 0, 0};
             if (step.fails) return {PollStatus::Failed, 0, 22};
-            take(count());
+            layer.take(bytes, count());
             return {PollStatus::Done, count(), 0};
         }
         std::size_t cancel() override {
             layer.log.push_back("cancel at " + std::to_string(layer.now - startedAt));
-            outstanding = false;
-            take(std::min(step.cancelCount, bytes.size()));
+            layer.take(bytes, step.cancelCount);
             return std::min(step.cancelCount, bytes.size());
         }
     };

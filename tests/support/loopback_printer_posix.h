@@ -14,10 +14,10 @@ namespace tessera::test {
 class LoopbackPrinter {
   public:
     enum class Behaviour {
-        Read,          // reads everything until the peer closes
-        ResetAfter,    // reads `limit` bytes, then drops the connection with a reset
-        Stall,         // never reads; holds the connection until the test ends
-        NeverAccept,   // a full accept queue: new connections are not answered at all
+        Read,        // reads everything until the peer closes
+        ResetAfter,  // reads `limit` bytes, then drops the connection with a reset
+        Stall,       // never reads; holds the connection until the test ends
+        NeverAccept, // a full accept queue: new connections are not answered at all
     };
     explicit LoopbackPrinter(Behaviour behaviour = Behaviour::Read, std::size_t limit = 0);
     ~LoopbackPrinter();
@@ -37,8 +37,7 @@ class LoopbackPrinter {
 
     Behaviour behaviour_;
     std::size_t limit_;
-    int listenFd_ = -1;
-    int port_ = 0;
+    int listenFd_ = -1, port_ = 0;
     std::vector<int> heldFds_;
     std::atomic<bool> stop_{false};
     std::atomic<std::size_t> accepted_{0};
