@@ -105,18 +105,13 @@ TEST(PortDispatcher, DriverDocumentAndWholeBlocks) {
     EXPECT_EQ(r.d.CloseDriver(), 1);
     EXPECT_EQ(r.spooler.closes, 1);
     EXPECT_EQ(r.send({1}), 0) << "no document is open";
-}
 
-TEST(PortDispatcher, FailedDriverOpenLeavesTheKindAndSendsNothingAnywhere) {
-    Rig r;
-    ASSERT_EQ(r.d.OpenPort("COM1", 7, 0, 0, 0, 0), 0);
-    ASSERT_EQ(r.d.FinishPort(), 0);
-    r.spooler.openOk = false;
-    EXPECT_EQ(r.d.OpenDriver("nobody"), 0);
-    EXPECT_EQ(r.d.currentKind(), PortKind::Serial);
-    EXPECT_EQ(r.send({1}), 0) << "the closed port of the last transfer takes nothing";
-
+    // A printer that cannot be opened or takes no document is let go of; a document that cannot be ended
+    // keeps its handle.
     Rig s;
+    s.spooler.openOk = false;
+    EXPECT_EQ(s.d.OpenDriver("nobody"), 0);
+    s.spooler.openOk = true;
     s.spooler.startOk = false;
     EXPECT_EQ(s.d.OpenDriver("Receipt"), 0);
     EXPECT_EQ(s.spooler.closes, 1);
@@ -126,7 +121,7 @@ TEST(PortDispatcher, FailedDriverOpenLeavesTheKindAndSendsNothingAnywhere) {
     ASSERT_EQ(t.d.OpenDriver("Receipt"), 1);
     t.spooler.endOk = false;
     EXPECT_EQ(t.d.CloseDriver(), 0);
-    EXPECT_TRUE(t.d.driverOpen()) << "the handle is kept when the document cannot be ended";
+    EXPECT_TRUE(t.d.driverOpen());
 }
 
 // The USB printer's ending, with its pauses, is checked with the real port in usb_printer_test.cpp.
@@ -165,9 +160,6 @@ TEST(PortSettings, BaudCodes) {
     EXPECT_EQ(baudCodeOf("9600 BPS"), 7);
     EXPECT_EQ(baudCodeOfSpeed(38400), 8);
     EXPECT_EQ(baudCodeOfSpeed(14400), 0);
-    EXPECT_EQ(tcpPortOfText("9100"), 9100);
-    EXPECT_EQ(tcpPortOfText("abc"), 0);
-    EXPECT_EQ(tcpPortOfText("80x"), 80);
 }
 
 } // namespace

@@ -4,13 +4,13 @@
 #include "port/tcp_client.h"
 
 #include "port/system_error.h"
-#include "serial_fake_layer.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <deque>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -193,7 +193,8 @@ TEST(TcpClientConnect, EachFailureIsReportedAndLeavesNoSocketBehind) {
 
 TEST(TcpClientSend, PartialSendsAndWouldBlocksGoOnUntilEveryByteIsTaken) {
     Connected c;
-    const Bytes block = test::sequence(1000);
+    Bytes block(1000);
+    std::iota(block.begin(), block.end(), 0);
     c.layer.sends = {{IoStatus::Done, 300, 0},
                      {IoStatus::WouldBlock, 0, 11},
                      {IoStatus::Done, 1, 0},

@@ -5,12 +5,12 @@
 #include "port/usb_printer.h"
 
 #include "printer/confirmed_transfer.h"
-#include "serial_fake_layer.h"
 
 #include <gtest/gtest.h>
 
 #include <deque>
 #include <mutex>
+#include <numeric>
 
 namespace tessera {
 namespace {
@@ -109,12 +109,9 @@ struct UsbTest : ::testing::Test {
     void plug(std::vector<UsbInterface> devices) {
         layer.locked([&] { layer.devices = std::move(devices); });
     }
-    // An open printer whose next piece fails because it was unplugged.
-    void openThenUnplug() {
+    void openA700() {
         layer.devices = {FakeUsbLayer::byPath(kA700)};
         ASSERT_EQ(usb.open("USB", 7), 0);
-        layer.failPiece = static_cast<int>(layer.limits.size());
-        plug({});
     }
 
     // Waits up to 3 s for the condition, for the reconnect thread's 500 ms polls.
@@ -153,17 +150,18 @@ TEST_F(UsbTest, OnlyTheAcceptedModelsAreTakenAndTheFirstThatOpensWins) {
 }
 
 TEST_F(UsbTest, BlocksGoInPiecesOf1024EachWithItsOwnTimeLimit) {
-    layer.devices = {FakeUsbLayer::byPath(kA700)};
-    ASSERT_EQ(usb.open("USB", 7), 0);
-    const Bytes block = test::sequence(2500);
+    openA700();
+    Bytes block(2500);
+    std::iota(block.begin(), block.end(), 0);
     EXPECT_TRUE(usb.write(block));
     EXPECT_EQ(layer.sent, block);
     EXPECT_EQ(layer.limits, (std::vector<Ms>{Ms(300 * 1024 + 500), Ms(300 * 1024 + 500), Ms(300 * 452 + 500)}));
 }
 
 TEST_F(UsbTest, AFailedPieceEndsTheWriteAndTheReconnectThreadPollsEvenAfterAClose) {
-    openThenUnplug();
-    layer.failPiece = 1;
+    openA700();
+    layer.failPiece = 1; // unplugged during the second piece
+    plug({});
     EXPECT_FALSE(usb.write(Bytes(3000, 0x55)));
     EXPECT_EQ(layer.limits.size(), 2u) << "the failed piece is not retried and nothing after it is sent";
     EXPECT_TRUE(layer.opened.empty());
@@ -185,8 +183,7 @@ TEST_F(UsbTest, AFailedPieceEndsTheWriteAndTheReconnectThreadPollsEvenAfterAClos
 }
 
 TEST_F(UsbTest, AnswersComeFromTheAnswerChannelAndALongTransferIsKeptForTheNextRead) {
-    layer.devices = {FakeUsbLayer::byPath(kA700)};
-    ASSERT_EQ(usb.open("USB", 7), 0);
+    openA700();
     layer.answers = {{0x12}, {0x5F, 'V', 'P', '1', 0x00}};
     std::uint8_t buffer[3];
     for (std::size_t count : {1, 3, 2, 0}) {
