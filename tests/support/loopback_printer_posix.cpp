@@ -91,19 +91,14 @@ void LoopbackPrinter::serve() {
         }
         std::vector<std::uint8_t> got;
         std::uint8_t buf[65536];
-        bool reset = false;
-        while (!stop_) {
-            pollfd q{fd, POLLIN, 0};
+        const auto full = [&] { return behaviour_ == Behaviour::ResetAfter && got.size() >= limit_; };
+        for (pollfd q{fd, POLLIN, 0}; !stop_ && !full();) {
             if (::poll(&q, 1, 50) <= 0) continue;
-            ssize_t n = ::read(fd, buf, sizeof buf);
+            const ssize_t n = ::read(fd, buf, sizeof buf);
             if (n <= 0) break;
             got.insert(got.end(), buf, buf + n);
-            if (behaviour_ == Behaviour::ResetAfter && got.size() >= limit_) {
-                reset = true;
-                break;
-            }
         }
-        if (reset) {
+        if (full()) {
             linger l{1, 0}; // a zero linger time makes the close a reset
             ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
         }

@@ -21,8 +21,6 @@ class LoopbackPrinter {
     };
     explicit LoopbackPrinter(Behaviour behaviour = Behaviour::Read, std::size_t limit = 0);
     ~LoopbackPrinter();
-    LoopbackPrinter(const LoopbackPrinter&) = delete;
-    LoopbackPrinter& operator=(const LoopbackPrinter&) = delete;
 
     int port() const { return port_; }
     // Bytes of every connection that has ended, in order of arrival; waits up to 5 s for `count` of them.
