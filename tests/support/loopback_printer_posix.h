@@ -14,15 +14,13 @@ namespace tessera::test {
 class LoopbackPrinter {
   public:
     enum class Behaviour {
-        Read,          // reads everything until the peer closes
-        ResetAfter,    // reads `limit` bytes, then drops the connection with a reset
-        Stall,         // never reads; holds the connection until the test ends
-        NeverAccept,   // a full accept queue: new connections are not answered at all
+        Read,        // reads everything until the peer closes
+        ResetAfter,  // reads `limit` bytes, then drops the connection with a reset
+        Stall,       // never reads; holds the connection until the test ends
+        NeverAccept, // a full accept queue: new connections are not answered at all
     };
     explicit LoopbackPrinter(Behaviour behaviour = Behaviour::Read, std::size_t limit = 0);
     ~LoopbackPrinter();
-    LoopbackPrinter(const LoopbackPrinter&) = delete;
-    LoopbackPrinter& operator=(const LoopbackPrinter&) = delete;
 
     int port() const { return port_; }
     // Bytes of every connection that has ended, in order of arrival; waits up to 5 s for `count` of them.
@@ -37,8 +35,7 @@ class LoopbackPrinter {
 
     Behaviour behaviour_;
     std::size_t limit_;
-    int listenFd_ = -1;
-    int port_ = 0;
+    int listenFd_ = -1, port_ = 0;
     std::vector<int> heldFds_;
     std::atomic<bool> stop_{false};
     std::atomic<std::size_t> accepted_{0};
