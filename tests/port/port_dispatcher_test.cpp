@@ -109,8 +109,12 @@ TEST(PortDispatcher, DriverDocumentAndWholeBlocks) {
     // A printer that cannot be opened or takes no document is let go of; a document that cannot be ended
     // keeps its handle.
     Rig s;
+    ASSERT_EQ(s.d.OpenPort("COM1", 7, 0, 0, 0, 0), 0);
+    ASSERT_EQ(s.d.FinishPort(), 0);
     s.spooler.openOk = false;
     EXPECT_EQ(s.d.OpenDriver("nobody"), 0);
+    EXPECT_EQ(s.d.currentKind(), PortKind::Serial);
+    EXPECT_EQ(s.send({1}), 0) << "the closed port of the last transfer takes nothing";
     s.spooler.openOk = true;
     s.spooler.startOk = false;
     EXPECT_EQ(s.d.OpenDriver("Receipt"), 0);
