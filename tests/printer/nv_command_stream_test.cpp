@@ -1,7 +1,9 @@
-// The bytes of upload, print and erase, and how the writers behave when a write or a logo fails.
+// The bytes of upload, print and erase, how the writers behave when a write or a logo fails, and which byte
+// streams count as a whole saved upload stream.
 
 #include "printer/nv_upload_ctrl.h"
 
+#include "printer/stream_check.h"
 #include "support/bmp_writer.h"
 
 #include <gtest/gtest.h>
@@ -32,38 +34,23 @@ class FailingSink : public MemorySink {
 };
 
 TEST(NvUpload, StreamHasHeaderThenSizeAndRasterPerLogoWithPauses) {
-    const auto a = logoFile("a.bmp", 10, 10), b = logoFile("b.bmp", 576, 100), c = logoFile("c.bmp", 8, 8);
+    const auto a = logoFile("a.bmp", 10, 10), b = logoFile("b.bmp", 2048, 100), c = logoFile("c.bmp", 8, 8);
     MemorySink sink;
     CNVUploadCtrl ctrl(sink);
     ASSERT_EQ(ctrl.uploadLogos({a, b, c}, Threshold, 5), 1);
 
     const Bytes& s = sink.bytes;
-    ASSERT_EQ(s.size(), 5u + (4 + 32) + (4 + 7488) + (4 + 8));
+    ASSERT_EQ(s.size(), 5u + (4 + 32) + (4 + 26624) + (4 + 8));
     EXPECT_EQ(Bytes(s.begin(), s.begin() + 9), (Bytes{0x1B, 0x40, 0x1C, 0x71, 0x03, 0x02, 0x00, 0x02, 0x00}));
     const std::size_t second = 5 + 4 + 32;
-    EXPECT_EQ(Bytes(s.begin() + second, s.begin() + second + 4), (Bytes{0x48, 0x00, 0x0D, 0x00}));
-    const std::size_t third = second + 4 + 7488;
+    EXPECT_EQ(Bytes(s.begin() + second, s.begin() + second + 4), (Bytes{0x00, 0x01, 0x0D, 0x00}));
+    const std::size_t third = second + 4 + 26624;
     EXPECT_EQ(Bytes(s.begin() + third, s.begin() + third + 4), (Bytes{0x01, 0x00, 0x01, 0x00}));
     // Black logos: every dot inside the image prints.
     EXPECT_EQ(s[9], 0xFF);
     EXPECT_EQ(s[10], 0xC0); // column 0, rows 8..15: rows 8 and 9 are inside
     // One pause after each size header, before its raster.
     EXPECT_EQ(sink.pauseOffsets, (std::vector<std::size_t>{9, second + 4, third + 4}));
-}
-
-TEST(NvUpload, WideLogoCarriesTheHighByte) {
-    MemorySink sink;
-    CNVUploadCtrl ctrl(sink);
-    ASSERT_EQ(ctrl.uploadLogos({logoFile("wide.bmp", 2048, 8)}, Threshold, 5), 1);
-    EXPECT_EQ(Bytes(sink.bytes.begin() + 5, sink.bytes.begin() + 9), (Bytes{0x00, 0x01, 0x01, 0x00}));
-    EXPECT_EQ(sink.bytes.size(), 5u + 4 + 2048);
-}
-
-TEST(NvUpload, EmptyListWritesNothingAndSucceeds) {
-    MemorySink sink;
-    CNVUploadCtrl ctrl(sink);
-    EXPECT_EQ(ctrl.uploadLogos({}, Threshold, 5), 1);
-    EXPECT_TRUE(sink.bytes.empty());
 }
 
 TEST(NvUpload, RefusedListsWriteNothing) {
@@ -89,6 +76,8 @@ TEST(NvUpload, RefusedListsWriteNothing) {
     }
     MemorySink sink;
     CNVUploadCtrl ctrl(sink);
+    EXPECT_EQ(ctrl.uploadLogos({}, Threshold, 5), 1);
+    EXPECT_TRUE(sink.bytes.empty()) << "an empty list writes nothing and succeeds";
     EXPECT_EQ(ctrl.uploadLogos(std::vector<std::string>(255, good), Threshold, 5), 1);
     EXPECT_EQ(sink.bytes[4], 0xFF);
 }
@@ -147,6 +136,53 @@ TEST(NvErase, AlwaysTheSameTenBytes) {
     CNVUploadCtrl ctrl(sink);
     EXPECT_EQ(ctrl.eraseNvImages(), 1);
     EXPECT_EQ(sink.bytes, (Bytes{0x1C, 0x65, 0x1C, 0x70, 0xE8, 0x30, 0x1D, 0x56, 0x42, 0x01}));
+}
+
+// A definition of images of the given sizes in units of 8 dots (x, y), their data all zero; extra bytes
+// added at the end (or taken off, when negative).
+Bytes definition(std::initializer_list<std::pair<int, int>> sizes, int count = -1, int extra = 0) {
+    Bytes b = {0x1B, 0x40, 0x1C, 0x71, static_cast<std::uint8_t>(count < 0 ? sizes.size() : count)};
+    for (auto [x, y] : sizes) {
+        b.insert(b.end(), {static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(x >> 8),
+                           static_cast<std::uint8_t>(y), static_cast<std::uint8_t>(y >> 8)});
+        b.resize(b.size() + 8 * static_cast<std::size_t>(x * y));
+    }
+    b.resize(b.size() + static_cast<std::size_t>(static_cast<std::ptrdiff_t>(extra)));
+    return b;
+}
+
+TEST(StreamCheck, TakesWholeDefinitionsAndNamesTheOffsetOfAnythingElse) {
+    const struct {
+        Bytes bytes;
+        int images; // 0: refused
+        const char* at;
+    } cases[] = {
+        {definition({{1, 1}}), 1, ""},
+        {definition({{1023, 1}, {1, 288}, {3, 2}}), 3, ""},
+        {{}, 0, "at offset 0:"},
+        {{'h', 'e', 'l', 'l', 'o'}, 0, "at offset 0:"},
+        {{0x1B, 0x40, 0x1C, 0x70}, 0, "at offset 3:"},
+        {{0x1B, 0x40}, 0, "at offset 2: the stream ends inside its start"},
+        {{0x1B, 0x40, 0x1C, 0x71}, 0, "at offset 4:"},
+        {definition({}, 0), 0, "at offset 4: a definition of 0 images"},
+        {definition({{0, 1}}), 0, "at offset 5: image 1 of 1 has the size 0 x 1"},
+        {definition({{1024, 1}}), 0, "at offset 5:"},
+        {definition({{1, 289}}), 0, "at offset 5:"},
+        {definition({{1, 1}}, 2), 0, "at offset 17: the stream ends inside the size of image 2 of 2"},
+        {definition({{2, 1}, {1, 1}}, -1, -1), 0, "at offset 36: the stream ends inside the data of image 2 of 2"},
+        {definition({{1, 1}}, -1, 1), 0, "at offset 17: 1 more bytes"},
+    };
+    for (const auto& c : cases) {
+        auto r = checkSavedStream(c.bytes);
+        if (c.images) {
+            ASSERT_TRUE(r) << r.error().message;
+            EXPECT_EQ(r->images, c.images);
+        } else {
+            ASSERT_FALSE(r) << c.at;
+            EXPECT_EQ(r.error().kind, ErrorKind::BadInput);
+            EXPECT_EQ(r.error().message.rfind(c.at, 0), 0u) << r.error().message;
+        }
+    }
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-// The `.bit` file of the NV images, the store that keeps it and the directory of printouts.
+// The `.bit` file of the NV images, the stores that keep it and the NV graphics, and the directory of printouts.
 
 #include "tools/nvlogo_printer/disk_host.h"
 
@@ -122,6 +122,31 @@ TEST(PrintDirectory, NumbersOnFromTheHighestFileAndWritesPng) {
     }
     stbi_image_free(pixels);
     EXPECT_EQ(black, (std::vector<int>{0, 1, 7 * 20 + 14, 7 * 20 + 15}));
+}
+
+TEST(GraphicsFile, KeepsTheStoreAcrossARestart) {
+    const std::string path = freshDir("graphics-store") + "/nv.bit.graphics";
+    Bytes both = {0x1B, 0x40};
+    for (const Bytes& define : {graphicsDefineCommand({"", "A1", 9, 3, Bytes(6, 0x5A), false}),
+                                graphicsDefineCommand({"", "x,", 16, 1, Bytes(2, 0x5A), false})})
+        both.insert(both.end(), define.begin(), define.end());
+    {
+        GraphicsFile file(path);
+        ASSERT_TRUE(file.load(100));
+        EXPECT_TRUE(slurp(path).empty());
+        ASSERT_TRUE(file.change([&](GraphicsStore& s) {
+            s = *parseGraphicsFile(both);
+            return Status{};
+        }));
+    }
+    EXPECT_EQ(slurp(path), both);
+    GraphicsFile again(path);
+    ASSERT_TRUE(again.load(40));
+    EXPECT_EQ(again.snapshot()->keys(), (std::vector<std::string>{"A1", "x,"}));
+    EXPECT_EQ(again.snapshot()->find("A1")->rows, Bytes(6, 0x5A));
+    EXPECT_EQ(GraphicsFile(path).load(39).error().kind, ErrorKind::BadInput); // 22 + 18 bytes
+    ASSERT_TRUE(writeFileAtomically(path, Bytes(both.begin(), both.end() - 1)));
+    EXPECT_EQ(GraphicsFile(path).load(100).error().kind, ErrorKind::BadInput);
 }
 
 } // namespace
