@@ -1,12 +1,10 @@
-// nvlogo run in process: what each command writes (preview against the library's conversion and the
+// nvlogo run in process: what each command writes (preview: the depth that chooses the filter and the
 // encoder's raster), and the exit status of every kind of failure.
 
 #include "cli/nvlogo.h"
 
 #include "base/file_io.h"
 #include "base/json_writer.h"
-#include "image/image_file.h"
-#include "image/logo_bitmap.h"
 #include "printer/nv_image_encoder.h"
 #include "printer/nv_upload_ctrl.h"
 #include "support/bmp_writer.h"
@@ -21,7 +19,6 @@
 namespace tessera {
 namespace {
 
-using test::BmpLayout;
 using test::example;
 using test::freshDir;
 using test::holds;
@@ -185,60 +182,25 @@ test::Picture sample(int w, int h) {
     return p;
 }
 
-// The picture limited to the colours of a small palette, for the paletted layouts.
-test::Picture paletted(int w, int h, int colours) {
-    test::Picture p(w, h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const auto v = static_cast<std::uint8_t>((x + 3 * y) % colours * 255 / (colours - 1));
-            p.set(x, y, {v, static_cast<std::uint8_t>(255 - v), v});
-        }
-    return p;
-}
-
-TEST(NvlogoPreview, IsTheLibrarysConversionForTheFilesDepthModeAndLevel) {
-    const std::string dir = freshDir("preview");
-    const struct {
-        const char* name;
-        Bytes bytes;
-        const char* mode;
-        int level;
-    } cases[] = {
-        {"d1.bmp", test::writeBmp1(paletted(19, 11, 2), {0, 255, 0}, {255, 0, 255}), "error-diffusion", 5},
-        {"d4.bmp", test::writeBmp(paletted(19, 11, 16), BmpLayout{.bitCount = 4}), "indexed-order", 2},
-        {"d16.bmp", test::writeBmp(sample(19, 11), BmpLayout{.bitCount = 16}), "threshold", 9},
-        {"d24.bmp", test::writeBmp24(sample(19, 11)), "error-diffusion", 7},
-        {"d32.bmp", test::writeBmp(sample(19, 11), BmpLayout{.bitCount = 32}), "indexed-order", 0},
-    };
-    for (const auto& c : cases) {
-        const std::string path = test::writeTempFile(c.name, c.bytes), out = dir + "/out.pgm";
-        int bpp = 0, h = 0, w = 0;
-        ASSERT_EQ(probeBitmapFile(path, bpp, h, w), 0);
-        const auto r = nvlogo({"preview", "-H", c.mode, "-b", std::to_string(c.level), "-o", out, path});
-        ASSERT_EQ(r.status, 0) << r.err;
-        const int mode = std::string(c.mode) == "threshold" ? 0 : std::string(c.mode) == "error-diffusion" ? 1 : 2;
-        LogoBitmap expected;
-        ASSERT_TRUE(expected.load(path));
-        ASSERT_TRUE(convertForPreview(expected, mode, c.level, bpp));
-        const Bytes px = *expected.readPixels();
-        const Pgm got = readPgm(out);
-        ASSERT_EQ(got.width, w);
-        ASSERT_EQ(got.height, h);
-        ASSERT_EQ(got.grey.size(), px.size() / 4);
-        for (std::size_t i = 0; i < got.grey.size(); ++i)
-            ASSERT_EQ(got.grey[i], px[4 * i]) << c.name << " pixel " << i;
-    }
-}
-
-TEST(NvlogoPreview, DepthSideBySidePrintedAndFormats) {
+TEST(NvlogoPreview, DepthModeSideBySidePrintedAndFormats) {
     const std::string dir = freshDir("preview-options");
     const std::string path = test::writeTempFile("grey.bmp", test::writeBmp24(test::Picture(8, 8, {128, 128, 128})));
     auto whites = [](const Pgm& p) { return std::count(p.grey.begin(), p.grey.end(), 255); };
 
-    ASSERT_EQ(nvlogo({"preview", "-H", "indexed-order", "-o", dir + "/a.pgm", path}).status, 0);
-    EXPECT_EQ(whites(readPgm(dir + "/a.pgm")), 31);
-    ASSERT_EQ(nvlogo({"preview", "-H", "indexed-order", "--bpp", "1", "-o", dir + "/b.pgm", path}).status, 0);
-    EXPECT_EQ(whites(readPgm(dir + "/b.pgm")), 0); // thresholded
+    // The file's own depth chooses the filter (a 1-bit file is thresholded), unless --bpp names another.
+    const std::string one = test::writeTempFile(
+        "grey1.bmp", test::writeBmp1(test::Picture(8, 8, {128, 128, 128}), {128, 128, 128}, {128, 128, 128}));
+    const struct {
+        std::string file;
+        const char* bpp;
+        long whites;
+    } depths[] = {{path, "", 31}, {path, "1", 0}, {one, "", 0}, {one, "24", 31}};
+    for (const auto& d : depths) {
+        std::vector<std::string> args = {"preview", "-H", "indexed-order", "-o", dir + "/a.pgm", d.file};
+        if (*d.bpp) args.insert(args.end(), {"--bpp", d.bpp});
+        ASSERT_EQ(nvlogo(args).status, 0);
+        EXPECT_EQ(whites(readPgm(dir + "/a.pgm")), d.whites) << d.file << " --bpp " << d.bpp;
+    }
 
     ASSERT_EQ(nvlogo({"preview", "--side-by-side", "-o", dir + "/c.pgm", path}).status, 0);
     const Pgm both = readPgm(dir + "/c.pgm");
