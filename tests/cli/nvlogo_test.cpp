@@ -63,7 +63,7 @@ TEST(NvlogoSave, WritesWhatSaveLogoFileWrites) {
     EXPECT_FALSE(fs::exists(dir + "/out.bit")) << "the name is used as given: no extension is added";
 }
 
-TEST(Nvlogo, BadInputIsStatus2WithOneLineSayingWhatIsWrongAndNoFile) {
+TEST(NvlogoSave, BadInputIsStatus2WithOneLineAndNoFile) {
     const std::string dir = freshDir("bad");
     const std::string out = dir + "/x.bit", badge = example("badge.bmp");
     const std::string broken = test::writeTempFile("cli-broken.bmp", {'B', 'M', 9});

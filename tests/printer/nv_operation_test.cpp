@@ -140,7 +140,7 @@ TEST(NvOperation, EachFailureIsNamed) {
     EXPECT_EQ(runTransfer(r.ctrl, s, erase).outcome, TransferOutcome::FinishFailed);
 }
 
-TEST(NvOperation, ADriverThatCannotBeOpenedIsNotWrittenTo) {
+TEST(NvOperation, ADriverThatCannotBeOpenedSendsNothingAnywhere) {
     Rig r;
     PortSettings driver;
     driver.useDriver = true;
