@@ -95,23 +95,6 @@ TEST(NvImageEncoder, OneBitSenseFollowsColourEntryZero) {
     }
 }
 
-TEST(NvImageEncoder, DiffusionAtTheRightEdgeWrapsIntoTheRowAbove) {
-    // 8 × 2: the bottom row is light except, in one variant, its last pixel (grey 127, error +127); the top
-    // row is dark grey 110. The right-hand shares of that last pixel (8 and 4 of 42: +24, +12) land in
-    // columns 0 and 1 of the next storage row, the image's top row, and lift its first pixel above 128.
-    NvImageEncoder enc;
-    for (bool darkLast : {false, true}) {
-        Picture p(8, 2, {110, 110, 110});
-        for (int x = 0; x < 8; ++x) {
-            const std::uint8_t v = x == 7 && darkLast ? 128 : 250;
-            p.set(x, 1, {v, v, v});
-        }
-        ASSERT_TRUE(enc.encodeLogoFile(test::writeTempFile("wrap.bmp", test::writeBmp24(p)), ErrorDiffusion, 5));
-        EXPECT_EQ(dotAt(enc, 0, 0), !darkLast);
-        EXPECT_EQ(dotAt(enc, 7, 1), darkLast);
-    }
-}
-
 TEST(NvImageEncoder, RefusesWhatTheCommandCannotCarry) {
     struct Case {
         int w, h, level;
@@ -130,15 +113,6 @@ TEST(NvImageEncoder, RefusesWhatTheCommandCannotCarry) {
             EXPECT_EQ(enc.rasterLength(), 0);
         }
     }
-}
-
-TEST(NvImageEncoder, UnreadableFileIsAnErrorNamingIt) {
-    NvImageEncoder enc;
-    Status s = enc.encodeLogoFile(test::tempDir() + "/no-such-logo.bmp", Threshold, 5);
-    ASSERT_FALSE(s);
-    EXPECT_NE(s.error().message.find("no-such-logo.bmp"), std::string::npos);
-    EXPECT_FALSE(enc.encodeLogoFile(test::writeTempFile("junk.bmp", {'B', 'M', 1, 2, 3}), Threshold, 5));
-    EXPECT_EQ(enc.rasterLength(), 0);
 }
 
 } // namespace

@@ -43,4 +43,15 @@ inline std::vector<std::uint8_t> withFinish(std::vector<std::uint8_t> b) {
     return b;
 }
 
+inline std::vector<std::uint8_t> operator+(std::vector<std::uint8_t> a, const std::vector<std::uint8_t>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// Whether the text holds the part; a failure shows both.
+inline testing::AssertionResult holds(const std::string& text, const std::string& part) {
+    if (text.find(part) != std::string::npos) return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "no \"" << part << "\" in:\n" << text;
+}
+
 } // namespace tessera::test

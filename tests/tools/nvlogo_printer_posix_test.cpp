@@ -1,16 +1,15 @@
-// The nvlogo-printer executable: a stream over a loopback socket, restarts, fault injection, the command line.
+// The nvlogo-printer executable (a stream over a loopback socket, restarts, fault injection, its command
+// line), and nvlogo against it: confirmations, status, NV graphics and rollouts.
 
-#include "base/file_io.h"
 #include "cli/nvlogo.h"
 #include "printer/logo_files.h"
 #include "support/bmp_writer.h"
 #include "support/loopback_printer_posix.h"
 #include "support/nvlogo_run.h"
 #include "support/test_paths.h"
-#include "tools/nvlogo_printer/virtual_printer.h"
+#include "tools/nvlogo_printer/graphics_store.h"
 
 #include <gtest/gtest.h>
-#include <stb/stb_image.h>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -21,12 +20,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <filesystem>
-#include <mutex>
+#include <fstream>
+#include <memory>
 #include <thread>
 
 extern char** environ;
@@ -34,23 +34,35 @@ extern char** environ;
 namespace tessera {
 namespace {
 
+using test::example;
 using test::freshDir;
+using test::holds;
 using test::nvlogo;
+using test::operator+;
+using test::LoopbackPrinter;
 using test::Outcome;
 using test::slurp;
+using test::slurpText;
 
 using Bytes = std::vector<std::uint8_t>;
 namespace fs = std::filesystem;
-using namespace std::chrono_literals;
 
-pid_t spawn(std::vector<std::string> args, posix_spawn_file_actions_t* actions) {
+// Starts nvlogo-printer with these arguments, its standard output and error written to the files named
+// (an empty name: inherited).
+pid_t startPrinter(std::vector<std::string> args, const std::string& out, const std::string& err = "") {
     args.insert(args.begin(), NVLOGO_PRINTER_PATH);
     std::vector<char*> argv;
     for (auto& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    for (const auto& [fd, path] : {std::pair{1, out}, std::pair{2, err}})
+        if (!path.empty())
+            posix_spawn_file_actions_addopen(&actions, fd, path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = -1;
-    EXPECT_EQ(posix_spawn(&pid, argv[0], actions, nullptr, argv.data(), environ), 0);
+    EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
     return pid;
 }
 
@@ -60,83 +72,65 @@ int exitStatus(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// nvlogo-printer in a process of its own, listening on a free loopback port, with its files and its log
+// (DIR/log) in a directory of its own; stopped by its PID.
+class Printer {
+  public:
+    Printer(const std::string& directory, std::vector<std::string> more = {})
+        : dir(directory), nv(directory + "/nv.bit") {
+        fs::create_directories(dir);
+        std::vector<std::string> args = {"--listen", "localhost:0", "--nv",         nv,
+                                         "--out",    dir + "/out",  "--ready-file", dir + "/ready"};
+        args.insert(args.end(), more.begin(), more.end());
+        pid_ = startPrinter(args, dir + "/log");
+        for (int i = 0; i < 1000 && !fs::exists(dir + "/ready"); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        address = slurpText(dir + "/ready");
+        if (!address.empty()) address.pop_back();
+        if (const auto colon = address.find(':'); colon != std::string::npos)
+            port = std::stoi(address.substr(colon + 1));
+    }
+    ~Printer() { EXPECT_EQ(stop(), 0); }
+
+    std::string log() const { return slurpText(dir + "/log"); }
+    // Waits up to 10 s for a line of the log that starts with text.
+    bool waitFor(const std::string& text) const {
+        for (int i = 0; i < 1000; ++i) {
+            const std::string l = log();
+            if (l.rfind(text, 0) == 0 || l.find("\n" + text) != std::string::npos) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+    // Stops it (SIGTERM) once; its exit status.
+    int stop() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            status_ = exitStatus(pid_);
+            pid_ = -1;
+            EXPECT_FALSE(fs::exists(dir + "/ready")) << "the ready file outlived the printer";
+        }
+        return status_;
+    }
+
+    std::string dir, nv, address; // address: 127.0.0.1:N
+    int port = 0;
+
+  private:
+    pid_t pid_ = -1;
+    int status_ = -1;
+};
+
 struct Finished {
     int status;
     std::string out, err;
 };
 
 Finished run(const std::vector<std::string>& args) {
-    const std::string dir = test::tempDir();
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, (dir + "/run.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, (dir + "/run.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int status = exitStatus(spawn(args, &actions));
-    posix_spawn_file_actions_destroy(&actions);
-    const Bytes out = slurp(dir + "/run.out"), err = slurp(dir + "/run.err");
-    return {status, {out.begin(), out.end()}, {err.begin(), err.end()}};
+    const std::string out = test::tempDir() + "/run.out", err = test::tempDir() + "/run.err";
+    const int status = exitStatus(startPrinter(args, out, err));
+    return {status, slurpText(out), slurpText(err)};
 }
-
-// The server as a child process, its log collected as it comes. Its args must name a --ready-file last.
-class Server {
-  public:
-    explicit Server(std::vector<std::string> args) : ready_(args.back()) {
-        int fds[2];
-        EXPECT_EQ(::pipe2(fds, O_CLOEXEC), 0);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-        pid_ = spawn(std::move(args), &actions);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(fds[1]);
-        reader_ = std::thread([this, fd = fds[0]] {
-            char chunk[4096];
-            ssize_t n;
-            while ((n = ::read(fd, chunk, sizeof chunk)) > 0) {
-                std::lock_guard lock(mutex_);
-                log_.append(chunk, static_cast<std::size_t>(n));
-                changed_.notify_all();
-            }
-            ::close(fd);
-        });
-        EXPECT_TRUE(waitFor("listening on 127.0.0.1:"));
-        port = std::atoi(log().c_str() + std::string("listening on 127.0.0.1:").size());
-        const Bytes ready = slurp(ready_);
-        EXPECT_EQ(std::string(ready.begin(), ready.end()), "127.0.0.1:" + std::to_string(port) + "\n");
-    }
-    ~Server() { EXPECT_EQ(stop(), 0); }
-
-    // Waits for a line that starts with text.
-    bool waitFor(const std::string& text) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(
-            lock, 10s, [&] { return log_.rfind(text, 0) == 0 || log_.find("\n" + text) != std::string::npos; });
-    }
-    std::string log() {
-        std::lock_guard lock(mutex_);
-        return log_;
-    }
-    int stop() {
-        if (pid_ < 0) return status_;
-        ::kill(pid_, SIGTERM);
-        status_ = exitStatus(pid_);
-        pid_ = -1;
-        reader_.join();
-        EXPECT_FALSE(fs::exists(ready_)) << "the ready file outlived the server";
-        return status_;
-    }
-
-    int port = 0;
-
-  private:
-    std::string ready_;
-    pid_t pid_ = -1;
-    int status_ = -1;
-    std::thread reader_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::string log_;
-};
 
 int connectTo(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -165,135 +159,107 @@ std::pair<Bytes, int> readAll(int fd) {
     }
 }
 
+// Sends the bytes, ends the sending side and reads what comes back until the printer closes.
+std::pair<Bytes, int> exchange(int port, const Bytes& bytes) {
+    const int fd = connectTo(port);
+    sendBytes(fd, bytes);
+    ::shutdown(fd, SHUT_WR);
+    auto got = readAll(fd);
+    ::close(fd);
+    return got;
+}
+
 const Bytes kImage = {0x01, 0x00, 0x01, 0x00, 0x80, 0, 0, 0, 0, 0, 0, 0x01}; // 8 x 8, two corner dots
 
-struct Files {
-    std::string dir = freshDir("server");
-    std::string nv = dir + "/nv.bit";
-    std::string out = dir + "/out";
-    std::vector<std::string> args(std::vector<std::string> more = {}) const {
-        std::vector<std::string> a = {"--listen", "localhost:0", "--nv", nv, "--out", out};
-        a.insert(a.end(), more.begin(), more.end());
-        static int servers = 0; // each its own ready file
-        a.insert(a.end(), {"--ready-file", dir + "/ready-" + std::to_string(++servers)});
-        return a;
-    }
-};
-
 TEST(NvlogoPrinter, PrintsAndKeepsImagesAcrossARestart) {
-    const Files files;
+    const std::string dir = freshDir("server");
     {
-        Server server(files.args());
+        Printer server(dir);
+        EXPECT_EQ(server.address.rfind("127.0.0.1:", 0), 0u) << server.address;
+        EXPECT_TRUE(server.waitFor("listening on " + server.address));
         const int idle = connectTo(server.port); // a second client must not wait for this one
-        const int fd = connectTo(server.port);
-        Bytes stream = {0x1B, 0x40, 0x1D, 0x61, 0x01, 0x1C, 0x71, 0x01};
-        stream.insert(stream.end(), kImage.begin(), kImage.end());
-        stream.insert(stream.end(), {0x1C, 0x70, 0x01, 0x31, 0x1D, 0x56, 0x00, 0x1C, 0x70, 0x01, 0x00});
-        sendBytes(fd, stream);
-        ::shutdown(fd, SHUT_WR);
-        EXPECT_EQ(readAll(fd), std::make_pair(Bytes{0x10, 0x00, 0x00, 0x00}, 0));
-        ::close(fd);
+        const Bytes stream = Bytes{0x1B, 0x40, 0x1D, 0x61, 0x01, 0x1C, 0x71, 0x01} + kImage +
+                             Bytes{0x1C, 0x70, 0x01, 0x31, 0x1D, 0x56, 0x00, 0x1C, 0x70, 0x01, 0x00};
+        EXPECT_EQ(exchange(server.port, stream), std::make_pair(Bytes{0x10, 0x00, 0x00, 0x00}, 0));
         ASSERT_TRUE(server.waitFor("connection 2 closed"));
         for (const char* line : {"GS a 1 automatic status on\n", "FS p print image 1 scaling 1 (double width)\n",
                                  "wrote print-0001.png (576 x 8 dots)\n", "wrote print-0002.png (576 x 8 dots)\n"})
-            EXPECT_NE(server.log().find(line), std::string::npos) << line;
+            EXPECT_TRUE(holds(server.log(), line));
         // A stop executes what an open connection has sent and cuts its paper.
         sendBytes(idle, {0x1C, 0x70, 0x01, 0x00});
         EXPECT_EQ(server.stop(), 0);
         ::close(idle);
-        EXPECT_NE(server.log().find("FS p print image 1 scaling 0 (normal)\nwrote print-0003.png (576 x 8 dots)\n"
-                                    "connection 1 closed by the shutdown after 4 bytes\nstopped\n"),
-                  std::string::npos)
-            << server.log();
+        EXPECT_TRUE(holds(server.log(), "FS p print image 1 scaling 0 (normal)\nwrote print-0003.png (576 x 8 dots)\n"
+                                        "connection 1 closed by the shutdown after 4 bytes\nstopped\n"));
     }
-    Bytes nv = {0x1B, 0x40, 0x1C, 0x71, 0x01};
-    nv.insert(nv.end(), kImage.begin(), kImage.end());
-    EXPECT_EQ(slurp(files.nv), nv);
+    EXPECT_EQ(slurp(dir + "/nv.bit"), (Bytes{0x1B, 0x40, 0x1C, 0x71, 0x01} + kImage));
 
-    const Bytes png = slurp(files.out + "/print-0001.png");
-    int w = 0, h = 0, channels = 0;
-    stbi_uc* pixels = stbi_load_from_memory(png.data(), int(png.size()), &w, &h, &channels, 1);
-    ASSERT_NE(pixels, nullptr);
-    EXPECT_EQ(w, 576);
-    EXPECT_EQ(h, 8);
-    EXPECT_EQ(pixels[0] + pixels[1], 0); // the top-left dot, twice as wide
-    EXPECT_EQ(pixels[2], 255);
-    EXPECT_EQ(pixels[7 * 576 + 14] + pixels[7 * 576 + 15], 0);
-    stbi_image_free(pixels);
-
-    // The next start prints what the last one stored.
-    Server again(files.args());
-    const int fd = connectTo(again.port);
-    sendBytes(fd, {0x1C, 0x70, 0x01, 0x00});
-    ::shutdown(fd, SHUT_WR);
-    EXPECT_EQ(readAll(fd).second, 0);
-    ::close(fd);
+    // The next start prints what the last one stored; an erase empties the file.
+    Printer again(dir);
+    EXPECT_EQ(exchange(again.port, {0x1C, 0x70, 0x01, 0x00, 0x1C, 0x65}).second, 0);
     EXPECT_TRUE(again.waitFor("wrote print-0004.png (576 x 8 dots)"));
+    EXPECT_TRUE(again.waitFor("FS e erase all NV images"));
+    EXPECT_EQ(fs::file_size(again.nv), 0u);
 }
 
 TEST(NvlogoPrinter, InjectsFaults) {
-    const Files files;
+    const std::string dir = freshDir("faults");
     {
-        Server server(files.args({"--close-after", "6", "--quiet"}));
-        const int fd = connectTo(server.port);
+        Printer server(dir + "/close", {"--close-after", "6", "--quiet"});
         // Exactly the bytes the server reads: with any left unread, even a plain close would send a reset.
-        sendBytes(fd, {0x1B, 0x40, 0x1C, 0x71, 0x01, 0x01});
-        EXPECT_EQ(readAll(fd).second, ECONNRESET);
-        ::close(fd);
+        EXPECT_EQ(exchange(server.port, {0x1B, 0x40, 0x1C, 0x71, 0x01, 0x01}).second, ECONNRESET);
         ASSERT_TRUE(server.waitFor("FS q error: the connection ended inside image 1 of 1"));
         server.stop();
         EXPECT_EQ(server.log().find("connection 1"), std::string::npos) << "quiet: errors only";
         EXPECT_EQ(server.log().find("ESC @"), std::string::npos) << "quiet: errors only";
-        EXPECT_EQ(fs::file_size(files.nv), 0u);
+        EXPECT_EQ(fs::file_size(server.nv), 0u);
     }
     {
-        Server server(files.args({"--idle-timeout", "1"}));
+        Printer server(dir + "/idle", {"--idle-timeout", "1"});
         const int fd = connectTo(server.port);
         EXPECT_EQ(readAll(fd), std::make_pair(Bytes{}, 0)); // closed, not reset
         ::close(fd);
         EXPECT_TRUE(server.waitFor("connection 1 closed, silent for 1 s, after 0 bytes"));
     }
     {
-        Server server(files.args({"--refuse"}));
+        Printer server(dir + "/refuse", {"--refuse"});
         const int fd = connectTo(server.port);
         EXPECT_EQ(readAll(fd).second, ECONNRESET);
         ::close(fd);
         EXPECT_TRUE(server.waitFor("connection 1 from 127.0.0.1:"));
     }
-    {
-        Server server(files.args({"--stall-after", "2"}));
-        const int fd = connectTo(server.port);
-        sendBytes(fd, {0x1B, 0x40, 0x1B, 0x40});
-        ASSERT_TRUE(server.waitFor("connection 1 stalled"));
-        // The server reads no more, so the socket buffers fill up and a non-blocking send stops.
-        ::fcntl(fd, F_SETFL, O_NONBLOCK);
-        const Bytes block(1 << 20, 0x00);
-        std::size_t sent = 0;
-        ssize_t n;
-        while (sent < (std::size_t(256) << 20) && (n = ::send(fd, block.data(), block.size(), MSG_NOSIGNAL)) > 0)
-            sent += std::size_t(n);
-        EXPECT_LT(sent, std::size_t(256) << 20);
-        // A FIN would queue behind the unsent bytes; a reset reaches the server at once.
-        const linger abort{1, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-        ::close(fd);
-        ASSERT_TRUE(server.waitFor("connection 1 closed after the stall after 2 bytes"));
-        const std::string log = server.log();
-        EXPECT_EQ(log.find("ESC @"), log.rfind("ESC @"));
-    }
+    Printer server(dir + "/stall", {"--stall-after", "2"});
+    const int fd = connectTo(server.port);
+    sendBytes(fd, {0x1B, 0x40, 0x1B, 0x40});
+    ASSERT_TRUE(server.waitFor("connection 1 stalled"));
+    // The server reads no more, so the socket buffers fill up and a non-blocking send stops.
+    ::fcntl(fd, F_SETFL, O_NONBLOCK);
+    const Bytes block(1 << 20, 0x00);
+    std::size_t sent = 0;
+    ssize_t n;
+    while (sent < (std::size_t(256) << 20) && (n = ::send(fd, block.data(), block.size(), MSG_NOSIGNAL)) > 0)
+        sent += std::size_t(n);
+    EXPECT_LT(sent, std::size_t(256) << 20);
+    // A FIN would queue behind the unsent bytes; a reset reaches the server at once.
+    const linger abort{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    ::close(fd);
+    ASSERT_TRUE(server.waitFor("connection 1 closed after the stall after 2 bytes"));
+    const std::string log = server.log();
+    EXPECT_EQ(log.find("ESC @"), log.rfind("ESC @"));
 }
 
 TEST(NvlogoPrinter, CommandLineErrorsAndDecode) {
-    const Files files;
+    const std::string dir = freshDir("printer-cli"), nv = dir + "/nv.bit", out = dir + "/out";
     const struct {
         std::vector<std::string> args;
         int status;
     } cases[] = {
         {{"--listen", "127.0.0.1:0"}, 2},
-        {files.args({"--capacity", "-1"}), 2},
+        {{"--listen", "127.0.0.1:0", "--nv", nv, "--out", out, "--capacity", "-1"}, 2},
         {{"--listen", "10.0.0.1:9100", "--nv", "x", "--out", "y"}, 2},
-        {{"--listen", "127.0.0.1:0", "--nv", files.dir + "/missing/nv.bit", "--out", files.out}, 1},
-        {{"--listen", "127.0.0.1:0", "--nv", files.nv, "--out", files.out, "--ready-file", files.dir + "/no/r"}, 1},
+        {{"--listen", "127.0.0.1:0", "--nv", dir + "/missing/nv.bit", "--out", out}, 1},
+        {{"--listen", "127.0.0.1:0", "--nv", nv, "--out", out, "--ready-file", dir + "/no/r"}, 1},
     };
     for (const auto& c : cases) {
         const Finished r = run(c.args);
@@ -301,84 +267,28 @@ TEST(NvlogoPrinter, CommandLineErrorsAndDecode) {
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     }
     EXPECT_EQ(run({"--version"}).out.rfind("nvlogo-printer ", 0), 0u);
-    test::writeTempFile("server/nv.bit", {0x1B, 0x40, 0x1C, 0x71, 0x01, 0x01});
-    const Finished bad = run(files.args());
+    test::writeTempFile("printer-cli/nv.bit", {0x1B, 0x40, 0x1C, 0x71, 0x01, 0x01});
+    const Finished bad = run({"--listen", "127.0.0.1:0", "--nv", nv, "--out", out});
     EXPECT_EQ(bad.status, 2);
-    EXPECT_NE(bad.err.find(files.nv), std::string::npos) << bad.err;
+    EXPECT_TRUE(holds(bad.err, nv));
 
-    Bytes bit = {0x1B, 0x40, 0x1C, 0x71, 0x02};
-    for (int i = 0; i < 2; ++i)
-        bit.insert(bit.end(), kImage.begin(), kImage.end());
-    const std::string txt = test::writeTempFile("server/logos.txt", formatLogoFile(bit, HEX));
-    const std::string out = files.dir + "/decoded";
-    const Finished decoded = run({"decode", txt, "--out", out});
-    EXPECT_EQ(decoded.status, 0) << decoded.err;
-    EXPECT_EQ(decoded.out,
-              "wrote " + out + "/image-001.png (8 x 8 dots)\nwrote " + out + "/image-002.png (8 x 8 dots)\n");
-    EXPECT_EQ(run({"decode", txt, "--out", out}).status, 2) << "the images of two files would mix";
-    EXPECT_EQ(run({"decode", txt, "--out", out, "--force"}).status, 0);
-}
-
-// --- nvlogo against the virtual printer ----------------------------------------------------------------
-
-std::vector<std::string> sampleLogos() {
-    return {test::example("shop-logo.bmp"), test::example("badge.bmp"), test::example("line-drawing.bmp")};
-}
-
-TEST(NvlogoWithVirtualPrinter, UploadPrintAndEraseReachTheNvMemory) {
-    Files files;
-    Server server(files.args());
-    const std::string port = "127.0.0.1:" + std::to_string(server.port);
-    std::vector<std::string> upload = {"upload", "-H", "indexed-order", "-b", "3", "--port", port};
-    for (const auto& l : sampleLogos()) upload.push_back(l);
-    ASSERT_EQ(nvlogo(upload).status, 0);
-    ASSERT_TRUE(server.waitFor("GS a 0"));
-
-    std::vector<std::string> save = {"save", "-H", "indexed-order", "-b", "3", "-o", files.dir + "/expected.bit"};
-    for (const auto& l : sampleLogos()) save.push_back(l);
-    ASSERT_EQ(nvlogo(save).status, 0);
-    EXPECT_EQ(slurp(files.nv), slurp(files.dir + "/expected.bit"));
-
-    ASSERT_EQ(nvlogo({"print", "--range", "2-3", "--scale", "double-wide", "--port", port}).status, 0);
-    ASSERT_TRUE(server.waitFor("wrote print-0001.png"));
-    int w = 0, h = 0, n = 0;
-    unsigned char* png = stbi_load((files.out + "/print-0001.png").c_str(), &w, &h, &n, 1);
-    ASSERT_NE(png, nullptr);
-    stbi_image_free(png);
-    EXPECT_EQ(w, 576);
-    EXPECT_EQ(h, 96 + 120); // badge and line drawing, double width only
-
-    ASSERT_EQ(nvlogo({"erase", "--port", port}).status, 0);
-    ASSERT_TRUE(server.waitFor("FS e"));
-    EXPECT_EQ(fs::file_size(files.nv), 0u);
-}
-
-TEST(NvlogoWithVirtualPrinter, FaultsEndAsFailuresAndKeepTheOldImages) {
-    std::vector<std::string> upload = {"upload", "--port", ""};
-    for (int i = 0; i < 20; ++i)
-        upload.push_back(test::example("shop-logo.bmp"));
-    {
-        Files files;
-        ASSERT_EQ(nvlogo({"save", "-o", files.nv, test::example("badge.bmp")}).status, 0);
-        const Bytes before = slurp(files.nv);
-        Server server(files.args({"--close-after", "5000"}));
-        upload[2] = "127.0.0.1:" + std::to_string(server.port);
-        EXPECT_EQ(nvlogo(upload).status, 1);
-        server.stop();
-        EXPECT_EQ(slurp(files.nv), before) << "a cut-off definition leaves the stored images";
-    }
-    {
-        Files files;
-        Server server(files.args({"--refuse"}));
-        EXPECT_EQ(nvlogo({"erase", "--port", "127.0.0.1:" + std::to_string(server.port)}).status, 1);
-    }
+    const Bytes bit = Bytes{0x1B, 0x40, 0x1C, 0x71, 0x02} + kImage + kImage;
+    const std::string txt = test::writeTempFile("printer-cli/logos.txt", formatLogoFile(bit, HEX));
+    const std::string decoded = dir + "/decoded";
+    const Finished r = run({"decode", txt, "--out", decoded});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "wrote " + decoded + "/image-001.png (8 x 8 dots)\nwrote " + decoded + "/image-002.png (8 x 8 dots)\n");
+    EXPECT_EQ(run({"decode", txt, "--out", decoded}).status, 2) << "the images of two files would mix";
+    EXPECT_EQ(run({"decode", txt, "--out", decoded, "--force"}).status, 0);
 }
 
 TEST(NvlogoWithVirtualPrinter, EachPrinterConfirmsOrFailsOnItsOwn) {
-    Files files;
-    const std::vector<std::string> logos = sampleLogos();
-    ASSERT_EQ(nvlogo({"save", "-o", files.dir + "/expected.bit", logos[0], logos[1], logos[2]}).status, 0);
-    const Bytes expected = slurp(files.dir + "/expected.bit");
+    const std::string dir = freshDir("each-printer");
+    const std::vector<std::string> logos = {example("shop-logo.bmp"), example("badge.bmp"),
+                                            example("line-drawing.bmp")};
+    ASSERT_EQ(nvlogo({"save", "-o", dir + "/expected.bit", logos[0], logos[1], logos[2]}).status, 0);
+    const Bytes expected = slurp(dir + "/expected.bit");
     const std::string done = ": uploaded 3 logos, " + std::to_string(expected.size()) + " bytes";
     const std::string after = " after " + std::to_string(expected.size()) + " bytes\n";
     const struct {
@@ -393,11 +303,11 @@ TEST(NvlogoWithVirtualPrinter, EachPrinterConfirmsOrFailsOnItsOwn) {
         {{"--capacity", "1000"}, ": the printer reports an auto-recoverable error" + after},
         {{"--cover", "open"}, ": the printer is offline: the cover is open\n"},
     };
-    std::vector<std::unique_ptr<Server>> servers;
+    std::vector<std::unique_ptr<Printer>> servers;
     std::vector<std::string> upload = {"upload"};
     for (const auto& row : rows) {
-        servers.push_back(std::make_unique<Server>(files.args(row.options)));
-        upload.insert(upload.end(), {"--port", "127.0.0.1:" + std::to_string(servers.back()->port)});
+        servers.push_back(std::make_unique<Printer>(dir + "/" + std::to_string(servers.size()), row.options));
+        upload.insert(upload.end(), {"--port", servers.back()->address});
     }
     upload.insert(upload.end(), logos.begin(), logos.end());
     const Outcome r = nvlogo(upload);
@@ -405,18 +315,15 @@ TEST(NvlogoWithVirtualPrinter, EachPrinterConfirmsOrFailsOnItsOwn) {
     EXPECT_EQ(r.status, 1);
     EXPECT_LT(r.seconds, 9.0) << "5 s plus 1 s per 10 KB after the stream, then one more question";
     for (std::size_t i = 0; i < std::size(rows); ++i)
-        EXPECT_NE(output.find("127.0.0.1:" + std::to_string(servers[i]->port) + rows[i].line), std::string::npos)
-            << rows[i].line << output;
-    EXPECT_EQ(slurp(files.nv), expected);
+        EXPECT_TRUE(holds(output, servers[i]->address + rows[i].line));
+    EXPECT_EQ(slurp(servers[0]->nv), expected);
 
     // Required: a printer that never answers is sent nothing of the stream.
-    Server mute(files.args({"--model", "mute"}));
-    EXPECT_EQ(nvlogo({"erase", "--confirm", "required", "--port", "127.0.0.1:" + std::to_string(mute.port)}).status, 1);
+    Printer mute(dir + "/mute", {"--model", "mute"});
+    EXPECT_EQ(nvlogo({"erase", "--confirm", "required", "--port", mute.address}).status, 1);
     mute.stop();
-    EXPECT_NE(mute.log().find("DLE EOT 1 not answered (mute)\nconnection 1 closed"), std::string::npos) << mute.log();
+    EXPECT_TRUE(holds(mute.log(), "DLE EOT 1 not answered (mute)\nconnection 1 closed"));
 }
-
-// --- nvlogo status ----------------------------------------------------------------------------------------
 
 Outcome status(const std::string& port) {
     return nvlogo({"status", "--json", "--port", port});
@@ -434,32 +341,139 @@ TEST(NvlogoStatus, ReportsThePrintersSettingsAndWhatItIs) {
         {{"--paper", "near-end", "--cover", "open", "--graphics-capacity", "1000", "--model", "graphics"},
          {R"("online": false, "paper": "near-end", "cover": "open", "errors": ["offline", "cover-open"])",
           R"("nv_graphics": {"capacity": 1000, "free": 1000, "keys": []})"}},
-        {{"--paper", "end"}, {R"("paper": "end", "cover": "closed", "errors": ["offline", "paper-end-stop"])"}},
         {{"--model", "bit-image"}, {R"("answers": true)", R"("nv_graphics": null})"}},
     };
     for (const auto& c : cases) {
-        Files files;
-        Server server(files.args(c.options));
-        const Outcome r = status("127.0.0.1:" + std::to_string(server.port));
+        Printer server(freshDir("status"), c.options);
+        const Outcome r = status(server.address);
         EXPECT_EQ(r.status, 0) << r.out;
         for (const std::string& part : c.reported)
-            EXPECT_NE(r.out.find(part), std::string::npos) << part << "\n" << r.out;
-        EXPECT_NE(r.out.find("\"serial\": \"VP" + std::to_string(server.port) + "\""), std::string::npos) << r.out;
+            EXPECT_TRUE(holds(r.out, part));
+        EXPECT_TRUE(holds(r.out, "\"serial\": \"VP" + std::to_string(server.port) + "\""));
     }
 }
 
 TEST(NvlogoStatus, APrinterThatDoesNotAnswerIsReportedWithinASecond) {
-    test::LoopbackPrinter silent; // reads and never answers
-    Files files;
-    Server mute(files.args({"--model", "mute"}));
-    Server stalled(files.args({"--stall-after", "0"}));
-    for (int port : {silent.port(), mute.port, stalled.port}) {
-        const Outcome r = status("127.0.0.1:" + std::to_string(port));
-        EXPECT_EQ(r.status, 1);
-        EXPECT_NE(r.out.find(R"("answers": false, "online": null)"), std::string::npos) << r.out;
-        EXPECT_LT(r.seconds, 1.0);
-    }
+    LoopbackPrinter silent; // reads and never answers
+    const Outcome r = status("127.0.0.1:" + std::to_string(silent.port()));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(holds(r.out, R"("answers": false, "online": null)"));
+    EXPECT_LT(r.seconds, 1.0);
     EXPECT_EQ(silent.connections()[0], (Bytes{0x10, 0x04, 0x01})) << "nothing but the question";
+}
+
+// --- NV graphics ---------------------------------------------------------------------------------------
+
+TEST(NvlogoGraphics, UploadKeepRefuseAndDeleteByKey) {
+    const std::vector<std::string> logos = {example("shop-logo.bmp"), example("badge.bmp"),
+                                            example("line-drawing.bmp")};
+    Printer printer(freshDir("graphics-printer"), {"--model", "graphics", "--graphics-capacity", "20000"});
+    const auto store = [&] { return slurp(printer.dir + "/nv.bit.graphics"); };
+    const auto keys = [&] { return vp::parseGraphicsFile(store())->keys(); };
+    const auto upload = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"upload", "-H", "indexed-order", "-p", printer.address});
+        return nvlogo(args);
+    };
+    Outcome r = upload({"--family", "graphics", logos[0], logos[1], logos[2]});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(holds(r.out, "uploaded 3 logos as NV graphics"));
+    EXPECT_TRUE(holds(r.out, ", confirmed"));
+    // What arrived is exactly what save writes; the store's file holds the defines as they came.
+    const std::string saved = printer.dir + "/saved.bit";
+    ASSERT_EQ(nvlogo({"save", "--family", "graphics", "--keep", "-H", "indexed-order", "-o", saved, logos[0], logos[1],
+                      logos[2]})
+                  .status,
+              0);
+    EXPECT_EQ(store(), slurp(saved));
+
+    ASSERT_EQ(upload({"--family", "graphics", "--keep", "--keys", "x2C41", logos[2]}).status, 0);
+    EXPECT_EQ(keys(), (std::vector<std::string>{",A", "01", "02", "03"}));
+    const auto before = store();
+    r = upload({"--family", "auto", "--keep", "--keys", "05,06", logos[0], logos[1]});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(holds(r.err, "nothing sent: the logos need "));
+    EXPECT_TRUE(holds(r.err, " are free"));
+    EXPECT_EQ(store(), before);
+
+    r = nvlogo({"erase", "--family", "graphics", "--keys", "02,x2C41", "-p", printer.address});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(keys(), (std::vector<std::string>{"01", "03"}));
+    r = nvlogo({"print", "--family", "graphics", "--scale", "double", "-p", printer.address});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::exists(printer.dir + "/out/print-0001.png"));
+
+    Printer bitImage(freshDir("bit-image-printer"), {"--model", "bit-image"});
+    r = nvlogo({"upload", "--family", "auto", "-p", bitImage.address, "-p", printer.address, logos[0]});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(holds(r.out, bitImage.address + ": uploaded 1 logo as NV bit images"));
+    EXPECT_TRUE(holds(r.out, printer.address + ": uploaded 1 logo as NV graphics"));
+}
+
+// --- rollouts: the report, retries, and the ledger that spares printers already holding the stream ------
+
+TEST(Rollout, ReportsEveryPrinterAndTheLedgerSparesThoseThatConfirmed) {
+    const std::string dir = freshDir("rollout");
+    Printer a(dir + "/a"), b(dir + "/b");
+    const std::string gone = "127.0.0.1:" + std::to_string(LoopbackPrinter::closedPort());
+    std::ofstream(dir + "/fleet.txt") << "# till printers\n"
+                                      << a.address << "\tStore 1\n"
+                                      << b.address << "\n"
+                                      << gone << "\tGone\n";
+    const std::string logo = example("badge.bmp"), ledger = dir + "/ledger.json";
+    const std::vector<std::string> upload = {
+        "upload",   "--ports-from", dir + "/fleet.txt", "--retries",     "1", "--retry-wait", "0",
+        "--ledger", ledger,         "--report",         dir + "/report", logo};
+    Outcome r = nvlogo(upload);
+    EXPECT_EQ(r.status, 1) << r.err;
+    const std::string report = slurpText(dir + "/report");
+    EXPECT_TRUE(
+        holds(report, R"({"port": ")" + a.address + R"(", "name": "Store 1", "result": "confirmed", "bytes": 1161, )"));
+    EXPECT_TRUE(holds(report, R"({"port": ")" + gone + R"(", "name": "Gone", "result": "failed", "bytes": 0, )"));
+    EXPECT_TRUE(holds(report, R"("attempts": 2, "error": "connect: Connection refused", "status": null})"));
+    EXPECT_TRUE(holds(r.err, "3 printers: 2 confirmed, 1 failed\n"));
+
+    const auto written = fs::last_write_time(a.nv);
+    std::vector<std::string> again = upload;
+    again.insert(again.end() - 1, "--skip-unchanged");
+    r = nvlogo(again);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(holds(r.out, a.address + ": skipped: unchanged since "));
+    EXPECT_TRUE(holds(r.err, "3 printers: 1 failed, 2 skipped\n"));
+    EXPECT_EQ(fs::last_write_time(a.nv), written) << "nothing sent to a printer that holds the stream";
+
+    // An erase takes the entry away, so the next upload is sent again.
+    EXPECT_EQ(nvlogo({"erase", "--port", a.address, "--ledger", ledger}).status, 0);
+    r = nvlogo({"upload", "--port", a.address, "--ledger", ledger, "--skip-unchanged", logo});
+    EXPECT_TRUE(holds(r.out, a.address + ": uploaded 1 logo, 1161 bytes, confirmed"));
+
+    // A damaged ledger, or one in use, stops the rollout before anything is sent, and stays as it was.
+    std::ofstream(ledger) << R"({"printers": {)";
+    r = nvlogo(upload);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find(ledger + ": damaged ledger ("), std::string::npos) << r.err;
+    EXPECT_EQ(slurpText(ledger), R"({"printers": {)");
+    const std::string inventory = slurpText(dir + "/fleet.txt");
+    EXPECT_EQ(nvlogo({"status", "--ports-from", dir + "/fleet.txt", "--report", dir + "/./fleet.txt"}).status, 2);
+    EXPECT_EQ(slurpText(dir + "/fleet.txt"), inventory) << "a report must not truncate the inventory";
+}
+
+TEST(Rollout, RetriesAPrintoutOnlyWhenNoneOfItWasSent) {
+    const std::string dir = freshDir("rollout-retry");
+    Printer resets(dir + "/resets", {"--close-after", "11"}); // after the status requests and 2 stream bytes
+    const std::string gone = "127.0.0.1:" + std::to_string(LoopbackPrinter::closedPort());
+    const struct {
+        std::string command, port;
+        const char* attempts;
+    } cases[] = {
+        {"print", gone, R"("attempts": 2)"},
+        {"print", resets.address, R"("attempts": 1)"},
+        {"erase", resets.address, R"("attempts": 2)"},
+    };
+    for (const auto& c : cases) {
+        Outcome r = nvlogo({c.command, "--port", c.port, "--retries", "1", "--retry-wait", "0", "--report", "-"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(holds(r.out, c.attempts));
+    }
 }
 
 } // namespace

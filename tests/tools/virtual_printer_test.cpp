@@ -1,15 +1,65 @@
-// The command interpreter on byte streams, with storage and paper faked in memory.
+// The virtual printer's command interpreter on byte streams, NV bit images and NV graphics, with storage and
+// paper faked in memory; then the files that keep its NV images and NV graphics, and its directory of printouts.
 
 #include "tools/nvlogo_printer/virtual_printer.h"
 
-#include "fake_printer_host.h"
+#include "base/file_io.h"
+#include "printer/logo_files.h"
+#include "printer/nv_image_encoder.h"
+#include "support/bmp_writer.h"
+#include "support/test_paths.h"
+#include "tools/nvlogo_printer/disk_host.h"
 
 #include <gtest/gtest.h>
+
+#define STB_IMAGE_IMPLEMENTATION
+#define STBI_ONLY_PNG
+#include <stb/stb_image.h>
+
+#include <filesystem>
 
 namespace tessera::vp {
 namespace {
 
+using test::freshDir;
+using test::slurp;
+
 using Bytes = std::vector<std::uint8_t>;
+namespace fs = std::filesystem;
+
+// The printer's storage and paper, kept in memory.
+struct FakeHost : PrinterHost {
+    ImageList stored;
+    std::vector<Bitmap> pages;
+    std::vector<std::string> lines, errors; // errors are in lines too
+    bool failWrites = false;
+
+    Status defineImages(ImageList images) override {
+        if (failWrites) return ioError("disk full");
+        stored = std::move(images);
+        return {};
+    }
+    Status eraseImages() override { return defineImages({}); }
+    std::shared_ptr<const NvImage> image(int n) override {
+        return n >= 1 && n <= int(stored.size()) ? stored[n - 1] : nullptr;
+    }
+    void cutPage(const Bitmap& page) override { pages.push_back(page); }
+    void log(const std::string& line) override { lines.push_back(line); }
+    void error(const std::string& line) override {
+        errors.push_back(line);
+        log(line);
+    }
+    bool logged(const std::string& start) const {
+        for (const auto& l : lines)
+            if (l.rfind(start, 0) == 0) return true;
+        return false;
+    }
+};
+
+Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
 
 // An FS q image: its size bytes and data filled with one byte value.
 Bytes image(int x, int y, std::uint8_t fill = 0xFF) {
@@ -31,6 +81,10 @@ Bytes print(int n, int m) {
     return {0x1C, 0x70, std::uint8_t(n), std::uint8_t(m)};
 }
 const Bytes kCut = {0x1D, 0x56, 0x00};
+// An NV graphics define of one colour, its rows filled with one byte value.
+Bytes defineCommand(const std::string& key, int w, int h, std::uint8_t fill = 0x5A) {
+    return graphicsDefineCommand({"", key, w, h, Bytes(static_cast<std::size_t>((w + 7) / 8) * h, fill), false});
+}
 
 struct Session {
     FakeHost host;
@@ -252,19 +306,27 @@ TEST(VirtualPrinter, AnswersLikeAPrinterOfItsModelAndState) {
 
 TEST(VirtualPrinter, KeyListBlocksWaitForTheHostsAckNakOrCan) {
     FakeHost host;
-    for (int k = 0; k < 90; ++k)
-        host.keys.push_back({char('A' + k / 10), char('0' + k % 10)});
     VirtualPrinter printer(host, {});
+    Bytes defines;
+    for (int k = 0; k < 90; ++k)
+        defines = defines + defineCommand({char('A' + k / 10), char('0' + k % 10)}, 1, 1);
+    EXPECT_TRUE(printer.feed(defines).empty());
     const Bytes query = {0x1D, 0x28, 0x4C, 4, 0, 0x30, 0x40, 'K', 'C'};
     const struct {
         Bytes bytes;
         std::size_t replySize; // 37 72 S, two bytes a key, 00
         std::uint8_t s;
-    } steps[] = {{query, 84, 0x41}, {{0x06}, 84, 0x41}, {{0x15}, 84, 0x41}, {{0x06}, 24, 0x40}, {{0x06}, 0, 0}};
+        char first; // the first key's letter: a NAK has the block sent again
+    } steps[] = {{query, 84, 0x41, 'A'},
+                 {{0x06}, 84, 0x41, 'E'},
+                 {{0x15}, 84, 0x41, 'E'},
+                 {{0x06}, 24, 0x40, 'I'},
+                 {{0x06}, 0, 0, 0}};
     for (const auto& step : steps) {
         const Bytes reply = printer.feed(step.bytes);
         ASSERT_EQ(reply.size(), step.replySize);
         EXPECT_EQ(reply.empty() ? 0 : reply[2], step.s);
+        EXPECT_EQ(reply.empty() ? 0 : reply[3], step.first);
     }
     printer.flushLog();
     EXPECT_EQ(host.lines.back(), "key list: done");
@@ -275,6 +337,192 @@ TEST(VirtualPrinter, KeyListBlocksWaitForTheHostsAckNakOrCan) {
     // A host that moves on: the key list ends and the byte is a command.
     (void)printer.feed(query);
     EXPECT_EQ(printer.feed(Bytes{0x10, 0x04, 1}), Bytes{0x12});
+}
+
+TEST(VirtualPrinter, GraphicsPrintsTheOwnAreaOfTheBitImagePrintoutDotForDot) {
+    test::Picture picture(13, 11);
+    for (int y = 0; y < 11; ++y)
+        for (int x = 0; x < 13; ++x)
+            picture.set(x, y, {std::uint8_t(x * 19 + y * 7), std::uint8_t(x * 20), std::uint8_t(255 - y * 23)});
+    const auto image = decodeBmp(test::writeBmp24(picture));
+    ASSERT_TRUE(image);
+    for (int mode : {Threshold, ErrorDiffusion, IndexedOrder}) {
+        NvImageEncoder bits, graphics;
+        ASSERT_TRUE(bits.encodeImage(*image, mode, 4));
+        ASSERT_TRUE(graphics.encodeImage(*image, mode, 4, LogoFamily::Graphics));
+        Bytes fsq = {0x1C, 0x71, 1, 2, 0, 2, 0};
+        fsq.insert(fsq.end(), bits.raster().begin(), bits.raster().begin() + bits.rasterLength());
+        const Bytes define = graphicsDefineCommand({"", "G1", 13, 11, graphics.graphicsRows(), false});
+        for (std::uint8_t scale = 0; scale < 4; ++scale) {
+            const std::uint8_t sx = scale & 1 ? 2 : 1, sy = scale & 2 ? 2 : 1;
+            const Session a(fsq + Bytes{0x1C, 0x70, 1, std::uint8_t(0x30 + scale), 0x1D, 0x56, 0});
+            const Session b(define + Bytes{0x1D, 0x28, 0x4C, 6, 0, 0x30, 0x45, 'G', '1', sx, sy, 0x1D, 0x56, 0});
+            ASSERT_EQ(a.host.pages.size(), 1u);
+            ASSERT_EQ(b.host.pages.size(), 1u);
+            const Bitmap &padded = a.host.pages[0], &own = b.host.pages[0];
+            ASSERT_EQ(own.height, 11 * sy);
+            ASSERT_EQ(padded.height, 16 * sy);
+            EXPECT_TRUE(std::equal(own.grey.begin(), own.grey.end(), padded.grey.begin())) << mode << scale;
+            EXPECT_NE(std::count(own.grey.begin(), own.grey.end(), 0), 0);
+        }
+    }
+}
+
+TEST(VirtualPrinter, GraphicsStoresOnlyWholeDefinesThatFit) {
+    const Bytes a1 = defineCommand("A1", 9, 3); // 6 data bytes: 22 of the capacity
+    Bytes badCount = defineCommand("B2", 8, 1);
+    badCount[3] = 13;
+    badCount.push_back(0);
+    const Bytes longForm = {0x1D, 0x38, 0x4C, 13, 0, 0, 0, 0x30, 0x43, 0x30, 'C', '3', 1, 8, 0, 2, 0, 0x31, 1, 2};
+    Bytes twoColours = defineCommand("B2", 8, 1);
+    twoColours[10] = 2;
+    const struct {
+        const char* name;
+        Bytes stream;
+        std::vector<std::string> keys;
+        bool error;
+        PrinterModel model = PrinterModel::Graphics;
+    } cases[] = {
+        {"another key", defineCommand("B2", 8, 2), {"A1", "B2"}, false},
+        {"replaced", defineCommand("A1", 64, 3), {"A1"}, false},
+        {"GS 8 L", longForm, {"A1", "C3"}, false},
+        {"count and size disagree", badCount, {"A1"}, true},
+        {"key outside 20..7E", defineCommand({'\x1F', '1'}, 8, 1), {"A1"}, true},
+        {"two colours", twoColours, {"A1"}, true},
+        {"over capacity", defineCommand("B2", 8, 79), {"A1"}, true},
+        {"cut off", Bytes(a1.begin(), a1.end() - 1), {"A1"}, true},
+        {"delete one", {0x1D, 0x28, 0x4C, 4, 0, 0x30, 0x42, 'A', '1'}, {}, false},
+        {"delete all", {0x1D, 0x28, 0x4C, 5, 0, 0x30, 0x41, 0x43, 0x4C, 0x52}, {}, false},
+        {"bit-image model", defineCommand("B2", 8, 2), {}, false, PrinterModel::BitImage},
+    };
+    for (const auto& c : cases) {
+        Session run(a1 + c.stream, {.model = c.model, .graphicsCapacity = 100});
+        EXPECT_EQ(run.host.graphicsKeys(), c.keys) << c.name;
+        EXPECT_EQ(!run.host.errors.empty(), c.error) << c.name;
+        EXPECT_LE(run.host.graphics()->usedBytes(), 100u) << c.name;
+    }
+    // Capacity and free capacity answer from the store: 100, and 100 − 22.
+    const Bytes ask = {0x1D, 0x28, 0x4C, 2, 0, 0x30, 0x30, 0x1D, 0x28, 0x4C, 2, 0, 0x30, 0x33};
+    EXPECT_EQ(Session(a1 + ask, {.graphicsCapacity = 100}).replies,
+              (Bytes{0x37, 0x30, '1', '0', '0', 0, 0x37, 0x31, '7', '8', 0}));
+}
+
+// --- the files: the NV images, the NV graphics and the printouts -------------------------------------------
+
+// Two images, 1 x 1 and 2 x 1 units.
+const Bytes kFile = Bytes{0x1B, 0x40} + define(2, image(1, 1, 0x80) + image(2, 1, 0x01));
+
+TEST(NvFile, ReadsExactlyOneDefinition) {
+    auto images = parseNvFile(kFile);
+    ASSERT_TRUE(images) << images.error().message;
+    ASSERT_EQ(images->size(), 2u);
+    EXPECT_EQ((*images)[1]->widthDots(), 16);
+    EXPECT_TRUE((*images)[0]->dot(3, 0));
+    EXPECT_FALSE((*images)[0]->dot(3, 1));
+    EXPECT_EQ(formatNvFile(*images), kFile);
+    EXPECT_TRUE(parseNvFile({})->empty());
+
+    auto text = parseImageFile(formatLogoFile(kFile, HEX));
+    ASSERT_TRUE(text);
+    EXPECT_EQ(formatNvFile(*text), kFile);
+
+    auto with = [](std::size_t at, std::initializer_list<std::uint8_t> values) {
+        Bytes b = kFile;
+        std::copy(values.begin(), values.end(), b.begin() + std::ptrdiff_t(at));
+        return b;
+    };
+    Bytes cut = kFile, longer = kFile;
+    cut.pop_back();
+    longer.push_back(0);
+    for (const Bytes& bad : {cut, longer, Bytes(kFile.begin(), kFile.begin() + 7), with(0, {0x1C}), with(4, {0}),
+                             with(4, {3}), with(5, {0}), with(7, {0x21, 0x01}) /* y = 289 */}) {
+        auto r = parseNvFile(bad);
+        EXPECT_FALSE(r) << bad.size();
+        if (!r) {
+            EXPECT_NE(r.error().message.find("offset"), std::string::npos);
+        }
+    }
+}
+
+TEST(NvStore, TheFileIsWhatThePrinterHolds) {
+    const std::string dir = freshDir("nvstore");
+    const std::string path = dir + "/nv.bit";
+    NvStore store(path);
+    ASSERT_TRUE(store.load(100));
+    EXPECT_EQ(store.count(), 0u);
+    EXPECT_TRUE(fs::exists(path)); // written back: a file it cannot keep is found at the start
+    ASSERT_TRUE(store.define(*parseNvFile(kFile)));
+    EXPECT_EQ(slurp(path), kFile);
+
+    NvStore again(path);
+    ASSERT_TRUE(again.load(32));
+    EXPECT_EQ(again.image(2)->widthDots(), 16);
+    EXPECT_EQ(again.image(3), nullptr);
+    EXPECT_EQ(again.image(0), nullptr);
+    EXPECT_EQ(NvStore(path).load(31).error().kind, ErrorKind::BadInput); // 12 + 20 bytes of images
+
+    ASSERT_TRUE(again.erase());
+    EXPECT_TRUE(fs::exists(path));
+    EXPECT_EQ(fs::file_size(path), 0u);
+
+    ASSERT_TRUE(writeFileAtomically(path, Bytes(kFile.begin(), kFile.end() - 1)));
+    EXPECT_EQ(NvStore(path).load(1000).error().kind, ErrorKind::BadInput);
+
+    NvStore nowhere(dir + "/missing/nv.bit");
+    EXPECT_EQ(nowhere.load(1000).error().kind, ErrorKind::Io);
+    EXPECT_FALSE(nowhere.define(*parseNvFile(kFile)));
+    EXPECT_EQ(nowhere.count(), 0u);
+}
+
+TEST(PrintDirectory, NumbersOnFromTheHighestFileAndWritesPng) {
+    const std::string dir = freshDir("prints");
+    for (const char* name : {"print-0003.png", "print-0011.png", "print-0099.txt", "print-x.png", "other.png"})
+        test::writeTempFile(std::string("prints/") + name, {});
+    PrintDirectory prints(dir);
+    ASSERT_TRUE(prints.open());
+
+    auto image = std::make_shared<const NvImage>(NvImage{1, 1, Bytes{0x80, 0, 0, 0, 0, 0, 0, 0x01}});
+    const Bitmap page = renderPage(std::vector<Print>{{image, 2, 1}}, 20);
+    EXPECT_EQ(*prints.write(page), "print-0012.png");
+    EXPECT_EQ(*prints.write(page), "print-0013.png");
+
+    const Bytes png = slurp(dir + "/print-0012.png");
+    int w = 0, h = 0, channels = 0;
+    stbi_uc* pixels = stbi_load_from_memory(png.data(), int(png.size()), &w, &h, &channels, 1);
+    ASSERT_NE(pixels, nullptr);
+    EXPECT_EQ(w, 20);
+    EXPECT_EQ(h, 8);
+    std::vector<int> black;
+    for (int i = 0; i < w * h; ++i) {
+        if (pixels[i] == 0)
+            black.push_back(i);
+        else
+            EXPECT_EQ(pixels[i], 255);
+    }
+    stbi_image_free(pixels);
+    EXPECT_EQ(black, (std::vector<int>{0, 1, 7 * 20 + 14, 7 * 20 + 15}));
+}
+
+TEST(GraphicsFile, KeepsTheStoreAcrossARestart) {
+    const std::string path = freshDir("graphics-store") + "/nv.bit.graphics";
+    const Bytes both = Bytes{0x1B, 0x40} + defineCommand("A1", 9, 3) + defineCommand("x,", 16, 1);
+    {
+        GraphicsFile file(path);
+        ASSERT_TRUE(file.load(100));
+        EXPECT_TRUE(slurp(path).empty());
+        ASSERT_TRUE(file.change([&](GraphicsStore& s) {
+            s = *parseGraphicsFile(both);
+            return Status{};
+        }));
+    }
+    EXPECT_EQ(slurp(path), both);
+    GraphicsFile again(path);
+    ASSERT_TRUE(again.load(40));
+    EXPECT_EQ(again.snapshot()->keys(), (std::vector<std::string>{"A1", "x,"}));
+    EXPECT_EQ(again.snapshot()->find("A1")->rows, Bytes(6, 0x5A));
+    EXPECT_EQ(GraphicsFile(path).load(39).error().kind, ErrorKind::BadInput); // 22 + 18 bytes
+    ASSERT_TRUE(writeFileAtomically(path, Bytes(both.begin(), both.end() - 1)));
+    EXPECT_EQ(GraphicsFile(path).load(100).error().kind, ErrorKind::BadInput);
 }
 
 } // namespace
