@@ -47,9 +47,6 @@ std::vector<std::uint8_t> writeBmp(const Picture& picture, const BmpLayout& layo
 inline std::vector<std::uint8_t> writeBmp24(const Picture& p) { return writeBmp(p, BmpLayout{}); }
 std::vector<std::uint8_t> writeBmp1(const Picture& p, BmpColor entry0, BmpColor entry1);
 
-// The picture that a decoded image shows (top row first, alpha 255), for building a 24-bit twin of any file.
-Picture pictureOf(const BmpImage& image);
-
 // Writes bytes to a file under the test's temporary directory (or at an absolute path) and returns its path.
 std::string writeTempFile(const std::string& name, const std::vector<std::uint8_t>& bytes);
 std::string tempDir();
