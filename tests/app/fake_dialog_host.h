@@ -29,7 +29,7 @@ class FakeDialogHost : public DialogHost {
     std::map<int, bool> enabled; // absent: enabled
     std::map<int, bool> checks;
     std::map<int, Combo> combos;
-    int sliderMin = 0, sliderMax = 100, sliderPage = 0, sliderPos = 0;
+    int sliderMax = 100, sliderPos = 0;
     std::vector<std::array<std::string, 4>> rows;
     int selectionMark = -1;
 
@@ -47,13 +47,8 @@ class FakeDialogHost : public DialogHost {
 
     // A new window: the controls as created, the recordings kept.
     void newWindow() {
-        texts.clear();
-        enabled.clear();
-        checks.clear();
-        combos.clear();
-        rows.clear();
-        selectionMark = -1;
-        sliderMin = sliderMax = sliderPage = sliderPos = 0;
+        texts.clear(), enabled.clear(), checks.clear(), combos.clear(), rows.clear();
+        selectionMark = -1, sliderMax = sliderPos = 0;
     }
 
     bool isEnabled(int id) const {
@@ -66,12 +61,6 @@ class FakeDialogHost : public DialogHost {
     }
     void select(int id, int index) { combos[id].selection = index; }
     void clickRow(int row) { selectionMark = row; }
-    std::vector<std::string> captions() const {
-        std::vector<std::string> out;
-        for (const auto& m : messages)
-            out.push_back(m.caption);
-        return out;
-    }
 
     void setText(int id, const std::string& t) override { texts[id] = t; }
     std::string text(int id) override {
@@ -92,11 +81,7 @@ class FakeDialogHost : public DialogHost {
         c.selection = index >= 0 && index < static_cast<int>(c.items.size()) ? index : -1;
     }
     int comboSelection(int id) override { return combos[id].selection; }
-    void setSliderRange(int, int minimum, int maximum, int page) override {
-        sliderMin = minimum;
-        sliderMax = maximum;
-        sliderPage = page;
-    }
+    void setSliderRange(int, int, int maximum, int) override { sliderMax = maximum; }
     void setSliderPosition(int, int position) override { sliderPos = position; }
     int sliderPosition(int) override { return sliderPos; }
     int sliderMaximum(int) override { return sliderMax; }
@@ -112,18 +97,17 @@ class FakeDialogHost : public DialogHost {
     MessageAnswer messageBox(const std::string& t, const std::string& c, MessageButtons b, MessageIcon i) override {
         messages.push_back({t, c, b, i});
         events.push_back("message:" + c);
-        if (b == MessageButtons::Ok) return MessageAnswer::Ok;
-        if (answers.empty()) return MessageAnswer::Yes;
-        const MessageAnswer a = answers.front();
-        answers.pop_front();
-        return a;
+        return b == MessageButtons::Ok ? MessageAnswer::Ok : next(answers, MessageAnswer::Yes);
     }
     std::optional<std::string> fileDialog(const FileDialogRequest& r) override {
         fileRequests.push_back(r);
-        if (fileChoices.empty()) return std::nullopt;
-        auto choice = fileChoices.front();
-        fileChoices.pop_front();
-        return choice;
+        return next(fileChoices, std::optional<std::string>());
+    }
+    template <class T> static T next(std::deque<T>& scripted, T otherwise) {
+        if (scripted.empty()) return otherwise;
+        T first = scripted.front();
+        scripted.pop_front();
+        return first;
     }
     void runProgress(const std::string& caption, int stepMs) override {
         progress.emplace_back(caption, stepMs);

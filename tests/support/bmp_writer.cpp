@@ -159,17 +159,13 @@ std::vector<std::uint8_t> writeBmp(const Picture& p, const BmpLayout& l) {
         for (int v : {p.width, p.height, 1, l.bitCount})
             put(b, static_cast<std::uint32_t>(v), 2);
     } else {
-        put(b, static_cast<std::uint32_t>(p.width), 4);
-        put(b, static_cast<std::uint32_t>(l.topDown ? -p.height : p.height), 4);
-        put(b, 1, 2);
-        put(b, static_cast<std::uint32_t>(l.bitCount), 2);
-        put(b, l.compression, 4);
-        put(b, 0, 4);    // image size, patched below
-        put(b, 2835, 4); // 72 dpi
-        put(b, 2835, 4);
-        const std::size_t full = std::size_t{1} << std::min(l.bitCount, 24);
-        put(b, paletted && pal.size() < full ? static_cast<std::uint32_t>(pal.size()) : 0, 4);
-        put(b, 0, 4);
+        // Width, height, planes and depth (16 bits each), compression, image size (patched below), 72 dpi twice,
+        // table entries (when fewer than the depth allows), important colours.
+        const std::int64_t entries = paletted && pal.size() < (std::size_t{1} << l.bitCount) ? pal.size() : 0;
+        const std::int64_t fields[] = {
+            p.width, l.topDown ? -p.height : p.height, 1, l.bitCount, l.compression, 0, 2835, 2835, entries, 0};
+        for (int i = 0; i < 10; ++i)
+            put(b, static_cast<std::uint32_t>(fields[i]), i == 2 || i == 3 ? 2 : 4);
         if (l.headerSize >= 108) {
             for (std::uint32_t m : masks)
                 put(b, m, 4);
