@@ -63,10 +63,7 @@ class FakeDialogHost : public DialogHost {
     void clickRow(int row) { selectionMark = row; }
 
     void setText(int id, const std::string& t) override { texts[id] = t; }
-    std::string text(int id) override {
-        if (combos.count(id)) return selectedItem(id);
-        return texts[id];
-    }
+    std::string text(int id) override { return combos.count(id) ? selectedItem(id) : texts[id]; }
     void enable(int id, bool e) override { enabled[id] = e; }
     void setCheck(int id, bool c) override { checks[id] = c; }
     bool isChecked(int id) override { return checks[id]; }
@@ -88,10 +85,7 @@ class FakeDialogHost : public DialogHost {
     void insertListRow(int row, const std::array<std::string, 4>& columns) override {
         rows.insert(rows.begin() + row, columns);
     }
-    void deleteAllListRows() override {
-        rows.clear();
-        selectionMark = -1;
-    }
+    void deleteAllListRows() override { rows.clear(), selectionMark = -1; }
     int listSelectionMark() override { return selectionMark; }
 
     MessageAnswer messageBox(const std::string& t, const std::string& c, MessageButtons b, MessageIcon i) override {

@@ -110,7 +110,6 @@ TEST_F(DialogTest, FirstStartWithoutPrintersShowsTheStartValues) {
     EXPECT_EQ(host.messages[1].icon, MessageIcon::None);
     EXPECT_TRUE(dlg->logoList().empty());
 
-    EXPECT_TRUE(host.combos[IDC_PRINTER_DRIVER].items.empty());
     for (int id : {IDC_PRINTER_DRIVER, IDC_USE_DRIVER, IDC_BAUD_RATE, IDC_IP_ADDRESS, IDC_REMOVE, IDC_RESET, IDC_UPLOAD,
                    IDC_ERASE, IDC_PRINTOUT, IDC_THRESHOLD})
         EXPECT_FALSE(host.isEnabled(id)) << id;
@@ -189,7 +188,7 @@ TEST_F(DialogTest, EnablingRulesFollowThePortAndTheDriverCheckBox) {
 
 // ---- the logo list
 
-TEST_F(DialogTest, AddingRemovingAndResettingKeepRowsAndCountersInStep) {
+TEST_F(DialogTest, OpeningRemovingAndResettingKeepRowsAndCountersInStep) {
     start();
     const int sizes[][2] = {{100, 50}, {64, 64}, {8, 8}, {9, 9}, {16, 1}};
     for (int i = 0; i < 5; ++i)
@@ -198,6 +197,21 @@ TEST_F(DialogTest, AddingRemovingAndResettingKeepRowsAndCountersInStep) {
     EXPECT_EQ(dlg->totalNvSize(), 728 + 512 + 8 + 32 + 16);
     EXPECT_EQ(host.texts[IDC_FILE_COUNT], "Logo Files : 5 / 255");
     EXPECT_EQ(dlg->currentImagePath(), dir + "/logo4.bmp");
+    EXPECT_EQ(host.fileRequests[0].filters[0].name, "Bitmap Images (*.bmp)");
+    EXPECT_EQ(host.fileRequests[0].filters[0].pattern, "*.bmp;*.BMP");
+    EXPECT_FALSE(host.fileRequests[0].save);
+
+    // A file that is not a bitmap is refused but still previewed; a cancelled choice changes nothing.
+    const std::string bad = dir + "/notes.bmp";
+    writeText(bad, "not a bitmap");
+    openFile(bad);
+    dlg->OnOpenFile();
+    EXPECT_EQ(host.rows.size(), 5u);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text, "Out of range bitmap file.");
+    EXPECT_EQ(host.messages[0].caption, "Error");
+    EXPECT_EQ(dlg->currentImagePath(), bad);
+
     host.clickRow(0); // a click shows that logo
     const int before = host.invalidations;
     dlg->OnRowClick();
@@ -233,24 +247,6 @@ TEST_F(DialogTest, AddingRemovingAndResettingKeepRowsAndCountersInStep) {
     EXPECT_EQ(host.texts[IDC_SIZE_TOTAL], "Logo size total : 0 / 250 KBytes");
     EXPECT_FALSE(host.isEnabled(IDC_UPLOAD));
     EXPECT_FALSE(host.isEnabled(IDC_THRESHOLD));
-}
-
-TEST_F(DialogTest, AFileThatIsNotABitmapIsRefusedButStillPreviewed) {
-    start();
-    const std::string bad = dir + "/notes.bmp";
-    writeText(bad, "not a bitmap");
-    openFile(bad);
-    EXPECT_TRUE(dlg->logoList().empty());
-    ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0].text, "Out of range bitmap file.");
-    EXPECT_EQ(host.messages[0].caption, "Error");
-    EXPECT_EQ(dlg->currentImagePath(), bad);
-    EXPECT_EQ(host.fileRequests[0].filters[0].name, "Bitmap Images (*.bmp)");
-    EXPECT_EQ(host.fileRequests[0].filters[0].pattern, "*.bmp;*.BMP");
-    EXPECT_FALSE(host.fileRequests[0].save);
-
-    dlg->OnOpenFile(); // cancelled: nothing changes
-    EXPECT_EQ(host.messages.size(), 1u);
 }
 
 TEST_F(DialogTest, OpenFileStopsAt255RowsButTheSettingsFileIsNotLimited) {
@@ -390,20 +386,19 @@ TEST_F(DialogTest, EachOperationReportsItsResultInItsCaptionAndLanguage) {
         if (c.driver && c.fault == None) {
             EXPECT_EQ(host.progress, (std::vector{progress[c.op % 3]}));
         }
-        if (!c.text) {
-            EXPECT_TRUE(host.messages.empty());
-            continue;
-        }
-        ASSERT_FALSE(host.messages.empty());
+        ASSERT_EQ(host.messages.empty(), !c.text);
+        if (!c.text) continue;
         EXPECT_EQ(lastMessage().text, c.text);
         EXPECT_EQ(lastMessage().caption, c.caption);
         EXPECT_EQ(lastMessage().icon, c.fault == None ? MessageIcon::Information : MessageIcon::Error);
     }
 }
 
-TEST_F(DialogTest, ADriverThatCannotBeOpenedStopsTheOperationBeforeAnythingIsSent) {
+TEST_F(DialogTest, NothingIsSentWhenAnOperationCannotGoOn) {
     start();
-    openFile(bitmap("a.bmp", 20, 10));
+    const std::string a = bitmap("a.bmp", 20, 10), b = bitmap("b.bmp", 20, 10);
+    openFile(a);
+    openFile(b);
     // An earlier transfer left the port kind at the network port; a failed driver open must not write there.
     useNetwork();
     dlg->OnErase();
@@ -420,15 +415,12 @@ TEST_F(DialogTest, ADriverThatCannotBeOpenedStopsTheOperationBeforeAnythingIsSen
     EXPECT_EQ(lastMessage().caption, "Print");
     EXPECT_EQ(net.sent.size(), sentBefore);
     EXPECT_TRUE(spooler.taken.empty());
-}
 
-TEST_F(DialogTest, UploadRefusesWhatCannotBeSentBeforeOpeningAnything) {
-    start();
-    const std::string a = bitmap("a.bmp", 20, 10), b = bitmap("b.bmp", 20, 10);
-    openFile(a);
-    openFile(b);
-    useNetwork();
+    // A logo that cannot be converted stops the upload before the port is opened.
+    host.checks[IDC_USE_DRIVER] = false;
+    dlg->OnCommand(IDC_USE_DRIVER);
     std::filesystem::remove(b);
+    net = {};
     host.messages.clear();
     dlg->OnUpload();
     ASSERT_EQ(host.messages.size(), 2u);

@@ -23,10 +23,6 @@ void patch32(Bytes& b, std::size_t at, std::size_t v) {
     for (int i = 0; i < 4; ++i)
         b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
-void padTo(Bytes& b, std::size_t start, std::size_t multiple) {
-    while ((b.size() - start) % multiple != 0)
-        b.push_back(0);
-}
 
 // The nearest value a field of this mask can hold, shifted into place.
 std::uint32_t encodeChannel(std::uint8_t c, std::uint32_t mask) {
@@ -35,12 +31,14 @@ std::uint32_t encodeChannel(std::uint8_t c, std::uint32_t mask) {
     return static_cast<std::uint32_t>((c * std::uint64_t{mask >> shift} + 127) / 255 << shift);
 }
 
+// The fields of a pixel: the layout's masks, else 5-6-5 for 16-bit bit fields and 5-5-5 without, and 8-8-8
+// for deeper pixels, with an alpha byte where a 32-bit pixel has room or bit fields are to carry it.
 Masks masksFor(const BmpLayout& l) {
-    const Masks given = {l.masks[0], l.masks[1], l.masks[2], l.masks[3]};
-    if (l.compression != 3) return l.bitCount == 16 ? Masks{0x7C00, 0x03E0, 0x001F, 0} : given;
-    if (given != Masks{}) return given;
-    if (l.bitCount == 16) return {0xF800, 0x07E0, 0x001F, 0};
-    return {0x00FF0000, 0x0000FF00, 0x000000FF, l.withAlpha ? 0xFF000000u : 0u};
+    if (const Masks given = {l.masks[0], l.masks[1], l.masks[2], l.masks[3]}; given != Masks{}) return given;
+    if (l.bitCount == 16)
+        return l.compression == 3 ? Masks{0xF800, 0x07E0, 0x001F, 0} : Masks{0x7C00, 0x03E0, 0x001F, 0};
+    return {0x00FF0000, 0x0000FF00, 0x000000FF,
+            l.bitCount == 32 && (l.compression != 3 || l.withAlpha) ? 0xFF000000u : 0};
 }
 
 // The colour table (the layout's, else the picture's colours in order of first appearance, padded with black)
@@ -61,66 +59,38 @@ std::vector<BmpColor> paletteFor(const Picture& p, const BmpLayout& l, Bytes& in
     return pal;
 }
 
-void writeRow(Bytes& b, const Picture& p, const BmpLayout& l, const Masks& masks, const std::uint8_t* indices, int y) {
+// One stored row, padded to 4 bytes: colour-table indices packed from the high bits, or masked fields.
+void writeRow(Bytes& b, const Picture& p, int bitCount, const Masks& masks, const std::uint8_t* indices, int y) {
     const std::size_t start = b.size();
     unsigned acc = 0;
-    int bits = 0;
-    for (int x = 0; x < p.width; ++x) {
-        const BmpColor c = p.at(x, y);
-        if (l.bitCount <= 8) {
-            acc = acc << l.bitCount | indices[x];
-            if ((bits += l.bitCount) == 8) {
-                b.push_back(static_cast<std::uint8_t>(acc));
-                acc = bits = 0;
-            }
-        } else if (l.bitCount == 24 || (l.bitCount == 32 && l.compression != 3)) {
-            b.insert(b.end(), {c.b, c.g, c.r});
-            if (l.bitCount == 32) b.push_back(p.alphaAt(x, y)); // meaningless here: the decoder must ignore it
-        } else {
+    for (int x = 0, bits = 0; x < p.width; ++x) {
+        if (bitCount > 8) {
+            const BmpColor c = p.at(x, y);
             put(b,
                 encodeChannel(c.r, masks[0]) | encodeChannel(c.g, masks[1]) | encodeChannel(c.b, masks[2]) |
                     encodeChannel(p.alphaAt(x, y), masks[3]),
-                l.bitCount / 8);
-        }
-    }
-    if (bits != 0) b.push_back(static_cast<std::uint8_t>(acc << (8 - bits)));
-    padTo(b, start, 4);
-}
-
-// Length of the run at x that one encoded code can hold: equal indices for RLE8, a repeating pair for RLE4.
-int runAt(const std::uint8_t* row, int x, int end, bool rle4) {
-    int n = 1;
-    while (x + n < end && n < 255 && row[x + n] == row[x + (rle4 ? n % 2 : 0)])
-        ++n;
-    return n;
-}
-
-// Every row from column 0 to its end: encoded runs where three or more pixels repeat (and where fewer than
-// three pixels remain), absolute runs padded to a word in between, then an end of line; the last one is the
-// end of the bitmap.
-void writeRle(Bytes& b, const Picture& p, const BmpLayout& l, const Bytes& indices) {
-    const bool rle4 = l.compression == 2;
-    for (int fileRow = 0; fileRow < p.height; ++fileRow) {
-        const std::uint8_t* row = indices.data() + std::size_t(l.topDown ? fileRow : p.height - 1 - fileRow) * p.width;
-        for (int x = 0, n = 0; x < p.width; x += n) {
-            n = runAt(row, x, p.width, rle4);
-            if (n >= 3 || p.width - x < 3) {
-                put(b, static_cast<std::uint32_t>(n), 1);
-                put(b, rle4 ? row[x] << 4 | (n > 1 ? row[x + 1] : 0) : row[x], 1);
-                continue;
+                bitCount / 8);
+        } else {
+            acc = acc << bitCount | indices[x];
+            if ((bits += bitCount) == 8 || x == p.width - 1) {
+                b.push_back(static_cast<std::uint8_t>(acc << (8 - bits)));
+                acc = bits = 0;
             }
-            n = 3;
-            while (x + n < p.width && n < 255 && runAt(row, x + n, p.width, rle4) < 3)
-                ++n;
-            b.insert(b.end(), {0, static_cast<std::uint8_t>(n)});
-            const std::size_t start = b.size();
-            for (int i = 0; i < n; i += rle4 ? 2 : 1)
-                put(b, rle4 ? row[x + i] << 4 | (i + 1 < n ? row[x + i + 1] : 0) : row[x + i], 1);
-            padTo(b, start, 2);
         }
-        b.insert(b.end(), {0, 0});
     }
-    b.back() = 1;
+    b.resize(start + (b.size() - start + 3) / 4 * 4);
+}
+
+// One row as encoded runs (of equal indices for RLE8, of a repeating pair for RLE4) and an end of line.
+// Absolute runs and deltas are left to files written out byte by byte.
+void writeRleRow(Bytes& b, const std::uint8_t* row, int width, bool rle4) {
+    for (int x = 0, n = 1; x < width; x += n) {
+        for (n = 1; x + n < width && n < 255 && row[x + n] == row[x + (rle4 ? n % 2 : 0)];)
+            ++n;
+        put(b, static_cast<std::uint32_t>(n), 1);
+        put(b, rle4 ? row[x] << 4 | (n > 1 ? row[x + 1] : 0) : row[x], 1);
+    }
+    b.insert(b.end(), {0, 0});
 }
 
 } // namespace
@@ -185,14 +155,13 @@ std::vector<std::uint8_t> writeBmp(const Picture& p, const BmpLayout& l) {
     }
 
     const std::size_t offset = b.size();
-    if (l.compression == 1 || l.compression == 2) {
-        writeRle(b, p, l, indices);
-    } else {
-        for (int fileRow = 0; fileRow < p.height; ++fileRow) {
-            const int y = l.topDown ? fileRow : p.height - 1 - fileRow;
-            writeRow(b, p, l, masks, paletted ? indices.data() + static_cast<std::size_t>(y) * p.width : nullptr, y);
-        }
+    const bool rle = l.compression == 1 || l.compression == 2;
+    for (int fileRow = 0; fileRow < p.height; ++fileRow) {
+        const int y = l.topDown ? fileRow : p.height - 1 - fileRow;
+        const std::uint8_t* row = paletted ? indices.data() + static_cast<std::size_t>(y) * p.width : nullptr;
+        rle ? writeRleRow(b, row, p.width, l.compression == 2) : writeRow(b, p, l.bitCount, masks, row, y);
     }
+    if (rle) b.back() = 1; // the last end of line ends the bitmap
     patch32(b, 2, b.size());
     patch32(b, 10, offset);
     if (l.headerSize != 12) patch32(b, 34, b.size() - offset);
