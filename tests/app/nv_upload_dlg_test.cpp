@@ -3,7 +3,6 @@
 
 #include "app/nv_upload_dlg.h"
 
-#include "fake_dialog_host.h"
 #include "res/resource.h"
 #include "support/bmp_writer.h"
 #include "support/fake_ports.h"
@@ -11,8 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <tuple>
 
 namespace tessera {
@@ -22,6 +23,112 @@ using test::Bytes;
 using Row = std::array<std::string, 4>;
 using Strings = std::vector<std::string>;
 
+// A toolkit for the main window's behaviour that records everything: control state by id, the message
+// boxes with scripted answers, the file dialogs with scripted choices, the progress windows, and one
+// ordered event log that the fake ports can write into too.
+struct ShownMessage {
+    std::string text, caption;
+    MessageButtons buttons;
+    MessageIcon icon;
+};
+
+class FakeDialogHost : public DialogHost {
+  public:
+    struct Combo {
+        std::vector<std::string> items;
+        int selection = -1;
+    };
+
+    std::map<int, std::string> texts;
+    std::map<int, bool> enabled; // absent: enabled
+    std::map<int, bool> checks;
+    std::map<int, Combo> combos;
+    int sliderMax = 100, sliderPos = 0;
+    std::vector<Row> rows;
+    int selectionMark = -1;
+
+    std::vector<ShownMessage> messages;
+    std::deque<MessageAnswer> answers; // for Yes/No boxes; empty: Yes
+    std::vector<FileDialogRequest> fileRequests;
+    std::deque<std::optional<std::string>> fileChoices; // empty: cancelled
+    std::vector<std::pair<std::string, int>> progress;
+    std::vector<std::string> events; // "message:CAPTION", "progress:CAPTION", "splash:on", "sleep:N", ...
+    int invalidations = 0;
+
+    unsigned codePage = 1252;
+    std::string directory; // ends in '/'
+    std::vector<InstalledPrinter> printers;
+
+    // A new window: the controls as created, the recordings kept.
+    void newWindow() {
+        texts.clear(), enabled.clear(), checks.clear(), combos.clear(), rows.clear();
+        selectionMark = -1, sliderMax = sliderPos = 0;
+    }
+
+    bool isEnabled(int id) const {
+        auto it = enabled.find(id);
+        return it == enabled.end() || it->second;
+    }
+    std::string selectedItem(int id) const {
+        const auto& c = combos.at(id);
+        return c.selection >= 0 ? c.items[static_cast<std::size_t>(c.selection)] : std::string();
+    }
+    void select(int id, int index) { combos[id].selection = index; }
+    void clickRow(int row) { selectionMark = row; }
+
+    void setText(int id, const std::string& t) override { texts[id] = t; }
+    std::string text(int id) override { return combos.count(id) ? selectedItem(id) : texts[id]; }
+    void enable(int id, bool e) override { enabled[id] = e; }
+    void setCheck(int id, bool c) override { checks[id] = c; }
+    bool isChecked(int id) override { return checks[id]; }
+    void addComboItem(int id, const std::string& item) override { combos[id].items.push_back(item); }
+    int comboCount(int id) override { return static_cast<int>(combos[id].items.size()); }
+    std::string comboItem(int id, int index) override {
+        auto& items = combos[id].items;
+        return index >= 0 && index < static_cast<int>(items.size()) ? items[static_cast<std::size_t>(index)] : "";
+    }
+    void setComboSelection(int id, int index) override {
+        auto& c = combos[id];
+        c.selection = index >= 0 && index < static_cast<int>(c.items.size()) ? index : -1;
+    }
+    int comboSelection(int id) override { return combos[id].selection; }
+    void setSliderRange(int, int, int maximum, int) override { sliderMax = maximum; }
+    void setSliderPosition(int, int position) override { sliderPos = position; }
+    int sliderPosition(int) override { return sliderPos; }
+    int sliderMaximum(int) override { return sliderMax; }
+    void insertListRow(int row, const Row& columns) override { rows.insert(rows.begin() + row, columns); }
+    void deleteAllListRows() override { rows.clear(), selectionMark = -1; }
+    int listSelectionMark() override { return selectionMark; }
+
+    MessageAnswer messageBox(const std::string& t, const std::string& c, MessageButtons b, MessageIcon i) override {
+        messages.push_back({t, c, b, i});
+        events.push_back("message:" + c);
+        return b == MessageButtons::Ok ? MessageAnswer::Ok : next(answers, MessageAnswer::Yes);
+    }
+    std::optional<std::string> fileDialog(const FileDialogRequest& r) override {
+        fileRequests.push_back(r);
+        return next(fileChoices, std::optional<std::string>());
+    }
+    template <class T> static T next(std::deque<T>& scripted, T otherwise) {
+        if (scripted.empty()) return otherwise;
+        T first = scripted.front();
+        scripted.pop_front();
+        return first;
+    }
+    void runProgress(const std::string& caption, int stepMs) override {
+        progress.emplace_back(caption, stepMs);
+        events.push_back("progress:" + caption);
+    }
+    void showSplash() override { events.push_back("splash:on"); }
+    void hideSplash() override { events.push_back("splash:off"); }
+    void sleep(int ms) override { events.push_back("sleep:" + std::to_string(ms)); }
+    void invalidate() override { ++invalidations; }
+    unsigned ansiCodePage() override { return codePage; }
+    std::string executableDirectory() override { return directory; }
+    std::vector<InstalledPrinter> installedPrinters() override { return printers; }
+    std::string toStoredText(const std::string& t) override { return t; }
+    std::string fromStoredText(const std::string& b) override { return b; }
+};
 constexpr const char* kCommError = "Communication error. Can not be transmitted.";
 constexpr const char* kCommErrorKo = "통신 에러. 전송할 수 없습니다.\n통신 포트를 확인 바랍니다.";
 constexpr const char* kUploadDone =
@@ -86,10 +193,10 @@ class DialogTest : public ::testing::Test {
         dlg->OnCommand(IDC_USE_DRIVER);
     }
 
-    const test::ShownMessage& lastMessage() const { return host.messages.back(); }
+    const ShownMessage& lastMessage() const { return host.messages.back(); }
 
     std::string dir;
-    test::FakeDialogHost host;
+    FakeDialogHost host;
     LoggingSpooler spooler;
     test::FakeLine serial, parallel, usb;
     test::FakeNet net;
@@ -322,12 +429,14 @@ TEST_F(DialogTest, TransfersAskTheirQuestionAndCarryTheListTheFileAndThePrintRan
     EXPECT_FALSE(spooler.taken.empty());
 }
 
-TEST_F(DialogTest, EachOperationReportsItsResultInItsCaptionAndLanguage) {
+// Each operation's last message for each outcome, in either language. Declined: No to the question, or the
+// file choice cancelled.
+TEST_F(DialogTest, EachOperationReportsItsOutcomeInItsCaptionAndLanguage) {
     const std::string file = dir + "/stored.bit";
     writeText(file, "\x1B\x40");
     const std::string logo = bitmap("a.bmp", 20, 10);
-    enum Op { Upload, Erase, Print, Download };
-    enum Fault { None, Open, Send, Finish };
+    enum Op { Upload, Erase, Print, Download, SaveBin, SaveHex };
+    enum Fault { None, Open, Send, Finish, Declined, NoLogo };
     const char* const kEraseDone = "Upload finished, and Cleaning of NV Image completed.";
     const char* const kSendDoneKo = "전송이 완료되었습니다.\n프린터가 리셋된 후, 로고 사용이 가능합니다.";
     struct Case {
@@ -361,6 +470,14 @@ TEST_F(DialogTest, EachOperationReportsItsResultInItsCaptionAndLanguage) {
         {Download, 1252, false, Send, kCommError, "Upload Error"},
         {Download, 949, true, Send, kCommError, "File Send"},
         {Download, 949, true, Open, kCommErrorKo, "전송"},
+        {Erase, 1252, false, Declined, "NV image all Delete. Continue it?", "Erase"},
+        {Download, 1252, false, Declined, "Select bit file !!!", "Open bit file"},
+        {Download, 949, false, Declined, "전송할 bit 파일을 선택 바랍니다 !!!", "Bit 파일 열기"},
+        {SaveHex, 1252, false, Declined, "Select text file !!!", "txt file"},
+        {SaveHex, 949, false, Declined, "저장할 텍스트 파일을 선택 바랍니다 !!!", "txt 파일"},
+        {SaveBin, 949, false, Declined, "저장할 bit 파일을 선택 바랍니다 !!!", "bit 파일"},
+        {SaveBin, 1252, false, NoLogo, "Syntax error. Can not be saved.", "Save"},
+        {SaveBin, 949, false, NoLogo, "Syntax 에러. 저장할 수 없습니다.", "저장"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.op) + "/" + std::to_string(c.codePage) + "/" + std::to_string(c.driver) + "/" +
@@ -374,24 +491,33 @@ TEST_F(DialogTest, EachOperationReportsItsResultInItsCaptionAndLanguage) {
         net.sendOk = c.driver || c.fault != Send;
         net.finishResult = c.fault == Finish ? 0 : 1;
         start();
-        openFile(logo);
+        if (c.fault != NoLogo) openFile(logo);
         c.driver ? useDriver("Front desk") : useNetwork();
+        host.select(IDC_SAVE_FORMAT, c.op == SaveHex ? 1 : 0);
         host.messages.clear();
-        host.fileChoices = {file};
-        const auto op = std::array{&CNVUploadDlg::OnUpload, &CNVUploadDlg::OnErase, &CNVUploadDlg::OnPrintout,
-                                   &CNVUploadDlg::OnOpenFileAndDownload}[c.op];
-        ((*dlg).*op)();
+        host.fileChoices = {c.fault == Declined ? std::nullopt : std::optional(file)};
+        host.answers = {c.fault == Declined ? MessageAnswer::No : MessageAnswer::Yes};
+        const auto op = std::array{&CNVUploadDlg::OnUpload,   &CNVUploadDlg::OnErase,
+                                   &CNVUploadDlg::OnPrintout, &CNVUploadDlg::OnOpenFileAndDownload,
+                                   &CNVUploadDlg::OnSave,     &CNVUploadDlg::OnSave};
+        ((*dlg).*op[c.op])();
         // A transfer through the driver shows its progress window, each operation its own.
-        const std::pair<std::string, int> progress[] = {{"Uploading...", 750}, {"Erasing...", 750}, {"PrintOut", 100}};
+        const std::pair<std::string, int> progress[] = {
+            {"Uploading...", 750}, {"Erasing...", 750}, {"PrintOut", 100}, {"Uploading...", 750}};
         if (c.driver && c.fault == None) {
-            EXPECT_EQ(host.progress, (std::vector{progress[c.op % 3]}));
+            EXPECT_EQ(host.progress, (std::vector{progress[c.op]}));
         }
         ASSERT_EQ(host.messages.empty(), !c.text);
         if (!c.text) continue;
         EXPECT_EQ(lastMessage().text, c.text);
         EXPECT_EQ(lastMessage().caption, c.caption);
-        EXPECT_EQ(lastMessage().icon, c.fault == None ? MessageIcon::Information : MessageIcon::Error);
+        if (c.fault < Declined) {
+            EXPECT_EQ(lastMessage().icon, c.fault == None ? MessageIcon::Information : MessageIcon::Error);
+        } else {
+            EXPECT_TRUE(net.ip.empty()) << "nothing is opened";
+        }
     }
+    EXPECT_EQ(test::slurp(file), (Bytes{0x1B, 0x40})) << "a save without logos writes nothing";
 }
 
 TEST_F(DialogTest, NothingIsSentWhenAnOperationCannotGoOn) {
@@ -482,47 +608,6 @@ TEST_F(DialogTest, SaveNamesTheFileByItsFormatAndSaysWhatFailed) {
     host.fileChoices = {dir + "/no/such/dir/out"};
     dlg->OnSave();
     EXPECT_TRUE(contains(lastMessage().text, "out.txt")) << lastMessage().text;
-}
-
-TEST_F(DialogTest, QuestionsAndCancelledFileChoicesInEitherLanguage) {
-    enum Action { EraseNo, DownloadCancel, SaveBinCancel, SaveHexCancel, SaveEmpty };
-    struct Case {
-        unsigned codePage;
-        Action action;
-        const char* text;
-        const char* caption;
-    } cases[] = {
-        {1252, EraseNo, "NV image all Delete. Continue it?", "Erase"},
-        {1252, DownloadCancel, "Select bit file !!!", "Open bit file"},
-        {949, DownloadCancel, "전송할 bit 파일을 선택 바랍니다 !!!", "Bit 파일 열기"},
-        {1252, SaveHexCancel, "Select text file !!!", "txt file"},
-        {949, SaveHexCancel, "저장할 텍스트 파일을 선택 바랍니다 !!!", "txt 파일"},
-        {949, SaveBinCancel, "저장할 bit 파일을 선택 바랍니다 !!!", "bit 파일"},
-        {1252, SaveEmpty, "Syntax error. Can not be saved.", "Save"},
-        {949, SaveEmpty, "Syntax 에러. 저장할 수 없습니다.", "저장"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.action) + " " + std::to_string(c.codePage));
-        host.codePage = c.codePage;
-        start();
-        useNetwork();
-        if (c.action != SaveEmpty) openFile(bitmap("a.bmp", 8, 8));
-        host.select(IDC_SAVE_FORMAT, c.action == SaveHexCancel ? 1 : 0);
-        host.fileChoices.clear();
-        host.answers = {MessageAnswer::No};
-        if (c.action == EraseNo)
-            dlg->OnErase();
-        else if (c.action == DownloadCancel)
-            dlg->OnOpenFileAndDownload();
-        else {
-            if (c.action == SaveEmpty) host.fileChoices = {dir + "/empty"};
-            dlg->OnSave();
-        }
-        EXPECT_EQ(lastMessage().text, c.text);
-        EXPECT_EQ(lastMessage().caption, c.caption);
-        EXPECT_TRUE(net.ip.empty());
-    }
-    EXPECT_FALSE(std::filesystem::exists(dir + "/empty.bit"));
 }
 
 // ---- the settings files
