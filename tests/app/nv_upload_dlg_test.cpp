@@ -356,7 +356,7 @@ TEST_F(DialogTest, OpeningRemovingAndResettingKeepRowsAndCountersInStep) {
     EXPECT_FALSE(host.isEnabled(IDC_THRESHOLD));
 }
 
-TEST_F(DialogTest, OpenFileStopsAt255RowsButTheSettingsFileIsNotLimited) {
+TEST_F(DialogTest, OpenFileStopsAt255RowsTheSettingsFileDoesNotAndTransfersRefuseMore) {
     const std::string logo = bitmap("tiny.bmp", 8, 8);
     std::string ini = "[LOGO]\r\r\n";
     for (int i = 1; i <= 254; ++i)
@@ -371,13 +371,25 @@ TEST_F(DialogTest, OpenFileStopsAt255RowsButTheSettingsFileIsNotLimited) {
     EXPECT_EQ(lastMessage().text, "Don't read files any more.");
     EXPECT_EQ(lastMessage().caption, "Open");
     EXPECT_EQ(lastMessage().icon, MessageIcon::Exclamation);
+    host.answers = {MessageAnswer::No};
+    dlg->OnUpload(); // 255 may go: the question comes
+    EXPECT_EQ(lastMessage().buttons, MessageButtons::YesNo);
 
-    for (int i = 255; i <= 300; ++i)
+    for (int i = 255; i <= 256; ++i)
         ini += "Logofile" + std::to_string(i) + "=" + logo + "|tiny.bmp|8|8|8\r\r\n";
     writeText(dir + "/files.ini", ini);
     start();
-    EXPECT_EQ(dlg->logoCount(), 300);
-    EXPECT_EQ(host.rows[299][1], "300");
+    ASSERT_EQ(host.rows.size(), 256u);
+    EXPECT_EQ(host.rows[255][1], "256");
+    // but the printer cannot take them: Upload and Save refuse before their question or file choice.
+    useNetwork();
+    dlg->OnUpload();
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(lastMessage().text, "The printer stores at most 255 logos.");
+    dlg->OnSave();
+    EXPECT_EQ(lastMessage().caption, "Save");
+    EXPECT_TRUE(host.fileRequests.empty());
+    EXPECT_TRUE(net.ip.empty());
 }
 
 // ---- the operations
@@ -553,21 +565,6 @@ TEST_F(DialogTest, NothingIsSentWhenAnOperationCannotGoOn) {
     EXPECT_TRUE(contains(lastMessage().text, "b.bmp")) << lastMessage().text;
     EXPECT_EQ(lastMessage().caption, "Upload");
     EXPECT_EQ(lastMessage().icon, MessageIcon::Error);
-    EXPECT_TRUE(net.ip.empty());
-
-    // More than 255 logos (only a settings file can list them) are refused before the question.
-    std::string ini = "[LOGO]\r\r\n";
-    for (int i = 1; i <= 256; ++i)
-        ini += "Logofile" + std::to_string(i) + "=" + a + "|a.bmp\r\r\n";
-    writeText(dir + "/files.ini", ini);
-    start();
-    useNetwork();
-    dlg->OnUpload();
-    ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(lastMessage().text, "The printer stores at most 255 logos.");
-    dlg->OnSave();
-    EXPECT_EQ(lastMessage().caption, "Save");
-    EXPECT_TRUE(host.fileRequests.empty());
     EXPECT_TRUE(net.ip.empty());
 }
 
