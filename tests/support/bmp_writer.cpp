@@ -102,20 +102,6 @@ Picture::Picture(int w, int h, BmpColor fill, std::uint8_t alpha)
             set(x, y, fill, alpha);
 }
 
-void Picture::set(int x, int yFromTop, BmpColor c, std::uint8_t alpha) {
-    std::uint8_t* p = &bgra[(static_cast<std::size_t>(yFromTop) * width + x) * 4];
-    p[0] = c.b, p[1] = c.g, p[2] = c.r, p[3] = alpha;
-}
-
-BmpColor Picture::at(int x, int yFromTop) const {
-    const std::uint8_t* p = &bgra[(static_cast<std::size_t>(yFromTop) * width + x) * 4];
-    return BmpColor{p[0], p[1], p[2]};
-}
-
-std::uint8_t Picture::alphaAt(int x, int yFromTop) const {
-    return bgra[(static_cast<std::size_t>(yFromTop) * width + x) * 4 + 3];
-}
-
 std::vector<std::uint8_t> writeBmp(const Picture& p, const BmpLayout& l) {
     const bool paletted = l.bitCount <= 8;
     const Masks masks = masksFor(l);
@@ -175,14 +161,13 @@ std::vector<std::uint8_t> writeBmp1(const Picture& p, BmpColor entry0, BmpColor 
 std::string tempDir() {
     // One directory per test process, removed when the process ends so that test runs leave nothing behind.
     static const struct Dir {
-        std::filesystem::path path =
-            std::filesystem::temp_directory_path() /
-            ("tessera-tests-" + std::to_string(std::random_device{}()) + std::to_string(std::random_device{}()));
-        Dir() {
-            std::error_code ec;
-            std::filesystem::create_directories(path, ec);
-            if (ec) ADD_FAILURE() << "cannot create " << path.string() << ": " << ec.message();
-        }
+        std::filesystem::path path = [] {
+            const auto dir =
+                std::filesystem::temp_directory_path() /
+                ("tessera-tests-" + std::to_string(std::random_device{}()) + std::to_string(std::random_device{}()));
+            std::filesystem::create_directories(dir);
+            return dir;
+        }();
         ~Dir() {
             std::error_code ec;
             std::filesystem::remove_all(path, ec);
