@@ -127,12 +127,8 @@ Picture twinPicture(int w, int h, int colours) {
     Picture p(w, h, kWhite);
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
-            const int kind = y % 5, c = kind == 0   ? x / 4
-                                        : kind == 1 ? x * 3 + y
-                                        : kind == 2 ? x == w - 2
-                                        : kind == 3 ? 1 + x % 2
-                                                    : 0;
-            p.set(x, y, kTwinColours[c % colours]);
+            const int kinds[5] = {x / 4, x * 3 + y, x == w - 2, 1 + x % 2, 0};
+            p.set(x, y, kTwinColours[kinds[y % 5] % colours]);
         }
     }
     return p;
@@ -143,36 +139,23 @@ BmpLayout layout(int bitCount, std::uint32_t compression = 0, std::uint32_t head
 }
 
 TEST(BmpTwins, EveryLayoutDecodesTheSamePixels) {
+    // One line per depth.
+    // clang-format off
     const BmpLayout twins[] = {
-        layout(1),
-        layout(1, 0, 40, true),
-        layout(1, 0, 12),
-        layout(4),
-        layout(4, 0, 12),
-        {.bitCount = 4, .paletteSize = 5},
-        layout(4, 2),
-        layout(4, 2, 108),
-        layout(8),
-        layout(8, 0, 124, true),
-        layout(8, 0, 12),
-        {.bitCount = 8, .paletteSize = 4},
-        layout(8, 1),
+        layout(1), layout(1, 0, 40, true), layout(1, 0, 12),
+        layout(4), layout(4, 0, 12), {.bitCount = 4, .paletteSize = 5}, layout(4, 2), layout(4, 2, 108),
+        layout(8), layout(8, 0, 124, true), layout(8, 0, 12), {.bitCount = 8, .paletteSize = 4}, layout(8, 1),
         {.bitCount = 8, .compression = 1, .headerSize = 124, .paletteSize = 4},
-        layout(16),
-        layout(16, 0, 40, true),
-        layout(16, 3),
+        layout(16), layout(16, 0, 40, true), layout(16, 3),
         {.bitCount = 16, .compression = 3, .headerSize = 108, .masks = {0x0F00, 0x00F0, 0x000F}},
         {.bitCount = 16, .compression = 3, .headerSize = 124, .masks = {0x8000, 0x7FE0, 0x001F}},
-        layout(24, 0, 40, true),
-        layout(24, 0, 12),
-        layout(24, 0, 124),
-        layout(32),
-        layout(32, 0, 108, true),
-        layout(32, 3),
+        layout(24, 0, 40, true), layout(24, 0, 12), layout(24, 0, 124),
+        layout(32), layout(32, 0, 108, true), layout(32, 3),
         {.bitCount = 32, .compression = 3, .masks = {0x000000FF, 0xFF000000, 0x0000FF00}},
         {.bitCount = 32, .compression = 3, .headerSize = 108, .masks = {0x3FF00000, 0x000FFC00, 0x000003FF}},
         {.bitCount = 32, .compression = 3, .headerSize = 124, .withAlpha = true}, // opaque alpha
     };
+    // clang-format on
     for (int width : {1, 2, 3, 5, 8, 13, 33}) {
         for (int colours : {2, 4}) {
             const Picture picture = twinPicture(width, 9, colours);
