@@ -634,8 +634,6 @@ TEST_F(DialogTest, CloseWritesBothSettingsFilesByteForByteAndTheNextStartReadsTh
     EXPECT_TRUE(dlg->currentImagePath().empty());
     EXPECT_TRUE(host.isEnabled(IDC_UPLOAD));
     EXPECT_EQ(host.selectedItem(IDC_PORT), "TCP/IP");
-    EXPECT_TRUE(host.isEnabled(IDC_IP_ADDRESS));
-    EXPECT_FALSE(host.isEnabled(IDC_BAUD_RATE));
     EXPECT_EQ(host.selectedItem(IDC_PARITY), "ODD");
 
     // A file that cannot be written is named, and closing goes on.
@@ -655,7 +653,7 @@ TEST_F(DialogTest, CloseWritesBothSettingsFilesByteForByteAndTheNextStartReadsTh
 
 // ---- previews
 
-TEST_F(DialogTest, PreviewFitsInsideTheFrameAndClearsWhatALargerPictureLeft) {
+TEST_F(DialogTest, PreviewsFitTheFrameClearWhatALargerPictureLeftAndConvertAtEveryPaint) {
     start();
     EXPECT_FALSE(dlg->layoutPreviews(189, 155).draw);
     const struct {
@@ -680,11 +678,10 @@ TEST_F(DialogTest, PreviewFitsInsideTheFrameAndClearsWhatALargerPictureLeft) {
     EXPECT_EQ(std::tie(layout.strips[1].top, layout.strips[1].right, layout.strips[1].bottom),
               std::make_tuple(80, 189, 126));
     EXPECT_TRUE(dlg->layoutPreviews(189, 155).strips.empty());
-}
 
-TEST_F(DialogTest, PreviewConvertsAtEveryPaintWithTheModeAndTheListedDepth) {
-    start();
-    // A grey logo: error diffusion gives a pattern, threshold a flat result.
+    // The right-hand preview is converted at every paint with the mode, the slider and the listed depth. A
+    // grey logo: error diffusion gives a pattern, threshold a flat result.
+    dlg->OnReset();
     openFile(bitmap("grey.bmp", 32, 16, {128, 128, 128}));
     dlg->OnCommand(IDC_ERROR_DIFFUSION);
     host.clickRow(-1);

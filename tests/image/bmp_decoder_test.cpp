@@ -371,11 +371,6 @@ TEST(BmpBadFiles, DataAndSizesAreRefusedWithAReason) {
 }
 
 TEST(BmpFiles, DecodeFileNamesThePath) {
-    const std::string good = test::writeTempFile("good.bmp", test::writeBmp24(Picture(2, 3, kBlue)));
-    Result<BmpImage> img = decodeBmpFile(good);
-    ASSERT_TRUE(img.ok()) << img.error().message;
-    EXPECT_EQ(img->pixel(1, 2), kBlue);
-
     const std::string bad = test::writeTempFile("bad.bmp", {'B', 'M', 1, 2, 3});
     Result<BmpImage> r = decodeBmpFile(bad);
     ASSERT_FALSE(r.ok());
