@@ -204,8 +204,6 @@ class DialogTest : public ::testing::Test {
     std::unique_ptr<CNVUploadDlg> dlg;
 };
 
-// ---- start-up
-
 TEST_F(DialogTest, FirstStartWithoutPrintersShowsTheStartValues) {
     writeText(dir + "/files.ini", "[LOGO]\r\r\nno equals sign\r\r\n"); // a listed path that does not load
     dlg = std::make_unique<CNVUploadDlg>(host, ports);
@@ -292,8 +290,6 @@ TEST_F(DialogTest, EnablingRulesFollowThePortAndTheDriverCheckBox) {
             EXPECT_EQ(host.isEnabled(id), !driver) << id;
     }
 }
-
-// ---- the logo list
 
 TEST_F(DialogTest, OpeningRemovingAndResettingKeepRowsAndCountersInStep) {
     start();
@@ -391,8 +387,6 @@ TEST_F(DialogTest, OpenFileStopsAt255RowsTheSettingsFileDoesNotAndTransfersRefus
     EXPECT_TRUE(host.fileRequests.empty());
     EXPECT_TRUE(net.ip.empty());
 }
-
-// ---- the operations
 
 TEST_F(DialogTest, TransfersAskTheirQuestionAndCarryTheListTheFileAndThePrintRange) {
     start();
@@ -607,8 +601,6 @@ TEST_F(DialogTest, SaveNamesTheFileByItsFormatAndSaysWhatFailed) {
     EXPECT_TRUE(contains(lastMessage().text, "out.txt")) << lastMessage().text;
 }
 
-// ---- the settings files
-
 TEST_F(DialogTest, CloseWritesBothSettingsFilesByteForByteAndTheNextStartReadsThem) {
     // A hand-edited list (CR LF, a blank line, "=" in the path) is read, and written back in the house form.
     const std::string a = bitmap("a=b.bmp", 100, 50), b = bitmap("b.bmp", 64, 64);
@@ -650,8 +642,6 @@ TEST_F(DialogTest, CloseWritesBothSettingsFilesByteForByteAndTheNextStartReadsTh
     EXPECT_EQ(test::slurp(dir + "/files.ini").size(), 0u);
     EXPECT_TRUE(contains(test::slurpText(dir + "/nvupload.ini"), "BaudRate=-1\r\r\n"));
 }
-
-// ---- previews
 
 TEST_F(DialogTest, PreviewsFitTheFrameClearWhatALargerPictureLeftAndConvertAtEveryPaint) {
     start();
