@@ -247,38 +247,33 @@ TEST_F(DialogTest, PrintersAreListedByTheirOwnNameWhenTheirDriverIsAKnownModel) 
 }
 
 TEST_F(DialogTest, PortSelectionsIgnoreKeysAndReadMissingLinesAsZero) {
-    const struct {
-        const char* ini;
-        const char* port;
-        int baud;
-    } cases[] = {
+    const std::tuple<const char*, const char*, int> cases[] = {
+        // settings, port, baud rate selection
         {"[LOGO]\r\r\nWhatever=1\r\r\n", "LPT2", 0},
         {"[LOGO]\r\r\nPort=5\r\r\nBaudRate=-1\r\r\n", "COM2", -1},
         {"[OTHER]\r\r\nPort=3\r\r\n", "USB", 3},
     };
-    for (const auto& c : cases) {
-        writeText(dir + "/nvupload.ini", c.ini);
+    for (const auto& [ini, port, baud] : cases) {
+        writeText(dir + "/nvupload.ini", ini);
         start();
-        EXPECT_EQ(host.selectedItem(IDC_PORT), c.port) << c.ini;
-        EXPECT_EQ(host.combos[IDC_BAUD_RATE].selection, c.baud) << c.ini;
-        EXPECT_EQ(host.isEnabled(IDC_BAUD_RATE), c.baud == -1) << c.ini; // the port's rule follows what was read
+        EXPECT_EQ(host.selectedItem(IDC_PORT), port) << ini;
+        EXPECT_EQ(host.combos[IDC_BAUD_RATE].selection, baud) << ini;
+        EXPECT_EQ(host.isEnabled(IDC_BAUD_RATE), baud == -1) << ini; // the port's rule follows what was read
     }
 }
 
 TEST_F(DialogTest, EnablingRulesFollowThePortAndTheDriverCheckBox) {
     start();
     // Port index, then whether the serial settings, the address and the TCP port are enabled.
-    const struct {
-        int port;
-        bool serial, network;
-    } cases[] = {{6, true, false}, {3, false, true}, {1, false, false}, {15, true, false}};
-    for (const auto& c : cases) {
-        host.select(IDC_PORT, c.port);
+    const std::tuple<int, bool, bool> cases[] = {
+        {6, true, false}, {3, false, true}, {1, false, false}, {15, true, false}};
+    for (const auto& [port, serialOn, networkOn] : cases) {
+        host.select(IDC_PORT, port);
         dlg->OnPortSelectionChanged();
         for (int id : {IDC_BAUD_RATE, IDC_BIT_LENGTH, IDC_PARITY, IDC_STOP_BIT, IDC_HANDSHAKE})
-            EXPECT_EQ(host.isEnabled(id), c.serial) << c.port << " " << id;
-        EXPECT_EQ(host.isEnabled(IDC_IP_ADDRESS), c.network) << c.port;
-        EXPECT_EQ(host.isEnabled(IDC_TCP_PORT), c.network) << c.port;
+            EXPECT_EQ(host.isEnabled(id), serialOn) << port << " " << id;
+        EXPECT_EQ(host.isEnabled(IDC_IP_ADDRESS), networkOn) << port;
+        EXPECT_EQ(host.isEnabled(IDC_TCP_PORT), networkOn) << port;
     }
     // The driver box on and off: the port's settings are all off, then all eight back on.
     for (bool driver : {true, false}) {
@@ -445,14 +440,8 @@ TEST_F(DialogTest, EachOperationReportsItsOutcomeInItsCaptionAndLanguage) {
     enum Fault { None, Open, Send, Finish, Declined, NoLogo };
     const char* const kEraseDone = "Upload finished, and Cleaning of NV Image completed.";
     const char* const kSendDoneKo = "전송이 완료되었습니다.\n프린터가 리셋된 후, 로고 사용이 가능합니다.";
-    struct Case {
-        Op op;
-        unsigned codePage;
-        bool driver;
-        Fault fault;
-        const char* text; // null: no message
-        const char* caption;
-    } cases[] = {
+    // The operation, the code page, whether through the driver, the outcome, the last message (none: null).
+    const std::tuple<Op, unsigned, bool, Fault, const char*, const char*> cases[] = {
         {Upload, 1252, false, None, kUploadDone, "Upload"},
         {Upload, 949, true, None, kUploadDone, "Upload"},
         {Upload, 1252, false, Open, kCommError, "Upload"},
@@ -485,40 +474,40 @@ TEST_F(DialogTest, EachOperationReportsItsOutcomeInItsCaptionAndLanguage) {
         {SaveBin, 1252, false, NoLogo, "Syntax error. Can not be saved.", "Save"},
         {SaveBin, 949, false, NoLogo, "Syntax 에러. 저장할 수 없습니다.", "저장"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.op) + "/" + std::to_string(c.codePage) + "/" + std::to_string(c.driver) + "/" +
-                     std::to_string(c.fault));
-        host.codePage = c.codePage;
-        spooler.openOk = !(c.driver && c.fault == Open);
-        spooler.failAtCall = c.driver && c.fault == Send ? std::optional<int>(0) : std::nullopt;
+    for (const auto& [op, codePage, driver, fault, text, caption] : cases) {
+        SCOPED_TRACE(std::to_string(op) + "/" + std::to_string(codePage) + "/" + std::to_string(driver) + "/" +
+                     std::to_string(fault));
+        host.codePage = codePage;
+        spooler.openOk = !(driver && fault == Open);
+        spooler.failAtCall = driver && fault == Send ? std::optional<int>(0) : std::nullopt;
         spooler.writeCalls = 0;
         net = {};
-        net.connectResult = !c.driver && c.fault == Open ? -1 : 0;
-        net.sendOk = c.driver || c.fault != Send;
-        net.finishResult = c.fault == Finish ? 0 : 1;
+        net.connectResult = !driver && fault == Open ? -1 : 0;
+        net.sendOk = driver || fault != Send;
+        net.finishResult = fault == Finish ? 0 : 1;
         start();
-        if (c.fault != NoLogo) openFile(logo);
-        c.driver ? useDriver("Front desk") : useNetwork();
-        host.select(IDC_SAVE_FORMAT, c.op == SaveHex ? 1 : 0);
+        if (fault != NoLogo) openFile(logo);
+        driver ? useDriver("Front desk") : useNetwork();
+        host.select(IDC_SAVE_FORMAT, op == SaveHex ? 1 : 0);
         host.messages.clear();
-        host.fileChoices = {c.fault == Declined ? std::nullopt : std::optional(file)};
-        host.answers = {c.fault == Declined ? MessageAnswer::No : MessageAnswer::Yes};
-        const auto op = std::array{&CNVUploadDlg::OnUpload,   &CNVUploadDlg::OnErase,
-                                   &CNVUploadDlg::OnPrintout, &CNVUploadDlg::OnOpenFileAndDownload,
-                                   &CNVUploadDlg::OnSave,     &CNVUploadDlg::OnSave};
-        ((*dlg).*op[c.op])();
+        host.fileChoices = {fault == Declined ? std::nullopt : std::optional(file)};
+        host.answers = {fault == Declined ? MessageAnswer::No : MessageAnswer::Yes};
+        const auto ops = std::array{&CNVUploadDlg::OnUpload,   &CNVUploadDlg::OnErase,
+                                    &CNVUploadDlg::OnPrintout, &CNVUploadDlg::OnOpenFileAndDownload,
+                                    &CNVUploadDlg::OnSave,     &CNVUploadDlg::OnSave};
+        ((*dlg).*ops[op])();
         // A transfer through the driver shows its progress window, each operation its own.
         const std::pair<std::string, int> progress[] = {
             {"Uploading...", 750}, {"Erasing...", 750}, {"PrintOut", 100}, {"Uploading...", 750}};
-        if (c.driver && c.fault == None) {
-            EXPECT_EQ(host.progress, (std::vector{progress[c.op]}));
+        if (driver && fault == None) {
+            EXPECT_EQ(host.progress, (std::vector{progress[op]}));
         }
-        ASSERT_EQ(host.messages.empty(), !c.text);
-        if (!c.text) continue;
-        EXPECT_EQ(lastMessage().text, c.text);
-        EXPECT_EQ(lastMessage().caption, c.caption);
-        if (c.fault < Declined) {
-            EXPECT_EQ(lastMessage().icon, c.fault == None ? MessageIcon::Information : MessageIcon::Error);
+        ASSERT_EQ(host.messages.empty(), !text);
+        if (!text) continue;
+        EXPECT_EQ(lastMessage().text, text);
+        EXPECT_EQ(lastMessage().caption, caption);
+        if (fault < Declined) {
+            EXPECT_EQ(lastMessage().icon, fault == None ? MessageIcon::Information : MessageIcon::Error);
         } else {
             EXPECT_TRUE(net.ip.empty()) << "nothing is opened";
         }
@@ -645,17 +634,16 @@ TEST_F(DialogTest, CloseWritesBothSettingsFilesByteForByteAndTheNextStartReadsTh
 TEST_F(DialogTest, PreviewsFitTheFrameClearWhatALargerPictureLeftAndConvertAtEveryPaint) {
     start();
     EXPECT_FALSE(dlg->layoutPreviews(189, 155).draw);
-    const struct {
-        int w, h, dw, dh;
-    } cases[] = {
+    // Picture width and height, drawn width and height.
+    const std::array<int, 4> cases[] = {
         {100, 80, 100, 80}, {300, 200, 189, 126}, {400, 380, 163, 155}, {100, 300, 51, 155}, {191, 100, 188, 98}};
-    for (const auto& c : cases) {
-        openFile(bitmap("fit.bmp", c.w, c.h));
+    for (const auto& [w, h, dw, dh] : cases) {
+        openFile(bitmap("fit.bmp", w, h));
         const PreviewLayout layout = dlg->layoutPreviews(189, 155);
         EXPECT_TRUE(layout.draw);
-        EXPECT_EQ(layout.drawWidth, c.dw) << c.w << "x" << c.h;
-        EXPECT_EQ(layout.drawHeight, c.dh) << c.w << "x" << c.h;
-        EXPECT_EQ(layout.sourceWidth, c.w);
+        EXPECT_EQ(layout.drawWidth, dw) << w << "x" << h;
+        EXPECT_EQ(layout.drawHeight, dh) << w << "x" << h;
+        EXPECT_EQ(layout.sourceWidth, w);
     }
     openFile(bitmap("big.bmp", 300, 200));
     EXPECT_TRUE(dlg->layoutPreviews(189, 155).strips.empty());
