@@ -66,14 +66,8 @@ class FakeDialogHost : public DialogHost {
         selectionMark = -1, sliderMax = sliderPos = 0;
     }
 
-    bool isEnabled(int id) const {
-        auto it = enabled.find(id);
-        return it == enabled.end() || it->second;
-    }
-    std::string selectedItem(int id) const {
-        const auto& c = combos.at(id);
-        return c.selection >= 0 ? c.items[static_cast<std::size_t>(c.selection)] : std::string();
-    }
+    bool isEnabled(int id) const { return !enabled.count(id) || enabled.at(id); }
+    std::string selectedItem(int id) const { return comboItemAt(combos.at(id), combos.at(id).selection); }
     void select(int id, int index) { combos[id].selection = index; }
     void clickRow(int row) { selectionMark = row; }
 
@@ -84,9 +78,9 @@ class FakeDialogHost : public DialogHost {
     bool isChecked(int id) override { return checks[id]; }
     void addComboItem(int id, const std::string& item) override { combos[id].items.push_back(item); }
     int comboCount(int id) override { return static_cast<int>(combos[id].items.size()); }
-    std::string comboItem(int id, int index) override {
-        auto& items = combos[id].items;
-        return index >= 0 && index < static_cast<int>(items.size()) ? items[static_cast<std::size_t>(index)] : "";
+    std::string comboItem(int id, int index) override { return comboItemAt(combos[id], index); }
+    static std::string comboItemAt(const Combo& c, int i) {
+        return i >= 0 && i < static_cast<int>(c.items.size()) ? c.items[static_cast<std::size_t>(i)] : "";
     }
     void setComboSelection(int id, int index) override {
         auto& c = combos[id];

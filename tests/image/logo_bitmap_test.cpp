@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <tuple>
 #include <vector>
 
 namespace tessera {
@@ -53,11 +54,8 @@ TEST(PreviewBrightness, OffsetsOfEveryLevel) {
 }
 
 TEST(ThresholdFilter, DecidesOnTheIntegerGreyPlusOffset) {
-    struct Case {
-        std::uint8_t b, g, r;
-        int level;
-        int white;
-    } cases[] = {
+    // Blue, green, red, level, then 1 for white.
+    const std::tuple<std::uint8_t, std::uint8_t, std::uint8_t, int, int> cases[] = {
         {128, 128, 128, 5, 0}, // 128 is not above 128
         {128, 128, 128, 4, 1}, // 143
         {0, 0, 255, 5, 0},     // red: grey 76
@@ -70,10 +68,10 @@ TEST(ThresholdFilter, DecidesOnTheIntegerGreyPlusOffset) {
         {178, 178, 178, 10, 0}, // 128 after -50
         {179, 179, 179, 10, 1},
     };
-    for (const Case& c : cases) {
-        LogoBitmap bmp = holding(solid(1, 1, c.b, c.g, c.r), 1, 1);
-        ASSERT_TRUE(bmp.threshold(c.level));
-        EXPECT_EQ(dots(bmp)[0], c.white) << int(c.b) << "," << int(c.g) << "," << int(c.r) << " level " << c.level;
+    for (const auto& [b, g, r, level, white] : cases) {
+        LogoBitmap bmp = holding(solid(1, 1, b, g, r), 1, 1);
+        ASSERT_TRUE(bmp.threshold(level));
+        EXPECT_EQ(dots(bmp)[0], white) << int(b) << "," << int(g) << "," << int(r) << " level " << level;
     }
     // White and black stay what they are at every level, the first pixel included.
     for (int level = 0; level <= 10; ++level) {
@@ -109,19 +107,16 @@ TEST(ErrorDiffusionFilter, KnownRowsAndTheFlatPlaneWrap) {
     for (int i = 0; i < 20; ++i)
         odd.insert(odd.end(), {static_cast<std::uint8_t>(i * 37), static_cast<std::uint8_t>(i * 91 + 17),
                                static_cast<std::uint8_t>(255 - i * 23), 0});
-    const struct {
-        Bytes px;
-        int w, h, level;
-        std::vector<int> dots;
-    } cases[] = {
+    // Pixels, width, height, level, then the dots.
+    const std::tuple<Bytes, int, int, int, std::vector<int>> cases[] = {
         {grey(4, 1, 128), 4, 1, 5, {0, 1, 0, 1}},
         {grey(1, 6, 128), 1, 6, 5, {0, 1, 1, 0, 0, 1}},
         {odd, 5, 4, 3, {0, 1, 1, 0, 1, 1, 0, 1, 1, 0, 1, 1, 1, 1, 0, 0, 1, 0, 0, 1}},
     };
-    for (const auto& c : cases) {
-        LogoBitmap bmp = holding(c.px, c.w, c.h);
-        ASSERT_TRUE(bmp.errorDiffusion(c.level));
-        EXPECT_EQ(dots(bmp), c.dots) << c.w << " x " << c.h;
+    for (const auto& [px, w, h, level, expected] : cases) {
+        LogoBitmap bmp = holding(px, w, h);
+        ASSERT_TRUE(bmp.errorDiffusion(level));
+        EXPECT_EQ(dots(bmp), expected) << w << " x " << h;
     }
 }
 
