@@ -108,11 +108,11 @@ TEST(BmpKnownFiles, RleCodes) {
     EXPECT_EQ(decoded(rle8).indices, (Bytes{1, 1, 1, 0, 2, 1, 2, 0, 0, 0, 0, 0, 0, 0, 2, 2}));
 
     const Bytes rle4 = rleFile(10, 1, 2, 4,
-                               {0, 5, 0x12, 0x31, 0x20, 0, // absolute 1 2 3 1 2, padded
-                                5, 0x31,                   // run alternating 3 1 3 1 3
+                               {0, 6, 0x12, 0x31, 0x23, 0, // absolute 1 2 3 1 2 3: three bytes and a pad byte
+                                4, 0x31,                   // run alternating 3 1 3 1
                                 0, 1});
     BmpImage img = decoded(rle4);
-    EXPECT_EQ(img.indices, (Bytes{1, 2, 3, 1, 2, 3, 1, 3, 1, 3}));
+    ASSERT_EQ(img.indices, (Bytes{1, 2, 3, 1, 2, 3, 3, 1, 3, 1}));
     EXPECT_EQ(img.pixel(2, 0).b, 30);
 
     // Without an end-of-bitmap code the data simply ends; the rest stays index 0.
