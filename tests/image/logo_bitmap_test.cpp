@@ -84,18 +84,18 @@ TEST(ThresholdFilter, DecidesOnTheIntegerGreyPlusOffset) {
 }
 
 TEST(IndexedOrderFilter, WhiteWhereTheMatrixIsBelowTheLuminanceStep) {
-    // Black at level 0: v′ = 75, q = 18 (grey 128 at level 5 is in the preview's test below).
+    // Black at level 1: v′ = 60, q = 15, a step at which the matrix and its transpose differ.
     LogoBitmap dark = holding(grey(8, 8, 0), 8, 8);
-    ASSERT_TRUE(dark.indexedOrder(0));
-    EXPECT_EQ(whiteCount(dark), 18);
+    ASSERT_TRUE(dark.indexedOrder(1));
+    EXPECT_EQ(whiteCount(dark), 15);
     // The matrix row is the image row counted from the top.
     const std::vector<int> d = dots(dark);
     for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 8; ++x) EXPECT_EQ(d[y * 8 + x], kPreviewDitherMatrix[y][x] < 18 ? 1 : 0) << x << "," << y;
+        for (int x = 0; x < 8; ++x) EXPECT_EQ(d[y * 8 + x], kPreviewDitherMatrix[y][x] < 15 ? 1 : 0) << x << "," << y;
 
-    // Pure white stays white where v′ reaches 255.
+    // Pure white stays white: v′ is clamped to 255 before the step.
     LogoBitmap white = holding(grey(8, 8, 255), 8, 8);
-    ASSERT_TRUE(white.indexedOrder(5));
+    ASSERT_TRUE(white.indexedOrder(0));
     EXPECT_EQ(whiteCount(white), 64);
 }
 
