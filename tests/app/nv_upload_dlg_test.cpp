@@ -124,6 +124,7 @@ class FakeDialogHost : public DialogHost {
     std::string toStoredText(const std::string& t) override { return t; }
     std::string fromStoredText(const std::string& b) override { return b; }
 };
+
 constexpr const char* kCommError = "Communication error. Can not be transmitted.";
 constexpr const char* kCommErrorKo = "통신 에러. 전송할 수 없습니다.\n통신 포트를 확인 바랍니다.";
 constexpr const char* kUploadDone =
@@ -195,7 +196,7 @@ class DialogTest : public ::testing::Test {
     std::unique_ptr<CNVUploadDlg> dlg;
 };
 
-TEST_F(DialogTest, FirstStartWithoutPrintersShowsTheStartValues) {
+TEST_F(DialogTest, FirstStartShowsTheStartValuesAndRefusesAListedPathThatDoesNotLoad) {
     writeText(dir + "/files.ini", "[LOGO]\r\r\nno equals sign\r\r\n"); // a listed path that does not load
     dlg = std::make_unique<CNVUploadDlg>(host, ports);
     EXPECT_TRUE(dlg->OnInitDialog());
