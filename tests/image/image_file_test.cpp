@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #define STBI_WRITE_NO_STDIO
@@ -43,9 +44,16 @@ Bytes gif2x1(bool transparentSecond) {
     return g;
 }
 
-void put16(Bytes& b, unsigned v) { b.insert(b.end(), {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)}); }
-void put32(Bytes& b, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+void put(Bytes& b, std::uint32_t v, int size = 4) {
+    for (int i = 0; i < size; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+// An icon entry's info header: the height counts the colour rows and the mask rows.
+Bytes infoHeader(int w, int h, int bitCount, std::uint32_t coloursUsed = 0) {
+    Bytes d;
+    for (std::uint32_t v :
+         {40u, std::uint32_t(w), std::uint32_t(2 * h), 1u | bitCount << 16, 0u, 0u, 0u, 0u, coloursUsed, 0u})
+        put(d, v);
+    return d;
 }
 
 struct IcoImage {
@@ -54,32 +62,26 @@ struct IcoImage {
 };
 Bytes icoFile(const std::vector<IcoImage>& images) {
     Bytes f;
-    put16(f, 0), put16(f, 1), put16(f, static_cast<unsigned>(images.size()));
+    put(f, 0, 2), put(f, 1, 2), put(f, static_cast<std::uint32_t>(images.size()), 2);
     std::uint32_t offset = 6 + 16 * static_cast<std::uint32_t>(images.size());
     for (const IcoImage& i : images) {
-        f.push_back(static_cast<std::uint8_t>(i.dirWidth)), f.push_back(static_cast<std::uint8_t>(i.dirHeight));
-        f.push_back(0), f.push_back(0);
-        put16(f, 1), put16(f, static_cast<unsigned>(i.bitCount));
-        put32(f, static_cast<std::uint32_t>(i.data.size())), put32(f, offset);
+        put(f, (i.dirWidth & 0xFF) | (i.dirHeight & 0xFF) << 8); // no palette, a reserved byte
+        put(f, 1, 2), put(f, static_cast<std::uint32_t>(i.bitCount), 2);
+        put(f, static_cast<std::uint32_t>(i.data.size())), put(f, offset);
         offset += static_cast<std::uint32_t>(i.data.size());
     }
     for (const IcoImage& i : images) f.insert(f.end(), i.data.begin(), i.data.end());
     return f;
 }
-// A 24-bit bitmap entry of one colour (blue, green, red) whose AND mask makes column 0 transparent.
-Bytes bitmapEntry24(int w, int h, std::uint8_t b, std::uint8_t g, std::uint8_t r) {
-    Bytes d;
-    put32(d, 40), put32(d, static_cast<std::uint32_t>(w)), put32(d, static_cast<std::uint32_t>(2 * h));
-    put16(d, 1), put16(d, 24);
-    for (int i = 0; i < 6; ++i) put32(d, 0);
-    const int stride = (w * 3 + 3) / 4 * 4, maskStride = (w + 31) / 32 * 4;
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) d.insert(d.end(), {b, g, r});
-        d.resize(d.size() + static_cast<std::size_t>(stride - 3 * w), 0);
-    }
+// A 24-bit bitmap entry of one colour whose AND mask makes column 0 transparent: a BMP file without its file
+// header, the height doubled for the mask rows (every height here fits the low byte).
+Bytes bitmapEntry24(int w, int h, BmpColor c) {
+    Bytes d = test::writeBmp24(test::Picture(w, h, c));
+    d.erase(d.begin(), d.begin() + 14);
+    d[8] = static_cast<std::uint8_t>(2 * h);
     for (int y = 0; y < h; ++y) {
         d.push_back(0x80);
-        d.resize(d.size() + static_cast<std::size_t>(maskStride - 1), 0);
+        d.resize(d.size() + static_cast<std::size_t>((w + 31) / 32 * 4 - 1), 0);
     }
     return d;
 }
@@ -91,21 +93,13 @@ std::vector<int> bgrAt(const PixelImage& img, int x, int y) {
 }
 
 TEST(ClassifyImagePath, OrderCaseAndFirstOccurrence) {
-    EXPECT_EQ(classifyImagePath("logos/a.bmp"), BitmapKind);
-    EXPECT_EQ(classifyImagePath("A.png"), OtherKind);
-    EXPECT_EQ(classifyImagePath("X.BMP/PIC.JPG"), BitmapKind);
-    EXPECT_EQ(classifyImagePath("LOGO.BMP.GIF"), BitmapKind);
-    EXPECT_EQ(classifyImagePath("a.Ico"), IconKind);
-    EXPECT_EQ(classifyImagePath("a.jpg"), JpegKind);
-    EXPECT_EQ(classifyImagePath("a.jpeg"), JpegKind);
-    EXPECT_EQ(classifyImagePath("a.gif"), GifKind);
-    EXPECT_EQ(classifyImagePath("a.ico.jpg"), IconKind);
     // Only the first occurrence counts, and only past the first character.
-    EXPECT_EQ(classifyImagePath(".bmp"), OtherKind);
-    EXPECT_EQ(classifyImagePath(".bmp/a.bmp"), OtherKind);
-    EXPECT_EQ(classifyImagePath(".jpg/a.jpeg"), JpegKind);
-    EXPECT_EQ(classifyImagePath(".gif"), OtherKind);
-    EXPECT_EQ(classifyImagePath(""), OtherKind);
+    const std::pair<const char*, ImageKind> cases[] = {
+        {"logos/a.bmp", BitmapKind}, {"A.png", OtherKind}, {"X.BMP/PIC.JPG", BitmapKind}, {"LOGO.BMP.GIF", BitmapKind},
+        {"a.Ico", IconKind},         {"a.jpg", JpegKind},  {"a.jpeg", JpegKind},          {"a.gif", GifKind},
+        {"a.ico.jpg", IconKind},     {".bmp", OtherKind},  {".bmp/a.bmp", OtherKind},     {".jpg/a.jpeg", JpegKind},
+        {".gif", OtherKind},         {"", OtherKind}};
+    for (const auto& [path, kind] : cases) EXPECT_EQ(classifyImagePath(path), kind) << path;
 }
 
 TEST(PictureSize, HimetricRoundsToNearestPixel) {
@@ -135,9 +129,9 @@ TEST(PictureSize, HimetricRoundsToNearestPixel) {
 }
 
 TEST(IcoDecoder, TakesTheEntryNearest32AndItsMask) {
-    const Bytes file = icoFile({{16, 16, 24, bitmapEntry24(16, 16, 0, 0, 255)},
-                                {32, 32, 24, bitmapEntry24(32, 32, 255, 0, 0)},
-                                {48, 48, 24, bitmapEntry24(48, 48, 0, 255, 0)}});
+    const Bytes file = icoFile({{16, 16, 24, bitmapEntry24(16, 16, {0, 0, 255})},
+                                {32, 32, 24, bitmapEntry24(32, 32, {255, 0, 0})},
+                                {48, 48, 24, bitmapEntry24(48, 48, {0, 255, 0})}});
     Result<DecodedPicture> pic = decodeIco(file);
     ASSERT_TRUE(pic) << pic.error().message;
     EXPECT_EQ(pic->width, 32);
@@ -155,23 +149,19 @@ TEST(IcoDecoder, TakesTheEntryNearest32AndItsMask) {
 
 TEST(IcoDecoder, PalettedAnd32BitAndPngEntries) {
     // 1-bit 8 × 2: colour table black, white; bits 0xF0; mask clear.
-    Bytes one;
-    put32(one, 40), put32(one, 8), put32(one, 4), put16(one, 1), put16(one, 1);
-    for (int i = 0; i < 6; ++i) put32(one, 0);
+    Bytes one = infoHeader(8, 2, 1);
     one.insert(one.end(), {0, 0, 0, 0, 255, 255, 255, 0});
     one.insert(one.end(), {0xF0, 0, 0, 0, 0xF0, 0, 0, 0}); // colour rows
     one.insert(one.end(), {0, 0, 0, 0, 0, 0, 0, 0});       // mask rows
     Result<DecodedPicture> p1 = decodeIco(icoFile({{8, 2, 1, one}}));
     ASSERT_TRUE(p1) << p1.error().message;
     EXPECT_EQ(p1->bitsPerPixel, 1);
-    EXPECT_EQ(p1->rgba[0], 255);      // left half white
-    EXPECT_EQ(p1->rgba[4 * 4], 0);    // right half black
+    EXPECT_EQ(p1->rgba[0], 255);   // left half white
+    EXPECT_EQ(p1->rgba[4 * 4], 0); // right half black
     EXPECT_EQ(p1->rgba[4 * 4 + 3], 255);
 
     // 32-bit with alpha: the alpha decides and the mask is ignored.
-    Bytes deep;
-    put32(deep, 40), put32(deep, 1), put32(deep, 2), put16(deep, 1), put16(deep, 32);
-    for (int i = 0; i < 6; ++i) put32(deep, 0);
+    Bytes deep = infoHeader(1, 1, 32);
     deep.insert(deep.end(), {1, 2, 3, 77});
     deep.insert(deep.end(), {0x80, 0, 0, 0});
     Result<DecodedPicture> p32 = decodeIco(icoFile({{1, 1, 32, deep}}));
@@ -185,33 +175,21 @@ TEST(IcoDecoder, PalettedAnd32BitAndPngEntries) {
 }
 
 TEST(IcoDecoder, BrokenFilesAreRefused) {
-    const Bytes good = icoFile({{2, 2, 24, bitmapEntry24(2, 2, 1, 2, 3)}});
+    const Bytes good = icoFile({{2, 2, 24, bitmapEntry24(2, 2, {1, 2, 3})}});
     ASSERT_TRUE(decodeIco(good));
     auto refused = [](Bytes f) { return !decodeIco(f).ok(); };
     for (std::size_t cut : {std::size_t{0}, std::size_t{5}, std::size_t{21}, good.size() - 1})
         EXPECT_TRUE(refused(Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(cut)))) << cut;
-    Bytes noImages = good;
-    noImages[4] = 0;
-    EXPECT_TRUE(refused(noImages));
-    Bytes farOffset = good;
-    farOffset[18] = 0xFF, farOffset[19] = 0xFF, farOffset[20] = 0xFF, farOffset[21] = 0xFF;
-    EXPECT_TRUE(refused(farOffset));
-    Bytes hugeSize = good;
-    hugeSize[14] = 0xF0, hugeSize[15] = 0xFF, hugeSize[16] = 0xFF, hugeSize[17] = 0xFF;
-    EXPECT_TRUE(refused(hugeSize));
-    Bytes oddHeight = good;
-    oddHeight[22 + 8] = 3;
-    EXPECT_TRUE(refused(oddHeight));
-    Bytes wide = good;
-    wide[22 + 5] = 0x40; // width 16386
-    EXPECT_TRUE(refused(wide));
-    Bytes rle = good;
-    rle[22 + 16] = 1;
-    EXPECT_TRUE(refused(rle));
+    // No images, an entry's offset or size far past the file, an odd entry height, width 16386, RLE.
+    const std::vector<std::pair<std::size_t, Bytes>> patches = {
+        {4, {0}}, {18, {0xFF, 0xFF, 0xFF, 0xFF}}, {14, {0xF0, 0xFF, 0xFF, 0xFF}}, {30, {3}}, {27, {0x40}}, {38, {1}}};
+    for (const auto& [at, bytes] : patches) {
+        Bytes f = good;
+        std::copy(bytes.begin(), bytes.end(), f.begin() + static_cast<std::ptrdiff_t>(at));
+        EXPECT_TRUE(refused(f)) << at;
+    }
     // A paletted entry whose index passes its short colour table.
-    Bytes two;
-    put32(two, 40), put32(two, 1), put32(two, 2), put16(two, 1), put16(two, 8);
-    put32(two, 0), put32(two, 0), put32(two, 0), put32(two, 0), put32(two, 1), put32(two, 0);
+    Bytes two = infoHeader(1, 1, 8, 1);
     two.insert(two.end(), {0, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0});
     EXPECT_TRUE(refused(icoFile({{1, 1, 8, two}})));
 }
@@ -251,7 +229,7 @@ TEST(StbPictures, DecodesGifJpegPngAndRefusesJunk) {
     EXPECT_FALSE(decodeStbPicture(bad));
 }
 
-TEST(LoadImageFile, ByKindThenByContent) {
+TEST(LoadImageFile, ByKindThenByContentAndTheProbeByContent) {
     test::Picture p(2, 1, {255, 0, 0});
     p.set(1, 0, {0, 0, 255});
     const Bytes bmp = test::writeBmp24(p);
@@ -281,16 +259,12 @@ TEST(LoadImageFile, ByKindThenByContent) {
     LogoBitmap empty;
     EXPECT_FALSE(empty.load(test::tempDir() + "/missing.ico"));
     EXPECT_FALSE(empty.hasImage());
-}
 
-TEST(ProbeBitmapFile, ReportsTheFilesOwnDepth) {
-    test::Picture p(5, 3);
+    // The bitmap probe reports the file's own depth whatever its name.
     int bpp = 0, h = 0, w = 0;
-    ASSERT_EQ(probeBitmapFile(writeTempFile("p1.png", test::writeBmp1(p, {0, 0, 0}, {255, 255, 255})), bpp, h, w), 0);
-    EXPECT_EQ(bpp, 1);
-    EXPECT_EQ(h, 3);
-    EXPECT_EQ(w, 5);
-    ASSERT_EQ(probeBitmapFile(writeTempFile("p24.bmp", test::writeBmp24(p)), bpp, h, w), 0);
+    ASSERT_EQ(probeBitmapFile(writeTempFile("p1.png", test::writeBmp1(p, {255, 0, 0}, {0, 0, 255})), bpp, h, w), 0);
+    EXPECT_EQ(std::tie(bpp, h, w), std::make_tuple(1, 1, 2));
+    ASSERT_EQ(probeBitmapFile(writeTempFile("p24.bmp", bmp), bpp, h, w), 0);
     EXPECT_EQ(bpp, 24);
     EXPECT_EQ(probeBitmapFile(writeTempFile("p.bmp", gif2x1(false)), bpp, h, w), -1);
 }
@@ -307,14 +281,8 @@ TEST(DecodeLogoFile, PicturesBecomeBottomUp24BitOverWhite) {
     EXPECT_EQ(img->pixel(0, 0), (BmpColor{127, 127, 127}));
     EXPECT_EQ(img->pixel(1, 0), (BmpColor{255, 255, 255}));
 
-    // BMP files decode exactly as the BMP decoder does; icons are not logos.
-    test::Picture p(3, 2, {10, 20, 30});
-    const Bytes bmp = test::writeBmp24(p);
-    Result<BmpImage> direct = decodeBmp(bmp);
-    Result<BmpImage> viaFile = decodeLogoFile(writeTempFile("logo.bmp", bmp));
-    ASSERT_TRUE(viaFile);
-    EXPECT_EQ(viaFile->bgr, direct->bgr);
-    EXPECT_FALSE(decodeLogoFile(writeTempFile("i.ico", icoFile({{2, 2, 24, bitmapEntry24(2, 2, 1, 2, 3)}}))));
+    // Icons are not logos.
+    EXPECT_FALSE(decodeLogoFile(writeTempFile("i.ico", icoFile({{2, 2, 24, bitmapEntry24(2, 2, {1, 2, 3})}}))));
     Result<BmpImage> missing = decodeLogoFile(test::tempDir() + "/none.png");
     ASSERT_FALSE(missing);
     EXPECT_EQ(missing.error().kind, ErrorKind::Io);
