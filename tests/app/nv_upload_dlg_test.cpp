@@ -142,7 +142,6 @@ struct LoggingSpooler : test::FakeSpooler {
 class DialogTest : public ::testing::Test {
   protected:
     static void writeText(const std::string& to, std::string_view text) { std::ofstream(to, std::ios::binary) << text; }
-    static bool contains(std::string_view text, std::string_view part) { return text.find(part) != text.npos; }
 
     void SetUp() override {
         dir = test::freshDir("dialog_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
@@ -539,7 +538,7 @@ TEST_F(DialogTest, NothingIsSentWhenAnOperationCannotGoOn) {
     host.messages.clear();
     dlg->OnUpload();
     ASSERT_EQ(host.messages.size(), 2u);
-    EXPECT_TRUE(contains(lastMessage().text, "b.bmp")) << lastMessage().text;
+    EXPECT_TRUE(test::holds(lastMessage().text, "b.bmp"));
     EXPECT_EQ(lastMessage().caption, "Upload");
     EXPECT_EQ(lastMessage().icon, MessageIcon::Error);
     EXPECT_TRUE(net.ip.empty());
@@ -577,13 +576,13 @@ TEST_F(DialogTest, SaveNamesTheFileByItsFormatAndSaysWhatFailed) {
     std::filesystem::remove(logo);
     host.fileChoices = {dir + "/out"};
     dlg->OnSave();
-    EXPECT_TRUE(contains(lastMessage().text, "ten.bmp")) << lastMessage().text;
+    EXPECT_TRUE(test::holds(lastMessage().text, "ten.bmp"));
     EXPECT_EQ(lastMessage().icon, MessageIcon::Error);
     EXPECT_FALSE(std::filesystem::exists(dir + "/out.txt"));
     bitmap("ten.bmp", 10, 10);
     host.fileChoices = {dir + "/no/such/dir/out"};
     dlg->OnSave();
-    EXPECT_TRUE(contains(lastMessage().text, "out.txt")) << lastMessage().text;
+    EXPECT_TRUE(test::holds(lastMessage().text, "out.txt"));
 }
 
 TEST_F(DialogTest, CloseWritesBothSettingsFilesByteForByteAndTheNextStartReadsThem) {
@@ -616,15 +615,15 @@ TEST_F(DialogTest, CloseWritesBothSettingsFilesByteForByteAndTheNextStartReadsTh
     host.directory = dir + "/missing/";
     dlg->OnClose();
     ASSERT_EQ(host.messages.size(), 2u);
-    EXPECT_TRUE(contains(host.messages[0].text, "files.ini"));
-    EXPECT_TRUE(contains(host.messages[1].text, "nvupload.ini"));
+    EXPECT_TRUE(test::holds(host.messages[0].text, "files.ini"));
+    EXPECT_TRUE(test::holds(host.messages[1].text, "nvupload.ini"));
 
     host.directory = dir + "/";
     dlg->OnReset();
     host.select(IDC_BAUD_RATE, -1);
     dlg->OnClose();
     EXPECT_EQ(test::slurp(dir + "/files.ini").size(), 0u);
-    EXPECT_TRUE(contains(test::slurpText(dir + "/nvupload.ini"), "BaudRate=-1\r\r\n"));
+    EXPECT_TRUE(test::holds(test::slurpText(dir + "/nvupload.ini"), "BaudRate=-1\r\r\n"));
 }
 
 TEST_F(DialogTest, PreviewsFitTheFrameClearWhatALargerPictureLeftAndConvertAtEveryPaint) {

@@ -3,6 +3,7 @@
 
 #include "cli/nvlogo.h"
 #include "printer/nv_upload_ctrl.h"
+#include "support/test_paths.h"
 
 #include <gtest/gtest.h>
 
@@ -46,12 +47,6 @@ inline std::vector<std::uint8_t> withFinish(std::vector<std::uint8_t> b) {
 inline std::vector<std::uint8_t> operator+(std::vector<std::uint8_t> a, const std::vector<std::uint8_t>& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
-}
-
-// Whether the text holds the part; a failure shows both.
-inline testing::AssertionResult holds(const std::string& text, const std::string& part) {
-    if (text.find(part) != std::string::npos) return testing::AssertionSuccess();
-    return testing::AssertionFailure() << "no \"" << part << "\" in:\n" << text;
 }
 
 } // namespace tessera::test

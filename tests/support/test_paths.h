@@ -1,6 +1,8 @@
 #pragma once
 // Where the tests find their files, and a few file helpers.
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -16,5 +18,11 @@ std::string freshDir(const std::string& name);
 // The whole file, or nothing when it cannot be read.
 std::vector<std::uint8_t> slurp(const std::string& path);
 std::string slurpText(const std::string& path);
+
+// Whether the text holds the part; a failure shows both.
+inline testing::AssertionResult holds(const std::string& text, const std::string& part) {
+    if (text.find(part) != std::string::npos) return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "no \"" << part << "\" in:\n" << text;
+}
 
 } // namespace tessera::test
