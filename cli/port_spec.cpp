@@ -40,21 +40,6 @@ bool startsWithAnyCase(const std::string& s, const char* prefix) {
     return true;
 }
 
-// Four decimal numbers 0..255 without leading zeros (which some resolvers read as octal).
-bool validIpv4(const std::string& text) {
-    int parts = 0;
-    std::size_t at = 0;
-    for (;;) {
-        const std::size_t dot = text.find('.', at);
-        const std::string part = text.substr(at, dot == std::string::npos ? std::string::npos : dot - at);
-        if (part.empty() || part.size() > 3 || (part.size() > 1 && part[0] == '0') || std::stoi(part) > 255)
-            return false;
-        ++parts;
-        if (dot == std::string::npos) return parts == 4;
-        at = dot + 1;
-    }
-}
-
 Result<int> parseTcpPort(const std::string& text, const std::string& spec) {
     if (text.empty() || text.size() > 5) return badInput(spec + ": the TCP port must be a number from 1 to 65535");
     int v = 0;
@@ -144,7 +129,7 @@ Result<PortTarget> parsePortSpec(const std::string& spec) {
     }
     // Text of digits and dots is meant as an address: a slip must not become a name looked up in the DNS.
     if (!rest.empty() && rest.find_first_not_of("0123456789.") == std::string::npos) {
-        if (!validIpv4(rest))
+        if (!parseIpv4(rest))
             return badInput(spec + ": not an IPv4 address (four numbers 0..255, such as 192.168.1.50)");
     } else if (!tcp && rest.find('.') == std::string::npos) {
         // A mistyped port name (garbage, com1x) would otherwise leave the machine as a DNS query.

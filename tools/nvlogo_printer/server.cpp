@@ -1,8 +1,7 @@
 #include "tools/nvlogo_printer/server.h"
 
-#include "base/host_name_text.h"
-
 #include "base/file_io.h"
+#include "base/host_name_text.h"
 #include "tools/nvlogo_printer/disk_host.h"
 #include "tools/nvlogo_printer/server_socket.h"
 
@@ -32,29 +31,6 @@ std::string dotted(std::uint32_t host) {
            std::to_string((host >> 8) & 255) + "." + std::to_string(host & 255);
 }
 
-// Dotted-quad IPv4 only: four decimal parts of at most three digits, each at most 255, without the leading
-// zeros that some resolvers read as octal (nvlogo refuses them too).
-bool parseDotted(const std::string& text, std::uint32_t& host) {
-    host = 0;
-    std::size_t pos = 0;
-    for (int part = 0; part < 4; ++part) {
-        if (part > 0) {
-            if (pos >= text.size() || text[pos] != '.') return false;
-            ++pos;
-        }
-        std::size_t digits = 0;
-        unsigned value = 0;
-        const bool leadingZero = pos + 1 < text.size() && text[pos] == '0' && std::isdigit(text[pos + 1] & 0xFF);
-        while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && digits < 4) {
-            value = value * 10 + static_cast<unsigned>(text[pos++] - '0');
-            ++digits;
-        }
-        if (digits == 0 || digits > 3 || value > 255 || leadingZero) return false;
-        host = host << 8 | value;
-    }
-    return pos == text.size();
-}
-
 bool equalsAnyCase(const std::string& a, const char* b) {
     std::size_t i = 0;
     for (; i < a.size() && b[i]; ++i)
@@ -77,7 +53,9 @@ Result<ListenAddress> parseListen(const std::string& text) {
     ListenAddress addr;
     addr.port = static_cast<std::uint16_t>(std::stoi(port));
     if (host.find_first_not_of("0123456789.") == std::string::npos) {
-        if (!parseDotted(host, addr.host)) return bad("not an IPv4 address (four numbers 0..255)");
+        const auto address = parseIpv4(host);
+        if (!address) return bad("not an IPv4 address (four numbers 0..255)");
+        addr.host = *address;
     } else if (!validHostName(host)) {
         return bad("not a host name or IPv4 address");
     } else if (equalsAnyCase(host, "localhost")) {
