@@ -76,7 +76,7 @@ void sendAll(int fd, const std::vector<std::uint8_t>& bytes) {
     while (sent < bytes.size()) {
         const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return; // the host went away; its connection ends on the next read
+        if (n <= 0) return; // the host went away or stopped reading: the rest of the answer is dropped
         sent += static_cast<std::size_t>(n);
     }
 }
